@@ -1,0 +1,46 @@
+# Set-up and everyday commands. `make run` and `make test` install what is
+# missing (Debian packages, as root), build, and then start VUM or run the suite.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES   := cmake g++ make pkg-config libgtk2.0-dev googletest libgtest-dev \
+              libbenchmark-dev xvfb xauth fonts-dejavu-core
+
+ifeq ($(filter run,$(MAKECMDGOALS)),run)
+ifeq ($(strip $(DISPLAY)),)
+$(error VUM needs an X display and DISPLAY is not set: run it inside an X session, or try "xvfb-run -a make run")
+endif
+endif
+
+.PHONY: all deps build run test asan bench fuzz clean
+
+all: build
+
+deps:
+	@./tools/install-deps $(PACKAGES)
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	PATH="$(CURDIR)/$(BUILD)/sim-bin:$$PATH" $(BUILD)/vum
+
+test: build
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD) --output-on-failure -j 4
+
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVUM_SANITIZE=ON -DVUM_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(ASAN_BUILD) --output-on-failure -j 4
+
+bench: build
+	xvfb-run -a -s "-screen 0 1280x1024x24" ./bench/run $(BUILD)
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVUM_FUZZ=ON -DVUM_BENCH=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -1,0 +1,26 @@
+// In-place text routines for debugger replies and the configuration file.
+// A position is a byte index into a NUL-terminated text, advanced by the call.
+#pragma once
+
+#include <cstdint>
+
+// White space is exactly space, \t, \n, \v, \f and \r; bytes of 0x80 and above
+// are ordinary characters.
+bool is_white(char c);
+
+// Moves the position past one field and the white space after it.
+void skip_field(const char *text, uint32_t *position);
+
+// Cuts the next word out of the text: the byte after it becomes NUL. The
+// token points at the word (or at the terminating NUL); the result is its length.
+int32_t next_token(char *text, uint32_t *position, char **token);
+
+// Equal length and equal bytes with A-Z folded to a-z.
+bool same_word(const char *a, const char *b);
+
+// Removes trailing white space, never the first byte.
+void trim_trailing_space(char *text);
+
+// Copies up to the delimiter, the end of the source or 127 bytes, and ends
+// the 128-byte destination with NUL.
+void copy_until(const char *source, char destination[128], char delimiter);

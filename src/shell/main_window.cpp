@@ -1,0 +1,161 @@
+#include "shell/main_window.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "exec/control_bar.hpp"
+#include "history/history.hpp"
+#include "link/debugger_child.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/config_file.hpp"
+#include "settings/preferences_page.hpp"
+#include "views/cpu_state_panel.hpp"
+#include "views/dump_windows.hpp"
+#include "views/struct_windows.hpp"
+
+GtkWidget *main_window = NULL;
+GtkWidget *main_box = NULL;
+GtkWidget *notebook = NULL;
+GtkWidget *state_panel = NULL;
+GtkWidget *start_button = NULL;
+uint32_t start_button_handler = 0;
+GtkWidget *refresh_all_button = NULL;
+GtkWidget *show_state_button = NULL;
+int main_loop_left = 0;
+
+const char *const vum_home_page = "https://vum.example.org/";
+
+int resource_file_paths(char paths[3][200]) {
+  const char *home = getenv("HOME");
+  int n = 0;
+  if (home) snprintf(paths[n++], 200, "%s/.gtkrc", home);
+  snprintf(paths[n++], 200, "%s/gtkrc-vum", "/usr/local/etc");
+  if (home) snprintf(paths[n++], 200, "%s/.gtkrc-vum", home);
+  return n;
+}
+
+GtkWidget *new_top_window(GtkWindowType type, const char *title, int width, int height) {
+  GtkWidget *window = gtk_window_new(type);
+  connect_signal(window, "delete_event", VUM_SIGNAL_FUNC(window_delete_event), NULL);
+  gtk_container_set_border_width(GTK_CONTAINER(window), 5);
+  gtk_widget_set_usize(window, width, height);
+  gtk_window_set_title(GTK_WINDOW(window), title);
+  gtk_widget_show(window);
+  return window;
+}
+
+GtkWidget *add_window_box(GtkWidget *window) {
+  GtkWidget *box = gtk_vbox_new(FALSE, 5);
+  gtk_container_add(GTK_CONTAINER(window), box);
+  gtk_widget_show(box);
+  return box;
+}
+
+static GtkWidget *append_page_box(const char *title) {
+  GtkWidget *page = gtk_vbox_new(FALSE, 5);
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), page, gtk_label_new(title));
+  gtk_widget_show(page);
+  return page;
+}
+
+GtkWidget *add_scrolled_page(const char *title) {
+  GtkWidget *page = append_page_box(title);
+  GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
+  gtk_container_set_border_width(GTK_CONTAINER(scrolled), 0);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_box_pack_start(GTK_BOX(page), scrolled, TRUE, TRUE, 0);
+  gtk_widget_show(scrolled);
+  GtkWidget *frame = gtk_frame_new(NULL);
+  gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_NONE);
+  gtk_container_set_border_width(GTK_CONTAINER(frame), 5);
+  gtk_scrolled_window_add_with_viewport(GTK_SCROLLED_WINDOW(scrolled), frame);
+  gtk_widget_show(frame);
+  GtkWidget *inner = gtk_vbox_new(FALSE, 5);
+  gtk_container_add(GTK_CONTAINER(frame), inner);
+  gtk_widget_show(inner);
+  return inner;
+}
+
+GtkWidget *add_plain_page(const char *title) { return append_page_box(title); }
+
+gboolean window_delete_event(GtkWidget *, GdkEvent *, gpointer) { return FALSE; }
+
+void leave_main_loop() {
+  if (gtk_main_level() > 0)
+    gtk_main_quit();
+  else
+    main_loop_left = 1;
+}
+
+static void quit_sequence() {
+  history_flush_repeats();
+  stop_debugger();
+  history_close();
+  leave_main_loop();
+}
+
+void main_window_destroyed(GtkWidget *, gpointer) { quit_sequence(); }
+
+void quit_clicked(GtkWidget *, gpointer) { quit_sequence(); }
+
+void quit_program(const char *message) {
+  history_flush_repeats();
+  g_print("VUM: %s\n", message);
+  history_close();
+  leave_main_loop();
+}
+
+void refresh_all_windows(GtkWidget *, gpointer) {
+  for (StructDef *def = struct_defs.first; def != NULL; def = def->next) refresh_struct_window(def);
+  for (DumpWindow *w = dump_windows.first; w != NULL; w = w->next) refresh_dump_window(w);
+}
+
+void start_up(int *argc, char ***argv) {
+  state_panel_shown = 0;
+  init_link_state();
+  gtk_init(argc, argv);
+
+  char paths[3][200];
+  int n = resource_file_paths(paths);
+  for (int i = 0; i < n; i++) gtk_rc_parse(paths[i]);
+
+  char title[256];
+  snprintf(title, sizeof title, "VUM -- %s", vum_home_page);
+  main_window = new_top_window(GTK_WINDOW_TOPLEVEL, title, 630, 500);
+  connect_signal(main_window, "destroy", VUM_SIGNAL_FUNC(main_window_destroyed), NULL);
+  main_box = add_window_box(main_window);
+
+  build_control_bar(main_box);
+
+  notebook = gtk_notebook_new();
+  gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook), GTK_POS_BOTTOM);
+  gtk_notebook_set_scrollable(GTK_NOTEBOOK(notebook), TRUE);
+  gtk_box_pack_start(GTK_BOX(main_box), notebook, TRUE, TRUE, 0);
+  gtk_widget_show(notebook);
+
+  build_breakpoints_page(add_scrolled_page("Breakpoints"));
+  build_watchpoints_page(add_scrolled_page("Watchpoints"));
+  build_memory_page(add_scrolled_page("Memory"));
+  build_structures_page(add_plain_page("Structures"));
+  build_preferences_page(add_scrolled_page("Preferences"));
+  build_history_page(add_plain_page("History"));
+
+  state_panel = gtk_hbox_new(FALSE, 12);
+  gtk_box_pack_start(GTK_BOX(main_box), state_panel, FALSE, FALSE, 0);
+  build_state_panel(state_panel);
+
+  GtkWidget *row = add_hbox(main_box, 0);
+  start_button = add_toggle_button(row, 0, " Start Bochs ");
+  start_button_handler = connect_signal(start_button, "clicked", VUM_SIGNAL_FUNC(start_clicked), NULL);
+  refresh_all_button = add_button(row, 0, " Refresh All Windows ");
+  connect_signal(refresh_all_button, "clicked", VUM_SIGNAL_FUNC(refresh_all_windows), NULL);
+  show_state_button = add_toggle_button(row, 1, " Show State ");
+  connect_signal(show_state_button, "clicked", VUM_SIGNAL_FUNC(toggle_state_panel), NULL);
+  GtkWidget *quit = add_button(row, 0, " Quit ");
+  connect_signal(quit, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
+
+  stop_debugger();
+  fill_struct_list();
+}

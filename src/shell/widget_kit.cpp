@@ -1,0 +1,154 @@
+#include "shell/widget_kit.hpp"
+
+#include <cstdlib>
+
+uint32_t connect_signal(GtkWidget *widget, const char *signal, GtkSignalFunc func, gpointer data) {
+  return (uint32_t)gtk_signal_connect_full(GTK_OBJECT(widget), signal, func, NULL, data, NULL, FALSE,
+                                           FALSE);
+}
+
+static void pack(GtkWidget *box, GtkWidget *widget, int expand) {
+  gtk_box_pack_start(GTK_BOX(box), widget, expand ? TRUE : FALSE, expand ? TRUE : FALSE, 0);
+  gtk_widget_show(widget);
+}
+
+GtkWidget *add_hbox(GtkWidget *box, int expand) {
+  GtkWidget *w = gtk_hbox_new(FALSE, 5);
+  pack(box, w, expand);
+  return w;
+}
+
+GtkWidget *add_vbox(GtkWidget *box, int expand) {
+  GtkWidget *w = gtk_vbox_new(FALSE, 5);
+  pack(box, w, expand);
+  return w;
+}
+
+void add_filler(GtkWidget *box) { pack(box, gtk_label_new(""), 1); }
+
+static GtkWidget *make_list(GtkWidget *box, int columns, const char *const titles[], int width,
+                            int height) {
+  GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
+  if (width >= 0) gtk_widget_set_usize(scrolled, width, height);
+  gtk_container_set_border_width(GTK_CONTAINER(scrolled), 0);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
+  pack(box, scrolled, 1);
+  GtkWidget *list = gtk_clist_new_with_titles(columns, const_cast<gchar **>(titles));
+  for (int i = 0; i < columns; i++) gtk_clist_set_column_auto_resize(GTK_CLIST(list), i, TRUE);
+  gtk_clist_set_selection_mode(GTK_CLIST(list), GTK_SELECTION_SINGLE);
+  gtk_clist_column_titles_hide(GTK_CLIST(list));
+  gtk_container_add(GTK_CONTAINER(scrolled), list);
+  gtk_widget_show(list);
+  return list;
+}
+
+GtkWidget *add_list(GtkWidget *box, int columns, const char *const titles[]) {
+  return make_list(box, columns, titles, -1, -1);
+}
+
+GtkWidget *add_sized_list(GtkWidget *box, int columns, const char *const titles[], int width,
+                          int height) {
+  return make_list(box, columns, titles, width, height);
+}
+
+GtkWidget *add_label(GtkWidget *box, int expand, const char *text, int wrap) {
+  GtkWidget *w = gtk_label_new(text);
+  gtk_label_set_line_wrap(GTK_LABEL(w), wrap == 1);
+  pack(box, w, expand);
+  return w;
+}
+
+GtkWidget *add_entry(GtkWidget *box, int expand, int width) {
+  GtkWidget *w = gtk_entry_new();
+  gtk_widget_set_usize(w, width, 20);
+  pack(box, w, expand);
+  return w;
+}
+
+GtkWidget *add_button(GtkWidget *box, int expand, const char *label) {
+  GtkWidget *w = gtk_button_new_with_label(label);
+  gtk_widget_set_usize(w, 0, 20);
+  pack(box, w, expand);
+  return w;
+}
+
+GtkWidget *add_check_button(GtkWidget *box, int expand, const char *label, int active) {
+  GtkWidget *w = gtk_check_button_new_with_label(label);
+  gtk_widget_set_usize(w, 0, 20);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), active ? TRUE : FALSE);
+  pack(box, w, expand);
+  return w;
+}
+
+GtkWidget *add_toggle_button(GtkWidget *box, int expand, const char *label) {
+  GtkWidget *w = gtk_toggle_button_new_with_label(label);
+  gtk_widget_set_usize(w, 0, 20);
+  pack(box, w, expand);
+  return w;
+}
+
+void add_separator(GtkWidget *box, int expand, int vertical) {
+  pack(box, vertical == 1 ? gtk_vseparator_new() : gtk_hseparator_new(), expand);
+}
+
+void set_toggle_quietly(GtkWidget *button, uint32_t *handler, GtkSignalFunc func, gpointer data,
+                        gboolean active) {
+  gtk_signal_disconnect(GTK_OBJECT(button), *handler);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(button), active);
+  *handler = connect_signal(button, "clicked", func, data);
+}
+
+ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t count,
+                              const char *const labels[]) {
+  // The record and its `count` button entries are one allocation; a count
+  // of zero or one whose size does not fit counts as a failed allocation.
+  ButtonGroup *group = NULL;
+  const size_t head = sizeof(ButtonGroup);
+  if (count > 0 && count <= (SIZE_MAX - head) / sizeof(ButtonGroupButton))
+    group = static_cast<ButtonGroup *>(g_try_malloc0(head + count * sizeof(ButtonGroupButton)));
+  if (group == NULL) {
+    g_print("VUM: Couldn't allocate button group.\n");
+    exit(1);
+  }
+  group->buttons = reinterpret_cast<ButtonGroupButton *>(group + 1);
+  GtkWidget *inner = vertical == 1 ? gtk_vbox_new(FALSE, 0) : gtk_hbox_new(FALSE, 0);
+  pack(box, inner, expand);
+  for (uint32_t i = 0; i < count; i++) {
+    GtkWidget *b = gtk_toggle_button_new_with_label(labels[i]);
+    gtk_widget_set_usize(b, 0, 20);
+    pack(inner, b, 1);
+    if (i == 0) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(b), TRUE);
+    group->buttons[i].button = b;
+    group->buttons[i].handler =
+        connect_signal(b, "clicked", VUM_SIGNAL_FUNC(button_group_clicked), group);
+  }
+  group->callback = NULL;
+  group->selected = 0;
+  group->count = count;
+  return group;
+}
+
+static void set_member_quietly(ButtonGroup *group, uint32_t i, gboolean active) {
+  set_toggle_quietly(group->buttons[i].button, &group->buttons[i].handler,
+                     VUM_SIGNAL_FUNC(button_group_clicked), group, active);
+}
+
+void button_group_clicked(GtkWidget *button, ButtonGroup *group) {
+  uint32_t i = 0;
+  while (i < group->count && group->buttons[i].button != button) i++;
+  if (i == group->count) return;
+  if (i == group->selected) {
+    // The toolkit has just released the pressed button: press it again.
+    set_member_quietly(group, i, TRUE);
+    return;
+  }
+  set_member_quietly(group, group->selected, FALSE);
+  group->selected = i;
+  if (group->callback) group->callback(group);
+}
+
+void button_group_select(ButtonGroup *group, uint32_t index) {
+  if (index == group->selected || index >= group->count) return;
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(group->buttons[index].button), TRUE);
+}

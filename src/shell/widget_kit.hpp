@@ -1,0 +1,49 @@
+// Small builders that make one widget, pack it, show it and return it, and
+// the button group: a row of toggle buttons of which exactly one is pressed.
+#pragma once
+
+#include <gtk/gtk.h>
+#include <cstdint>
+
+// Casts any handler to the toolkit's generic signal function type.
+#define VUM_SIGNAL_FUNC(f) ((GtkSignalFunc)(void (*)(void))(f))
+
+// Connects a handler with gtk_signal_connect_full; the result is the id.
+uint32_t connect_signal(GtkWidget *widget, const char *signal, GtkSignalFunc func, gpointer data);
+
+GtkWidget *add_hbox(GtkWidget *box, int expand);
+GtkWidget *add_vbox(GtkWidget *box, int expand);
+void add_filler(GtkWidget *box);
+GtkWidget *add_list(GtkWidget *box, int columns, const char *const titles[]);
+GtkWidget *add_sized_list(GtkWidget *box, int columns, const char *const titles[], int width, int height);
+GtkWidget *add_label(GtkWidget *box, int expand, const char *text, int wrap);
+GtkWidget *add_entry(GtkWidget *box, int expand, int width);
+GtkWidget *add_button(GtkWidget *box, int expand, const char *label);
+GtkWidget *add_check_button(GtkWidget *box, int expand, const char *label, int active);
+GtkWidget *add_toggle_button(GtkWidget *box, int expand, const char *label);
+void add_separator(GtkWidget *box, int expand, int vertical);
+
+struct ButtonGroup;
+typedef void (*ButtonGroupCallback)(ButtonGroup *group);
+
+struct ButtonGroupButton {
+  GtkWidget *button;
+  uint32_t handler;  // id of its "clicked" connection to button_group_clicked
+};
+
+struct ButtonGroup {
+  ButtonGroupCallback callback;  // none at creation
+  uint32_t selected;             // index of the pressed button
+  uint32_t count;                // number of buttons, at least 1
+  ButtonGroupButton *buttons;    // `count` entries, allocated with the record
+};
+
+ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t count,
+                              const char *const labels[]);
+void button_group_select(ButtonGroup *group, uint32_t index);
+void button_group_clicked(GtkWidget *button, ButtonGroup *group);
+
+// Sets a toggle button's state while its handler (connection `*handler`,
+// calling `func` with `data`) does not listen; stores the new connection id.
+void set_toggle_quietly(GtkWidget *button, uint32_t *handler, GtkSignalFunc func, gpointer data,
+                        gboolean active);

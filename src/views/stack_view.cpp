@@ -1,0 +1,4 @@
+#include "views/stack_view.hpp"
+
+// The stack view is not built yet.
+void refresh_stack() {}

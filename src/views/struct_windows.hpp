@@ -1,0 +1,13 @@
+// The Structures page and the structure and list windows.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "settings/config_file.hpp"
+
+extern GtkWidget *structs_list;
+
+void build_structures_page(GtkWidget *box);
+void fill_struct_list();
+void refresh_struct_window(StructDef *def);
+void set_structs_sensitive(int on);

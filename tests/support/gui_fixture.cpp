@@ -1,0 +1,176 @@
+#include "support/gui_fixture.hpp"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "history/history.hpp"
+#include "link/debugger_child.hpp"
+#include "shell/main_window.hpp"
+
+std::string GuiTest::printed;
+
+static void capture_print(const gchar *text) {
+  GuiTest::printed += text;
+  fputs(text, stdout);
+  fflush(stdout);
+}
+
+void GuiTest::SetUp() {
+  char tmpl[] = "/tmp/vum-test-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  work_dir = tmpl;
+  ASSERT_EQ(chdir(work_dir.c_str()), 0);
+  transcript_path = work_dir + "/transcript";
+  setenv("VUM_SIM_TRANSCRIPT", transcript_path.c_str(), 1);
+  std::string path = std::string(VUM_SIM_BIN_DIR) + ":" + (getenv("PATH") ? getenv("PATH") : "");
+  setenv("PATH", path.c_str(), 1);
+  printed.clear();
+  g_set_print_handler(capture_print);
+}
+
+void GuiTest::TearDown() {
+  if (HasFailure()) {
+    fprintf(stderr, "--- transcript ---\n%s--- history ---\n", read_file(transcript_path).c_str());
+    for (const std::string &t : history_texts()) fprintf(stderr, "%s\n", t.c_str());
+  }
+  std::string cmd = "rm -rf '" + work_dir + "'";
+  if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", work_dir.c_str());
+}
+
+void GuiTest::build_window() {
+  static char name[] = "vum";
+  static char *args[] = {name, NULL};
+  int argc = 1;
+  char **argv = args;
+  start_up(&argc, &argv);
+}
+
+bool GuiTest::pump_until(const std::function<bool()> &done, int timeout_ms) {
+  gint64 deadline = g_get_monotonic_time() + (gint64)timeout_ms * 1000;
+  for (;;) {
+    while (g_main_context_iteration(NULL, FALSE)) {
+      if (done()) return true;
+    }
+    if (done()) return true;
+    if (g_get_monotonic_time() > deadline) return false;
+    g_usleep(2000);
+  }
+}
+
+void GuiTest::pump_for(int ms) {
+  pump_until([] { return false; }, ms);
+}
+
+void GuiTest::click(GtkWidget *button) {
+  ASSERT_NE(button, nullptr);
+  gtk_button_clicked(GTK_BUTTON(button));
+}
+
+void GuiTest::type_into(GtkWidget *entry, const std::string &text) {
+  gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
+}
+
+void GuiTest::activate(GtkWidget *entry) { gtk_widget_activate(entry); }
+
+void GuiTest::start_bochs() {
+  // The start runs to its first stop inside the click.
+  click(start_button);
+  ASSERT_FALSE(debugger_offline) << "the debugger did not start";
+}
+
+std::string GuiTest::entry_text(GtkWidget *entry) const {
+  return gtk_entry_get_text(GTK_ENTRY(entry));
+}
+
+std::string GuiTest::button_label(GtkWidget *button) const {
+  const gchar *l = gtk_button_get_label(GTK_BUTTON(button));
+  return l ? l : "";
+}
+
+std::string GuiTest::cell(GtkWidget *list, int row, int column) const {
+  gchar *text = NULL;
+  if (!gtk_clist_get_text(GTK_CLIST(list), row, column, &text) || text == NULL) return "<none>";
+  return text;
+}
+
+int GuiTest::row_count(GtkWidget *list) const { return GTK_CLIST(list)->rows; }
+
+bool GuiTest::sensitive(GtkWidget *widget) const { return GTK_WIDGET_SENSITIVE(widget); }
+
+bool GuiTest::active(GtkWidget *toggle) const {
+  return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
+}
+
+std::vector<std::string> GuiTest::history_texts() const {
+  std::vector<std::string> out;
+  if (history_list == NULL) return out;
+  for (int r = 0; r < GTK_CLIST(history_list)->rows; r++) out.push_back(cell(history_list, r, 3));
+  return out;
+}
+
+bool GuiTest::history_has(const std::string &text) const {
+  for (const std::string &t : history_texts())
+    if (t == text) return true;
+  return false;
+}
+
+std::vector<std::string> GuiTest::transcript() const {
+  std::vector<std::string> lines;
+  std::istringstream in(read_file(transcript_path));
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+bool GuiTest::transcript_has(const std::string &line) const {
+  for (const std::string &l : transcript())
+    if (l == line) return true;
+  return false;
+}
+
+bool GuiTest::wait_for_transcript(const std::vector<std::string> &expected, int timeout_ms) {
+  return pump_until([&] { return transcript() == expected; }, timeout_ms);
+}
+
+std::string GuiTest::read_file(const std::string &path) const {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int GuiTest::zombie_children() const {
+  int zombies = 0;
+  DIR *proc = opendir("/proc");
+  if (!proc) return -1;
+  pid_t me = getpid();
+  while (struct dirent *e = readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    std::string stat = read_file(std::string("/proc/") + e->d_name + "/stat");
+    size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (sscanf(stat.c_str() + close_paren + 1, " %c %d", &state, &ppid) == 2 && ppid == me &&
+        state == 'Z')
+      zombies++;
+  }
+  closedir(proc);
+  return zombies;
+}
+
+int GuiTest::open_descriptors() const {
+  int n = 0;
+  DIR *d = opendir("/proc/self/fd");
+  if (!d) return -1;
+  while (struct dirent *e = readdir(d))
+    if (e->d_name[0] != '.') n++;
+  closedir(d);
+  return n;
+}

@@ -1,0 +1,62 @@
+// In-process GUI tests: the real main window under Xvfb, the simulated PC
+// through real pipes, and helpers to click, type, pump the main loop until a
+// condition holds, and read widget texts, list cells and the debugger's
+// record of the commands it received.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class GuiTest : public ::testing::Test {
+ public:
+  static std::string printed;   // everything VUM printed with g_print
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Builds the real main window (start-up without the main loop). Tests that
+  // need settings, files or environment in place first call it themselves.
+  void build_window();
+
+  // Runs the main loop until `done` holds or `timeout_ms` passes; the result
+  // is whether it held.
+  bool pump_until(const std::function<bool()> &done, int timeout_ms = 15000);
+  void pump_for(int ms);
+
+  void click(GtkWidget *button);
+  void type_into(GtkWidget *entry, const std::string &text);
+  void activate(GtkWidget *entry);
+
+  // Presses " Start Bochs " and waits until the first stop has been handled.
+  void start_bochs();
+
+  std::string entry_text(GtkWidget *entry) const;
+  std::string button_label(GtkWidget *button) const;
+  std::string cell(GtkWidget *list, int row, int column) const;
+  int row_count(GtkWidget *list) const;
+  bool sensitive(GtkWidget *widget) const;
+  bool active(GtkWidget *toggle) const;
+
+  // Column 3 of the History list, top to bottom.
+  std::vector<std::string> history_texts() const;
+  bool history_has(const std::string &text) const;
+
+  // The command lines the simulated PC received, without their newlines.
+  std::vector<std::string> transcript() const;
+  bool transcript_has(const std::string &line) const;
+  bool wait_for_transcript(const std::vector<std::string> &expected, int timeout_ms = 15000);
+
+  std::string read_file(const std::string &path) const;
+
+  // Number of zombie children of this process.
+  int zombie_children() const;
+  int open_descriptors() const;
+
+  std::string work_dir;         // current directory of the test (fresh, empty)
+  std::string transcript_path;  // VUM_SIM_TRANSCRIPT
+};
