@@ -1,6 +1,7 @@
 // A minimal stand-in for the debugger until the simulated PC lands: start-up
 // text, numbered prompts, "s" and "q"; every command line is recorded in the
 // file named by VUM_SIM_TRANSCRIPT.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 int main(int argc, char **argv) {
   (void)argc;
   (void)argv;
+  signal(SIGPIPE, SIG_IGN);
   FILE *transcript = NULL;
   if (const char *t = getenv("VUM_SIM_TRANSCRIPT")) transcript = fopen(t, "a");
   printf("stand-in debugger\n");

@@ -53,9 +53,10 @@ GtkWidget *add_window_box(GtkWidget *window) {
 }
 
 static GtkWidget *append_page_box(const char *title) {
+  // Shown before it is appended, so that the first page becomes the current one.
   GtkWidget *page = gtk_vbox_new(FALSE, 5);
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), page, gtk_label_new(title));
   gtk_widget_show(page);
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), page, gtk_label_new(title));
   return page;
 }
 
