@@ -90,19 +90,40 @@ class LineReader {
       }
       g_buffered = 0;
       if (eof_) return line->empty() && !*too_long ? false : taken();
-      if (!stdin_readable()) g_held = 0;  // nothing waits: a kept SIGINT is stale
-      ssize_t r = read(0, buf_, sizeof buf_);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) {
-        eof_ = true;
-        continue;
-      }
-      pos_ = 0;
-      len_ = size_t(r);
+      fill();
     }
   }
 
  private:
+  // Reads what standard input offers. SIGINT is blocked except while
+  // waiting in ppoll, so the handler never runs between the kernel handing
+  // over bytes and this reader counting them: it sees them either still in
+  // the pipe or in the buffer.
+  void fill() {
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigprocmask(SIG_BLOCK, &block, &old);
+    sigset_t during = old;
+    sigdelset(&during, SIGINT);
+    if (!stdin_readable()) g_held = 0;  // nothing waits: a kept SIGINT is stale
+    struct pollfd p = {0, POLLIN, 0};
+    while (ppoll(&p, 1, nullptr, &during) < 0 && errno == EINTR) {
+    }
+    ssize_t r;
+    do {
+      r = read(0, buf_, sizeof buf_);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) {
+      eof_ = true;
+    } else {
+      pos_ = 0;
+      len_ = size_t(r);
+      g_buffered = 1;
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+  }
+
   bool taken() {
     g_line_pending = 1;
     g_buffered = pos_ < len_;

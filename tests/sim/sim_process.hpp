@@ -151,15 +151,18 @@ class Sim {
 
   pid_t pid() const { return pid_; }
 
-  // Standard error up to and including the next prompt.
+  // Standard error up to and including the next prompt; what follows it
+  // stays for the next read.
   std::string until_prompt() {
-    std::string text;
-    while (!ends_with_prompt(text)) {
-      if (!read_some(err_, &text)) {
-        ADD_FAILURE() << "no prompt; read so far: " << text;
-        break;
+    size_t end;
+    while ((end = prompt_end(pending_)) == std::string::npos) {
+      if (!read_some(err_, &pending_)) {
+        ADD_FAILURE() << "no prompt; read so far: " << pending_;
+        return std::move(pending_);
       }
     }
+    std::string text = pending_.substr(0, end);
+    pending_.erase(0, end);
     return text;
   }
 
@@ -190,7 +193,8 @@ class Sim {
 
   // Standard error up to its end.
   std::string rest() {
-    std::string text;
+    std::string text = std::move(pending_);
+    pending_.clear();
     while (read_some(err_, &text)) {
     }
     return text;
@@ -245,6 +249,17 @@ class Sim {
     return true;
   }
 
+  // The end of the first whole prompt in `text`, or npos.
+  static size_t prompt_end(const std::string &text) {
+    for (size_t lt = text.find("<bochs:"); lt != std::string::npos; lt = text.find("<bochs:", lt + 1)) {
+      size_t i = lt + 7;
+      while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+      if (i > lt + 7 && i + 1 < text.size() && text[i] == '>' && text[i + 1] == ' ') return i + 2;
+    }
+    return std::string::npos;
+  }
+
+  std::string pending_;
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1, err_ = -1;
   bool waited_ = false;
