@@ -33,10 +33,10 @@ constexpr int kTextColumn = 24;
 
 }  // namespace
 
-std::string printable(const std::string &text) {
+std::string printable(const std::string &text, size_t max) {
   std::string out;
   for (unsigned char ch : text) {
-    if (out.size() == 40) {
+    if (out.size() == max) {
       out += "...";
       break;
     }
@@ -192,8 +192,8 @@ std::string startup(const std::string &image, const std::vector<std::string> &no
       "                 vum-sim: the simulated PC of VUM\n"
       "========================================================================\n"
       "Memory: 16 MiB. Processor: x86 subset, one CPU.\n";
-  s += "Boot image at 0x7c00: " + (image.empty() ? std::string("built-in demo") : printable(image)) + "\n";
-  for (const std::string &n : notes) s += printable(n) + "\n";
+  s += "Boot image at 0x7c00: " + (image.empty() ? std::string("built-in demo") : printable(image, 200)) + "\n";
+  for (const std::string &n : notes) s += printable(n, 200) + "\n";
   return s;
 }
 

@@ -69,9 +69,9 @@ std::string no_segment(uint16_t selector);
 std::string outside_memory(uint32_t address);
 std::string line_too_long();
 
-// `text` made safe to echo: at most 40 bytes, bytes outside printable ASCII
-// and '<' shown as '?'.
-std::string printable(const std::string &text);
+// `text` made safe to echo: at most `max` bytes (then "..."), bytes outside
+// printable ASCII and '<' shown as '?'.
+std::string printable(const std::string &text, size_t max = 40);
 
 }  // namespace reply
 }  // namespace sim
