@@ -183,6 +183,9 @@ void sleep_ms(unsigned ms) {
 
 enum class StopReason { None, Breakpoint, Watch, Interrupt };
 
+// The largest count of "s N"; SIGINT ends a long one early.
+constexpr uint64_t kMaxStepCount = 100000000;
+
 class Debugger {
  public:
   Debugger(Machine &m, const Options &o) : m_(m), o_(o) {}
@@ -253,7 +256,8 @@ class Debugger {
     if (cmd == "q" || cmd == "quit" || cmd == "exit") return false;
     if (cmd == "s" || cmd == "step" || cmd == "stepi") {
       uint64_t n = 1;
-      if (w.size() > 2 || (w.size() == 2 && !parse_decimal(w[1], &n))) return usage("s [count]");
+      if (w.size() > 2 || (w.size() == 2 && (!parse_decimal(w[1], &n) || n > kMaxStepCount)))
+        return usage("s [count]");
       step(n);
     } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
       uint32_t a;
