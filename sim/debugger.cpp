@@ -13,6 +13,7 @@
 
 #include "cpu.hpp"
 #include "replies.hpp"
+#include "text.hpp"
 
 namespace sim {
 
@@ -256,7 +257,7 @@ class Debugger {
     if (cmd == "q" || cmd == "quit" || cmd == "exit") return false;
     if (cmd == "s" || cmd == "step" || cmd == "stepi") {
       uint64_t n = 1;
-      if (w.size() > 2 || (w.size() == 2 && (!parse_decimal(w[1], &n) || n > kMaxStepCount)))
+      if (w.size() > 2 || (w.size() == 2 && !parse_decimal(w[1], kMaxStepCount, &n)))
         return usage("s [count]");
       step(n);
     } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
@@ -276,7 +277,7 @@ class Debugger {
     } else if (cmd == "d" || cmd == "del" || cmd == "delete") {
       uint64_t n;
       if (w.size() != 2) return usage("d N");
-      if (!parse_decimal(w[1], &n) || n > 0xffffffffu || !breakpoints_.remove(unsigned(n)))
+      if (!parse_decimal(w[1], 0xffffffffu, &n) || !breakpoints_.remove(unsigned(n)))
         return error(reply::no_breakpoint(w[1]));
     } else if (cmd == "info") {
       if (w.size() != 2 || (w[1] != "break" && w[1] != "b" && w[1] != "breakpoints")) return usage("info break");
@@ -309,17 +310,6 @@ class Debugger {
   }
   bool error(const std::string &text) {
     console_.reply(text);
-    return true;
-  }
-
-  static bool parse_decimal(const std::string &text, uint64_t *out) {
-    if (text.empty() || text.size() > 12) return false;
-    uint64_t v = 0;
-    for (char ch : text) {
-      if (ch < '0' || ch > '9') return false;
-      v = v * 10 + uint64_t(ch - '0');
-    }
-    *out = v;
     return true;
   }
 
@@ -485,38 +475,9 @@ class Debugger {
 
 }  // namespace
 
-std::vector<std::string> split_words(const std::string &line) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f'; };
-  while (i < line.size()) {
-    while (i < line.size() && blank(line[i])) ++i;
-    size_t start = i;
-    while (i < line.size() && !blank(line[i])) ++i;
-    if (i > start) out.push_back(line.substr(start, i - start));
-  }
-  return out;
-}
-
 bool parse_address(const std::string &text, uint32_t *out) {
-  size_t i = 0;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;
-  if (i == text.size()) return false;
-  uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    char ch = text[i];
-    unsigned d;
-    if (ch >= '0' && ch <= '9')
-      d = unsigned(ch - '0');
-    else if (ch >= 'a' && ch <= 'f')
-      d = unsigned(ch - 'a' + 10);
-    else if (ch >= 'A' && ch <= 'F')
-      d = unsigned(ch - 'A' + 10);
-    else
-      return false;
-    v = v * 16 + d;
-    if (v > 0xffffffffu) return false;
-  }
+  uint64_t v;
+  if (!parse_hex(text, 0xffffffffu, &v)) return false;
   *out = uint32_t(v);
   return true;
 }

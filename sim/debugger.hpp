@@ -16,10 +16,6 @@ namespace sim {
 int run_debugger(Machine &m, const Options &options, const std::string &image_name,
                  const std::vector<std::string> &notes);
 
-// The words of a command line: runs of bytes other than blanks (space, tab,
-// CR, VT, FF).
-std::vector<std::string> split_words(const std::string &line);
-
 // Address texts of the commands: hexadecimal with an optional 0x prefix.
 bool parse_address(const std::string &text, uint32_t *out);
 

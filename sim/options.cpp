@@ -5,49 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text.hpp"
+
 namespace sim {
 namespace {
 
-// A decimal count; false for anything else (including an empty text).
-bool parse_count(const char *text, uint64_t max, uint64_t *out) {
-  if (!text || !*text) return false;
-  uint64_t v = 0;
-  for (const char *p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + uint64_t(*p - '0');
-    if (v > max) return false;
-  }
-  *out = v;
-  return true;
-}
-
-// Hexadecimal with an optional 0x prefix.
-bool parse_hex(const std::string &text, uint64_t max, uint64_t *out) {
-  size_t i = 0;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;
-  if (i == text.size()) return false;
-  uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    char ch = text[i];
-    unsigned d;
-    if (ch >= '0' && ch <= '9')
-      d = unsigned(ch - '0');
-    else if (ch >= 'a' && ch <= 'f')
-      d = unsigned(ch - 'a' + 10);
-    else if (ch >= 'A' && ch <= 'F')
-      d = unsigned(ch - 'A' + 10);
-    else
-      return false;
-    v = v * 16 + d;
-    if (v > max) return false;
-  }
-  *out = v;
-  return true;
-}
-
-void set_flag_or_count(const char *name, const char *value, uint64_t max, uint64_t *target, Options *o) {
+void set_count(const char *name, const char *value, uint64_t max, uint64_t *target, Options *o) {
   uint64_t v;
-  if (parse_count(value, max, &v))
+  if (parse_decimal(value, max, &v))
     *target = v;
   else
     o->notes.push_back(std::string("Ignored ") + name + ": not a count");
@@ -62,12 +27,12 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
   if (const char *s = env("VUM_SIM_STATE")) o.state = s;
   if (const char *s = env("VUM_SIM_IMAGE")) o.image = s;
   if (const char *s = env("VUM_SIM_EXIT_BEFORE_PROMPT")) o.exit_before_prompt = *s && strcmp(s, "0") != 0;
-  if (const char *s = env("VUM_SIM_EXIT_AFTER")) set_flag_or_count("VUM_SIM_EXIT_AFTER", s, UINT64_MAX / 16, &o.exit_after, &o);
+  if (const char *s = env("VUM_SIM_EXIT_AFTER")) set_count("VUM_SIM_EXIT_AFTER", s, UINT64_MAX / 16, &o.exit_after, &o);
   if (const char *s = env("VUM_SIM_EXIT_MID_REPLY"))
-    set_flag_or_count("VUM_SIM_EXIT_MID_REPLY", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
+    set_count("VUM_SIM_EXIT_MID_REPLY", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
   if (const char *s = env("VUM_SIM_DELAY_MS")) {
     v = 0;
-    set_flag_or_count("VUM_SIM_DELAY_MS", s, 600000, &v, &o);
+    set_count("VUM_SIM_DELAY_MS", s, 600000, &v, &o);
     o.delay_ms = unsigned(v);
   }
   for (int i = 1; i < argc; ++i) {
@@ -94,14 +59,14 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
     } else if (a == "--exit-before-prompt") {
       o.exit_before_prompt = true;
     } else if (a == "--exit-after") {
-      if (const char *s = value("--exit-after")) set_flag_or_count("--exit-after", s, UINT64_MAX / 16, &o.exit_after, &o);
+      if (const char *s = value("--exit-after")) set_count("--exit-after", s, UINT64_MAX / 16, &o.exit_after, &o);
     } else if (a == "--exit-mid-reply") {
       if (const char *s = value("--exit-mid-reply"))
-        set_flag_or_count("--exit-mid-reply", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
+        set_count("--exit-mid-reply", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
     } else if (a == "--delay-ms") {
       if (const char *s = value("--delay-ms")) {
         v = o.delay_ms;
-        set_flag_or_count("--delay-ms", s, 600000, &v, &o);
+        set_count("--delay-ms", s, 600000, &v, &o);
         o.delay_ms = unsigned(v);
       }
     } else {
@@ -224,18 +189,6 @@ struct SegmentGiven {
   bool selector = false, other = false;
 };
 
-std::vector<std::string> words(const std::string &line) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && strchr(" \t\r\v\f", line[i])) ++i;
-    size_t start = i;
-    while (i < line.size() && !strchr(" \t\r\v\f", line[i])) ++i;
-    if (i > start) out.push_back(line.substr(start, i - start));
-  }
-  return out;
-}
-
 bool apply_mem(const std::vector<std::string> &w, Machine &m) {
   uint64_t address;
   if (w.size() < 3 || !parse_hex(w[1], 0xffffffffu, &address)) return false;
@@ -245,7 +198,7 @@ bool apply_mem(const std::vector<std::string> &w, Machine &m) {
     if (hex.size() % 2) return false;
     for (size_t k = 0; k < hex.size(); k += 2) {
       uint64_t b;
-      if (!parse_hex(hex.substr(k, 2), 0xff, &b) || hex[k + 1] == 'x' || hex[k + 1] == 'X') return false;
+      if (!parse_hex(hex.substr(k, 2), 0xff, &b)) return false;
       bytes.push_back(uint8_t(b));
     }
   }
@@ -269,7 +222,7 @@ void apply_state(const std::string &text, Machine &m, std::vector<std::string> *
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
     ++line_no;
-    std::vector<std::string> w = words(line);
+    std::vector<std::string> w = split_words(line);
     if (w.empty() || w[0][0] == '#') continue;
     auto bad = [&]() { notes->push_back("State file line " + std::to_string(line_no) + " ignored: " + line); };
     if (w[0] == "mem") {
