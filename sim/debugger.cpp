@@ -192,7 +192,7 @@ class Debugger {
   Debugger(Machine &m, const Options &o) : m_(m), o_(o) {}
 
   int run(const std::string &image_name, const std::vector<std::string> &notes) {
-    fputs("vum-sim: simulated PC; the debugger talks on standard error\n", stdout);
+    fputs(reply::banner().c_str(), stdout);
     fflush(stdout);
     console_.reply(reply::startup(image_name, notes));
     console_.reply(reply::location(m_));

@@ -6,6 +6,7 @@
 #include "debugger.hpp"
 #include "machine.hpp"
 #include "options.hpp"
+#include "replies.hpp"
 
 namespace {
 const char *from_environment(const char *name) { return getenv(name); }
@@ -25,7 +26,7 @@ int main(int argc, char **argv) {
   } else {
     std::string image;
     if (!sim::read_file(options.image, &image)) {
-      fprintf(stderr, "vum-sim: cannot read the boot image\n");
+      fputs(sim::reply::cannot_read("boot image").c_str(), stderr);
       return 1;
     }
     size_t room = sim::kMemorySize - sim::bios::kBootAddress;
@@ -38,7 +39,7 @@ int main(int argc, char **argv) {
   if (!options.state.empty()) {
     std::string state;
     if (!sim::read_file(options.state, &state)) {
-      fprintf(stderr, "vum-sim: cannot read the state file\n");
+      fputs(sim::reply::cannot_read("state file").c_str(), stderr);
       return 1;
     }
     sim::apply_state(state, machine, &notes);

@@ -186,6 +186,10 @@ std::string help() {
          "  q                     quit\n";
 }
 
+std::string banner() { return "vum-sim: simulated PC; the debugger talks on standard error\n"; }
+
+std::string cannot_read(const char *what) { return std::string("vum-sim: cannot read the ") + what + "\n"; }
+
 std::string startup(const std::string &image, const std::vector<std::string> &notes) {
   std::string s =
       "========================================================================\n"

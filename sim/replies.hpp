@@ -54,6 +54,12 @@ std::string examine(const Memory &mem, uint32_t address, unsigned count, char un
 std::string tracing(bool on);
 std::string help();
 
+// The banner on standard output.
+std::string banner();
+
+// Start-up failures: the boot image or the state file cannot be read.
+std::string cannot_read(const char *what);
+
 // Start-up text written before the first prompt (without the location).
 std::string startup(const std::string &image, const std::vector<std::string> &notes);
 

@@ -187,6 +187,12 @@ TEST(State, SetsRegistersSegmentsAndMemory) {
   }
 }
 
+TEST(State, AMissingFileEndsTheStartWithStatusOne) {
+  Sim sim(SimConfig{{{"VUM_SIM_STATE", "/nonexistent/state"}}, {"-q"}});
+  EXPECT_EQ(sim.rest(), "vum-sim: cannot read the state file\n");
+  EXPECT_EQ(sim.wait(), 1);
+}
+
 TEST(State, UnusableLinesAreReportedAndSkipped) {
   TempDir dir;
   std::string state = dir.write("state",
