@@ -138,6 +138,9 @@ TEST_F(ExecTest, BarIsBuiltLeftToRightAndStartsOffline) {
   EXPECT_EQ(h, 20);
   gtk_widget_get_size_request(location_entry, &w, &h);
   EXPECT_EQ(w, 140);
+  gtk_widget_get_size_request(instruction_entry, &w, &h);
+  EXPECT_EQ(w, -1) << "no fixed width: it takes the room left";
+  EXPECT_EQ(h, 20);
   for (GtkWidget *e : {physical_entry, location_entry, instruction_entry})
     EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(e)));
   expect_offline_look();
@@ -220,6 +223,30 @@ TEST_F(ExecTest, NextOverACallEndsSilentlyOnItsOwnBreakpoint) {
             (std::vector<std::string>{"pb 0x7C16", "c", "d 2"}));
   EXPECT_EQ(transcript_count("pb 0x7C10"), 1);
   EXPECT_FALSE(history_has("Stopped on a breakpoint"));
+}
+
+TEST_F(ExecTest, NextStoppedEarlierByAnotherBreakpointEndsLaterSilently) {
+  build_window();
+  start_bochs();
+  ASSERT_TRUE(step_to(demo_call_clear));
+  debugger_command("pb 0x7C4B");  // inside clear: reached before the Next's
+  click(next_button);
+  ASSERT_TRUE(wait_until_stopped());
+  EXPECT_EQ(stop_location.physical_address, 0x7C4Bu);
+  EXPECT_EQ(history_tail(1), std::vector<std::string>{"Stopped on a breakpoint"});
+  EXPECT_EQ(next_pending, 1) << "the Next's breakpoint is still in the debugger";
+
+  // The next run returns to it: it is deleted by the number the debugger
+  // reports, and nothing is said.
+  click(go_button);
+  ASSERT_TRUE(wait_until_stopped());
+  EXPECT_EQ(stop_location.physical_address, demo_set_count);
+  EXPECT_EQ(next_pending, 0);
+  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", stop_location.text}));
+  std::vector<std::string> t = transcript();
+  ASSERT_GE(t.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(t.end() - 5, t.end()),
+            (std::vector<std::string>{"pb 0x7C4B", "pb 0x7C10", "c", "c", "d 2"}));
 }
 
 TEST_F(ExecTest, GoStopsOnABreakpointAndFoldsTheSecondStopThere) {
