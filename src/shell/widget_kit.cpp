@@ -101,12 +101,12 @@ void set_toggle_quietly(GtkWidget *button, uint32_t *handler, GtkSignalFunc func
 
 ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t count,
                               const char *const labels[]) {
-  // The record and its `count` button entries are one allocation; a count
-  // of zero or one whose size does not fit counts as a failed allocation.
+  // The record and its `count` button entries are one allocation; a group
+  // of no buttons counts as a failed allocation.
   ButtonGroup *group = NULL;
-  const size_t head = sizeof(ButtonGroup);
-  if (count > 0 && count <= (SIZE_MAX - head) / sizeof(ButtonGroupButton))
-    group = static_cast<ButtonGroup *>(g_try_malloc0(head + count * sizeof(ButtonGroupButton)));
+  if (count > 0)
+    group = static_cast<ButtonGroup *>(
+        g_try_malloc0(sizeof(ButtonGroup) + (guint64)count * sizeof(ButtonGroupButton)));
   if (group == NULL) {
     g_print("VUM: Couldn't allocate button group.\n");
     exit(1);

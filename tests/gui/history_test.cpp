@@ -1,0 +1,193 @@
+// The History page: rows, repeat folding, the length limit and the log file.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "exec/stop_reports.hpp"
+#include "history/history.hpp"
+#include "settings/preferences_page.hpp"
+#include "shell/main_window.hpp"
+#include "support/gui_fixture.hpp"
+
+class HistoryTest : public GuiTest {
+ protected:
+  // A stop at `physical`, with cs:eip, bytes and text derived from it.
+  void stop_at(uint32_t physical) {
+    stop_location.physical_address = physical;
+    stop_location.cs = 0x07c0;
+    stop_location.eip = physical - 0x7c00;
+    snprintf(stop_location.bytes, sizeof stop_location.bytes, "%02x", physical & 0xff);
+    snprintf(stop_location.text, sizeof stop_location.text, "nop ; at %x", physical);
+    history_add_instruction();
+  }
+
+  // Each row as one text: the instruction cells joined by '|', or the message.
+  std::vector<std::string> rows() const {
+    std::vector<std::string> out;
+    for (int r = 0; r < row_count(history_list); r++) {
+      if (cell(history_list, r, 0).empty())
+        out.push_back(cell(history_list, r, 3));
+      else
+        out.push_back(cell(history_list, r, 0) + "|" + cell(history_list, r, 1) + "|" +
+                      cell(history_list, r, 2) + "|" + cell(history_list, r, 3));
+    }
+    return out;
+  }
+
+  int selected_row() const {
+    GList *sel = GTK_CLIST(history_list)->selection;
+    return sel ? GPOINTER_TO_INT(sel->data) : -1;
+  }
+
+  std::string log() {
+    if (history_log) fflush(history_log);
+    return read_file("__vum.log__");
+  }
+};
+
+TEST_F(HistoryTest, InstructionRowsAreShownAndLoggedInColumnOrder) {
+  build_window();
+  EXPECT_EQ(log(), "") << "the log starts empty";
+  stop_at(0x7c00);
+  stop_at(0x7c03);
+  history_message("GO...");
+  stop_at(0x7c10);
+  EXPECT_EQ(rows(), (std::vector<std::string>{
+                        "00007C00|07C0:00000000|00|nop ; at 7c00",
+                        "00007C03|07C0:00000003|03|nop ; at 7c03",
+                        "GO...",
+                        "00007C10|07C0:00000010|10|nop ; at 7c10",
+                    }));
+  EXPECT_EQ(selected_row(), 3);
+  EXPECT_EQ(history_rows, 4u);
+  EXPECT_EQ(log(),
+            "00007C00  07C0:00000000  [00]  nop ; at 7c00\n"
+            "00007C03  07C0:00000003  [03]  nop ; at 7c03\n"
+            ": GO...\n"
+            "00007C10  07C0:00000010  [10]  nop ; at 7c10\n");
+}
+
+TEST_F(HistoryTest, RepeatsFoldIntoACountShownBeforeTheNextRow) {
+  struct Case {
+    const char *what;
+    std::vector<std::string> steps;  // hex address, or "m:TEXT" for a message
+    std::vector<std::string> rows;   // the instruction column of each row
+  } cases[] = {
+      {"A A A B", {"7c00", "7c00", "7c00", "7c01"},
+       {"nop ; at 7c00", "repeated 2 times", "nop ; at 7c01"}},
+      {"a single fold has count 1", {"7c00", "7c00", "m:GO..."},
+       {"nop ; at 7c00", "repeated 1 times", "GO..."}},
+      {"messages do not break folding",
+       {"7c00", "m:Stopped on a breakpoint", "m:GO...", "7c00", "m:Stopped on a breakpoint"},
+       {"nop ; at 7c00", "Stopped on a breakpoint", "GO...", "repeated 1 times",
+        "Stopped on a breakpoint"}},
+      {"address 0 first is a repeat of the reset value", {"0", "0", "7c00"},
+       {"repeated 2 times", "nop ; at 7c00"}},
+  };
+  build_window();
+  for (const Case &c : cases) {
+    history_clear();
+    for (const std::string &s : c.steps) {
+      if (s.rfind("m:", 0) == 0)
+        history_message(s.c_str() + 2);
+      else
+        stop_at((uint32_t)strtoul(s.c_str(), NULL, 16));
+    }
+    std::vector<std::string> texts = history_texts();
+    EXPECT_EQ(texts, c.rows) << c.what;
+    std::string expected_log;
+    for (const std::string &t : texts)
+      expected_log += (t.rfind("nop", 0) == 0 ? "" : ": ") + t + "\n";
+    std::string got = log();
+    // Instruction lines carry the address columns; compare their tails.
+    std::string tails;
+    size_t start = 0;
+    while (start < got.size()) {
+      size_t end = got.find('\n', start);
+      std::string line = got.substr(start, end - start);
+      size_t bracket = line.find("]  ");
+      tails += (line[0] == ':' ? line : line.substr(bracket + 3)) + "\n";
+      start = end + 1;
+    }
+    EXPECT_EQ(tails, expected_log) << c.what;
+  }
+}
+
+TEST_F(HistoryTest, LengthLimitDropsOldestRowsButTheLogKeepsThem) {
+  history_length = 3;
+  build_window();
+  for (uint32_t a = 1; a <= 4; a++) stop_at(0x7c00 + a);
+  EXPECT_EQ(history_texts(),
+            (std::vector<std::string>{"nop ; at 7c02", "nop ; at 7c03", "nop ; at 7c04"}));
+  EXPECT_EQ(selected_row(), 2);
+  std::string l = log();
+  EXPECT_EQ(std::count(l.begin(), l.end(), '\n'), 4);
+  EXPECT_NE(l.find("nop ; at 7c01"), std::string::npos);
+
+  history_length = 50;
+  for (uint32_t a = 5; a <= 50; a++) stop_at(0x7c00 + a);
+  EXPECT_EQ(row_count(history_list), 49);
+  history_length = 10;
+  history_trim();
+  EXPECT_EQ(row_count(history_list), 10);
+  EXPECT_EQ(history_rows, 10u);
+  EXPECT_EQ(history_texts().front(), "nop ; at 7c29");
+}
+
+TEST_F(HistoryTest, ZeroLengthKeepsTheListEmptyAndStillLogs) {
+  history_length = 0;
+  build_window();
+  stop_at(0x7c00);
+  history_message("GO...");
+  EXPECT_EQ(row_count(history_list), 0);
+  EXPECT_EQ(history_rows, 0u);
+  EXPECT_EQ(log(), "00007C00  07C0:00000000  [00]  nop ; at 7c00\n: GO...\n");
+}
+
+TEST_F(HistoryTest, NewestRowIsScrolledIntoView) {
+  build_window();
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook), 5);
+  for (uint32_t a = 1; a <= 45; a++) stop_at(0x7c00 + a);
+  pump_for(300);
+  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_list), 44), GTK_VISIBILITY_FULL);
+  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_list), 0), GTK_VISIBILITY_NONE);
+}
+
+TEST_F(HistoryTest, ClearWithAPendingCountKeepsOneRowAndEmptiesTheLog) {
+  build_window();
+  stop_at(0x7c00);
+  stop_at(0x7c00);
+  stop_at(0x7c00);
+  history_clear();
+  EXPECT_EQ(history_texts(), (std::vector<std::string>{"repeated 2 times"}));
+  EXPECT_EQ(history_rows, 1u);
+  EXPECT_EQ(log(), "");
+  // Folding starts afresh.
+  stop_at(0x7c00);
+  EXPECT_EQ(row_count(history_list), 2);
+}
+
+TEST_F(HistoryTest, QuitWritesThePendingCountBeforeClosingTheLog) {
+  build_window();
+  stop_at(0x7c00);
+  stop_at(0x7c00);
+  quit_clicked(NULL, NULL);
+  EXPECT_EQ(history_log, nullptr);
+  EXPECT_EQ(read_file("__vum.log__"), "00007C00  07C0:00000000  [00]  nop ; at 7c00\n: repeated 1 times\n");
+}
+
+TEST_F(HistoryTest, UnwritableLogIsReportedAndTheListStillWorks) {
+  ASSERT_EQ(mkdir("__vum.log__", 0755), 0);  // a directory cannot be opened for writing
+  build_window();
+  EXPECT_NE(printed.find("VUM: Unable to access history log file, logging disabled.\n"),
+            std::string::npos);
+  EXPECT_EQ(history_log, nullptr);
+  stop_at(0x7c00);
+  history_message("GO...");
+  EXPECT_EQ(history_texts(), (std::vector<std::string>{"nop ; at 7c00", "GO..."}));
+  printed.clear();
+  history_clear();
+  EXPECT_NE(printed.find("VUM: Unable to access history log file"), std::string::npos)
+      << "Clear History tries again";
+  quit_clicked(NULL, NULL);
+}
