@@ -183,6 +183,9 @@ void sleep_ms(unsigned ms) {
 
 enum class StopReason { None, Breakpoint, Watch, Interrupt };
 
+// The largest count of "s N"; SIGINT ends a long one early.
+constexpr uint64_t kMaxStepCount = 100000000;
+
 class Debugger {
  public:
   Debugger(Machine &m, const Options &o) : m_(m), o_(o) {}
@@ -236,7 +239,7 @@ class Debugger {
   // False: quit.
   bool command(const std::string &line) {
     std::vector<std::string> w = split_words(line);
-    // "x/4bx" and "xp/4bx": the spec may follow the command without a blank.
+    // "x/4bx" and "xp/4bx": the /NUF part may follow the command without a blank.
     if (!w.empty() && w[0].size() > 1 && (w[0].compare(0, 2, "x/") == 0 || w[0].compare(0, 3, "xp/") == 0)) {
       size_t slash = w[0].find('/');
       w.insert(w.begin() + 1, w[0].substr(slash));
@@ -253,7 +256,8 @@ class Debugger {
     if (cmd == "q" || cmd == "quit" || cmd == "exit") return false;
     if (cmd == "s" || cmd == "step" || cmd == "stepi") {
       uint64_t n = 1;
-      if (w.size() > 2 || (w.size() == 2 && !parse_decimal(w[1], &n))) return usage("s [count]");
+      if (w.size() > 2 || (w.size() == 2 && (!parse_decimal(w[1], &n) || n > kMaxStepCount)))
+        return usage("s [count]");
       step(n);
     } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
       uint32_t a;
@@ -364,7 +368,7 @@ class Debugger {
     char unit = 'w', format = 'x';
     size_t at = 1;
     if (w.size() > 1 && w[1][0] == '/') {
-      if (!parse_examine_spec(w[1], &count, &unit, &format)) {
+      if (!parse_examine_format(w[1], &count, &unit, &format)) {
         usage(form);
         return;
       }
@@ -517,7 +521,7 @@ bool parse_address(const std::string &text, uint32_t *out) {
   return true;
 }
 
-bool parse_examine_spec(const std::string &text, unsigned *count, char *unit, char *format) {
+bool parse_examine_format(const std::string &text, unsigned *count, char *unit, char *format) {
   if (text.empty() || text[0] != '/') return false;
   size_t i = 1;
   uint64_t n = 1;

@@ -167,7 +167,7 @@ std::string tracing(bool on) { return on ? "Tracing enabled for CPU 0\n" : "Trac
 
 std::string help() {
   return "Commands:\n"
-         "  s [N]                 step N instructions (default 1)\n"
+         "  s [N]                 step N instructions (default 1, at most 100000000)\n"
          "  c                     continue until a breakpoint, a watchpoint or SIGINT\n"
          "  pb ADDR, lb ADDR      physical / linear breakpoint (hex address)\n"
          "  vb SEG:OFF            virtual breakpoint\n"

@@ -118,6 +118,25 @@ TEST(Exchange, WatchListsReadsThenWritesWithTheValueAtTheAddress) {
   });
 }
 
+TEST(Exchange, ListsHoldMoreThanFortyEntries) {
+  Sim sim;
+  sim.until_prompt();
+  std::string watches, breaks = "Num Type           Disp Enb Address\n";
+  for (unsigned i = 0; i < 45; ++i) {
+    char cmd[64], line[64];
+    snprintf(cmd, sizeof cmd, "watch write 0x%x", 0x1000 + 4 * i);
+    ASSERT_EQ(sim.send(cmd).substr(0, 7), "<bochs:");
+    snprintf(line, sizeof line, "write 0x%08x (00000000)\n", 0x1000 + 4 * i);
+    watches += line;
+    snprintf(cmd, sizeof cmd, "pb 0x%x", 0x2000 + i);
+    ASSERT_EQ(sim.send(cmd).substr(0, 7), "<bochs:");
+    snprintf(line, sizeof line, "%3u pbreakpoint    keep y   0x%08x\n", i + 1, 0x2000 + i);
+    breaks += line;
+  }
+  EXPECT_EQ(sim.send("watch"), watches + "<bochs:92> ");
+  EXPECT_EQ(sim.send("info break"), breaks + "<bochs:93> ");
+}
+
 TEST(Exchange, TracingSwitchesAnswerWithANote) {
   check({
       {{}, "trace-on", "Tracing enabled for CPU 0\n<bochs:2> "},

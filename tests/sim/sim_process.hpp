@@ -191,6 +191,12 @@ class Sim {
 
   void interrupt() { kill(pid_, SIGINT); }
 
+  // Stops reading replies: the program's writes then meet a closed pipe.
+  void close_replies() {
+    if (err_ >= 0) close(err_);
+    err_ = -1;
+  }
+
   // Standard error up to its end.
   std::string rest() {
     std::string text = std::move(pending_);
