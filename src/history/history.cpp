@@ -1,5 +1,9 @@
 #include "history/history.hpp"
 
+#include <array>
+#include <deque>
+#include <utility>
+
 #include "exec/stop_reports.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/widget_kit.hpp"
@@ -11,6 +15,114 @@ uint32_t repeat_count = 0;
 uint32_t history_rows = 0;
 
 static const char *const log_file_name = "__vum.log__";
+
+// ---------------------------------------------------------------------------
+// Column widths. The list's columns are auto-resized: each column is as wide
+// as its widest cell (and its title). Left to the toolkit, that lays out
+// every cell text anew with Pango at each append and removal, and walks the
+// rows when the widest one goes, which made a history row cost several times
+// a whole exchange with the debugger. The history measures each distinct text
+// once instead and keeps the widest cell of each column as rows come and go
+// (rows are only added at the bottom and removed at the top), with the
+// toolkit's own sizing blocked around its changes. A change of style (font)
+// is resized by the toolkit itself and measured here again.
+
+namespace {
+
+typedef std::array<int, 4> RowWidths;
+
+GHashTable *measured_texts = NULL;  // text -> width in pixels + 1
+std::deque<RowWidths> row_widths;   // one entry per row, top to bottom
+// For each column, the candidates for its widest cell: (row serial, width),
+// widths strictly falling from the front.
+std::deque<std::pair<uint64_t, int>> widest[4];
+uint64_t first_serial = 0, next_serial = 0;
+
+const guint measured_texts_limit = 4096;
+
+int text_width(const char *text) {
+  if (text == NULL || text[0] == '\0') return 0;
+  if (measured_texts == NULL)
+    measured_texts = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, NULL);
+  gpointer known = g_hash_table_lookup(measured_texts, text);
+  if (known != NULL) return GPOINTER_TO_INT(known) - 1;
+  // As the list lays out a cell: its own Pango context and font.
+  PangoLayout *layout = gtk_widget_create_pango_layout(history_list, text);
+  pango_layout_set_font_description(layout, history_list->style->font_desc);
+  PangoRectangle logical;
+  pango_layout_get_pixel_extents(layout, NULL, &logical);
+  g_object_unref(layout);
+  if (g_hash_table_size(measured_texts) >= measured_texts_limit)
+    g_hash_table_remove_all(measured_texts);
+  g_hash_table_insert(measured_texts, g_strdup(text), GINT_TO_POINTER(logical.width + 1));
+  return logical.width;
+}
+
+// The width the toolkit gives an auto-resized column that holds no cell:
+// its title's, less the spacing the list adds around a cell.
+int title_width(GtkCList *list, int column) {
+  const int cell_spacing = 1, column_inset = 3;  // as the list lays out its cells
+  if (!GTK_CLIST_SHOW_TITLES(list) || list->column[column].button == NULL) return 0;
+  return list->column[column].button->requisition.width - (cell_spacing + 2 * column_inset);
+}
+
+void forget_widths() {
+  row_widths.clear();
+  for (auto &w : widest) w.clear();
+  first_serial = next_serial = 0;
+}
+
+// Records the widths of a row added at the bottom; widens its columns.
+void add_row_widths(GtkCList *list, const char *const cells[4]) {
+  RowWidths widths;
+  uint64_t serial = next_serial++;
+  for (int c = 0; c < 4; c++) {
+    int w = widths[c] = text_width(cells[c]);
+    while (!widest[c].empty() && widest[c].back().second <= w) widest[c].pop_back();
+    widest[c].push_back(std::make_pair(serial, w));
+    if (w > list->column[c].width) gtk_clist_set_column_width(list, c, w);
+  }
+  row_widths.push_back(widths);
+}
+
+// Forgets the top row's widths; a column whose widest cell it held narrows
+// to the widest cell left, or its title.
+void remove_top_row_widths(GtkCList *list) {
+  if (row_widths.empty()) return;
+  RowWidths gone = row_widths.front();
+  row_widths.pop_front();
+  uint64_t serial = first_serial++;
+  for (int c = 0; c < 4; c++) {
+    if (!widest[c].empty() && widest[c].front().first == serial) widest[c].pop_front();
+    int width = list->column[c].width;
+    if (gone[c] == 0 || gone[c] != width) continue;
+    int left = widest[c].empty() ? 0 : widest[c].front().second;
+    int narrowed = MAX(left, title_width(list, c));
+    if (narrowed < width) gtk_clist_set_column_width(list, c, MAX(narrowed, list->column[c].min_width));
+  }
+}
+
+// The toolkit has resized every column for a new style: measure again.
+void history_style_set(GtkWidget *, GtkStyle *, gpointer) {
+  if (measured_texts) g_hash_table_remove_all(measured_texts);
+  forget_widths();
+  if (history_list == NULL) return;
+  GtkCList *list = GTK_CLIST(history_list);
+  for (int r = 0; r < list->rows; r++) {
+    RowWidths widths;
+    uint64_t serial = next_serial++;
+    for (int c = 0; c < 4; c++) {
+      gchar *text = NULL;
+      if (!gtk_clist_get_text(list, r, c, &text)) text = NULL;
+      int w = widths[c] = text_width(text);
+      while (!widest[c].empty() && widest[c].back().second <= w) widest[c].pop_back();
+      widest[c].push_back(std::make_pair(serial, w));
+    }
+    row_widths.push_back(widths);
+  }
+}
+
+}  // namespace
 
 static void open_log() {
   history_log = fopen(log_file_name, "w");
@@ -30,11 +142,17 @@ void build_history_page(GtkWidget *box) {
   gtk_clist_set_column_justification(list, 1, GTK_JUSTIFY_CENTER);
   gtk_clist_set_column_justification(list, 2, GTK_JUSTIFY_LEFT);
   gtk_clist_set_column_justification(list, 3, GTK_JUSTIFY_LEFT);
+  forget_widths();
+  connect_signal(history_list, "style_set", VUM_SIGNAL_FUNC(history_style_set), NULL);
 }
 
 static void remove_oldest_rows() {
+  GtkCList *list = GTK_CLIST(history_list);
   while (history_rows > history_length) {
-    gtk_clist_remove(GTK_CLIST(history_list), 0);
+    GTK_CLIST_SET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
+    gtk_clist_remove(list, 0);
+    GTK_CLIST_UNSET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
+    remove_top_row_widths(list);
     history_rows--;
   }
 }
@@ -43,7 +161,10 @@ static void remove_oldest_rows() {
 static void add_row(const char *cells[4], bool instruction) {
   if (history_list == NULL) return;
   GtkCList *list = GTK_CLIST(history_list);
+  GTK_CLIST_SET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
   gtk_clist_append(list, const_cast<gchar **>(cells));
+  GTK_CLIST_UNSET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
+  add_row_widths(list, cells);
   history_rows++;
   if (history_log) {
     if (instruction)
@@ -103,6 +224,7 @@ void history_close() {
 
 void history_clear(GtkWidget *, gpointer) {
   gtk_clist_clear(GTK_CLIST(history_list));
+  forget_widths();
   history_rows = 0;
   history_flush_repeats();
   if (history_log) {
