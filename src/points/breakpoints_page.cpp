@@ -91,13 +91,15 @@ bool scan_breakpoint_list(FILE *in, Breakpoint table[30], uint32_t *count) {
     // The disposition word, then the enabled letter.
     char enabled = 0;
     if (fscanf(in, "%*s %c ", &enabled) < 1) return true;
-    b.enabled = enabled == 'y' ? 1 : 0;
     // A single address, or segment:offset.
     if (fscanf(in, "%x", &b.segment) < 1) return true;
     if (fscanf(in, ":%x", &b.offset) < 1) {
       b.offset = b.segment;
       b.segment = 0;
     }
+    // The flag also makes the entry live, so it is set only once the entry
+    // has been read whole: an entry cut short never shows an old address.
+    b.enabled = enabled == 'y' ? 1 : 0;
     (*count)++;
   }
   return true;
