@@ -213,7 +213,13 @@ bool spawn_debugger(const char *command) {
     signal(SIGPIPE, SIG_DFL);
     signal(SIGCHLD, SIG_DFL);
     sigprocmask(SIG_SETMASK, &old, NULL);
-    const char *args[] = {"sh", "-c", command, NULL};
+    // The shell must run the debugger in its own process, so that child_pid
+    // is the debugger's: SIGINT has to reach it, and its end has to close the
+    // pipes. Some shells (dash) fork for a lone command; "exec" makes them all
+    // run it in place.
+    char line[512];
+    snprintf(line, sizeof line, "exec %s", command);
+    const char *args[] = {"sh", "-c", line, NULL};
     execv("/bin/sh", const_cast<char *const *>(args));
     _exit(1);
   }

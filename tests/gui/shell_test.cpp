@@ -82,3 +82,141 @@ TEST_F(ShellTest, StartThenKillIsTheExactDialogue) {
   EXPECT_FALSE(history_has("Lost connection to Bochs"));
   EXPECT_EQ(zombie_children(), 0);
 }
+
+TEST_F(ShellTest, QuitWhileOfflineSendsNothingAndClosesTheLog) {
+  build_window();
+  GtkWidget *quit = nullptr;
+  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(start_button)));
+  quit = GTK_WIDGET(g_list_last(row)->data);
+  g_list_free(row);
+  click(quit);
+  EXPECT_EQ(main_loop_left, 1);
+  EXPECT_EQ(history_log, nullptr);
+  EXPECT_EQ(child_pid, 0) << "no child was ever started";
+  EXPECT_EQ(read_file(transcript_path), "");
+  EXPECT_EQ(row_count(history_list), 0);
+}
+
+TEST_F(ShellTest, QuitWhileStoppedTerminatesTheDebuggerFirst) {
+  build_window();
+  start_bochs();
+  quit_clicked(NULL, NULL);
+  EXPECT_EQ(main_loop_left, 1);
+  EXPECT_TRUE(wait_for_transcript({"s", "q"}));
+  EXPECT_EQ(history_log, nullptr);
+  std::string log = read_file("__vum.log__");
+  EXPECT_NE(log.find(": Starting Bochs\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(": Terminating Bochs\n"), std::string::npos) << log;
+}
+
+TEST_F(ShellTest, ClosingTheMainWindowFlushesRepeatsThenTerminates) {
+  build_window();
+  start_bochs();
+  repeat_count = 2;  // a pending count, as after folded stops
+  gtk_widget_destroy(main_window);
+  EXPECT_EQ(main_loop_left, 1);
+  EXPECT_TRUE(wait_for_transcript({"s", "q"}));
+  std::string log = read_file("__vum.log__");
+  size_t repeated = log.find(": repeated 2 times\n");
+  size_t terminating = log.find(": Terminating Bochs\n");
+  ASSERT_NE(repeated, std::string::npos) << log;
+  ASSERT_NE(terminating, std::string::npos) << log;
+  EXPECT_LT(repeated, terminating);
+}
+
+// A directory holding a "bochs" that is a shell script with the given body.
+static std::string fake_bochs_dir(const std::string &work, const std::string &body) {
+  std::string dir = work + "/fakebin";
+  mkdir(dir.c_str(), 0755);
+  std::ofstream(dir + "/bochs") << "#!/bin/sh\n" << body << "\n";
+  chmod((dir + "/bochs").c_str(), 0755);
+  return dir;
+}
+
+TEST_F(ShellTest, BochsMissingFromPathEndsVumWithCouldNotFind) {
+  build_window();
+  std::string empty = work_dir + "/empty";
+  mkdir(empty.c_str(), 0755);
+  setenv("PATH", empty.c_str(), 1);
+  click(start_button);
+  EXPECT_TRUE(pump_until([] { return main_loop_left == 1; }));
+  EXPECT_NE(printed.find("VUM: Couldn't find Bochs\n"), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("START-OK"), std::string::npos);
+  EXPECT_NE(printed.find("DEAD-" + std::to_string(child_pid) + "\n"), std::string::npos);
+  EXPECT_EQ(history_log, nullptr) << "the history is closed";
+  EXPECT_FALSE(history_has("Starting Bochs"));
+  pump_for(200);
+  // No second child.
+  EXPECT_EQ(printed.find("bochs on"), printed.rfind("bochs on"));
+}
+
+TEST_F(ShellTest, DebuggerDyingInsideTheStartWindowEndsVum) {
+  build_window();
+  setenv("PATH", fake_bochs_dir(work_dir, "echo starting >&2; exit 3").c_str(), 1);
+  click(start_button);
+  EXPECT_TRUE(pump_until([] { return main_loop_left == 1; }));
+  EXPECT_NE(printed.find("VUM: Couldn't find Bochs\n"), std::string::npos) << printed;
+  EXPECT_EQ(debugger_offline, 1);
+  EXPECT_EQ(zombie_children(), 0);
+}
+
+TEST_F(ShellTest, DebuggerLostWhileStoppedGoesOfflineAndCanStartAgain) {
+  build_window();
+  start_bochs();
+  ASSERT_TRUE(wait_for_transcript({"s"}));
+  int32_t first = child_pid;
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  ASSERT_TRUE(pump_until([this] { return history_has("Lost connection to Bochs"); }));
+  EXPECT_NE(printed.find("DEAD-" + std::to_string(first) + "\n"), std::string::npos);
+  EXPECT_EQ(debugger_offline, 1);
+  EXPECT_EQ(child_lost, 0);
+  EXPECT_FALSE(active(start_button));
+  EXPECT_EQ(button_label(start_button), " Start Bochs ");
+  EXPECT_FALSE(sensitive(refresh_all_button));
+  EXPECT_FALSE(history_has("Terminating Bochs")) << "nothing is written to a lost child";
+
+  start_bochs();
+  EXPECT_NE(child_pid, first);
+  EXPECT_NE(printed.find("START-" + std::to_string(first) + "\n"), std::string::npos);
+  EXPECT_TRUE(wait_for_transcript({"s", "s"}));
+  EXPECT_EQ(zombie_children(), 0);
+}
+
+TEST_F(ShellTest, WritingToALostChildNeitherKillsNorBlocks) {
+  build_window();
+  start_bochs();
+  pid_t pid = child_pid;
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  // Wait, without running the main loop, until the child is gone and reaped.
+  for (int i = 0; i < 500 && kill(pid, 0) == 0; i++) g_usleep(10000);
+  ASSERT_NE(kill(pid, 0), 0);
+  // Its end is recorded but not handled yet: the link still looks up.
+  ASSERT_EQ(debugger_offline, 0);
+  for (int i = 0; i < 100; i++) send_command("s\n");
+  wait_for_prompt();  // end of file ends the wait at once
+  int left = 0;
+  while (fgetc(reply_stream) != EOF && left < 100000) left++;
+  EXPECT_LT(left, 100000) << "the reply stream reaches its end";
+  ASSERT_TRUE(pump_until([this] { return history_has("Lost connection to Bochs"); }));
+}
+
+TEST_F(ShellTest, TenStartKillCyclesLeaveNoZombiesAndNoOpenPipes) {
+  build_window();
+  start_bochs();
+  click(start_button);
+  int before = open_descriptors();
+  for (int i = 0; i < 10; i++) {
+    start_bochs();
+    if (i % 2 == 0) {
+      click(start_button);  // Kill
+    } else {
+      kill(child_pid, SIGKILL);  // lost: its streams are released at the next start
+      ASSERT_TRUE(pump_until([this] { return !active(start_button); }));
+    }
+  }
+  ASSERT_TRUE(pump_until([this] { return zombie_children() == 0; }, 10000))
+      << zombie_children() << " zombies";
+  start_bochs();
+  click(start_button);
+  EXPECT_EQ(open_descriptors(), before) << "pipes of ended children stay open";
+}
