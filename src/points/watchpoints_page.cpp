@@ -70,6 +70,12 @@ static bool word_ended(FILE *in) {
   return isspace(c) != 0;
 }
 
+// True when the `length` bytes just read into `word` are all text: a NUL
+// byte in the reply would otherwise cut the word short unseen.
+static bool whole_word(const char *word, int length) {
+  return length > 0 && strlen(word) == (size_t)length;
+}
+
 bool scan_watchpoint_list(FILE *in, Watchpoint table[30], uint32_t *count) {
   for (int i = 0; i < 30; i++) table[i].in_use = 0;
   *count = 0;
@@ -87,10 +93,15 @@ bool scan_watchpoint_list(FILE *in, Watchpoint table[30], uint32_t *count) {
     // The kind word has room for 5 characters and the value token for 15;
     // a longer word or token does not fit the list and ends it.
     char kind[6];
-    if (fscanf(in, "%5s", kind) < 1 || !word_ended(in)) return true;
+    int length = 0;
+    if (fscanf(in, "%5s%n", kind, &length) < 1 || !word_ended(in) || !whole_word(kind, length))
+      return true;
     if (fscanf(in, " %x", &w.address) < 1) return true;
     char token[16];
-    if (fscanf(in, " (%15s", token) < 1 || !word_ended(in)) return true;
+    int start = 0, end = 0;
+    if (fscanf(in, " ( %n%15s%n", &start, token, &end) < 1 || !word_ended(in) ||
+        !whole_word(token, end - start))
+      return true;
 
     if (strcmp(kind, "read") == 0)
       w.kind = 0;

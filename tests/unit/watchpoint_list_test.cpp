@@ -32,6 +32,12 @@ Scan scan(const std::string &reply) {
   return s;
 }
 
+// A reply text with NUL bytes in it.
+template <size_t N>
+std::string with_nul(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
 struct Entry {
   uint32_t kind, address, value, width;
 };
@@ -87,6 +93,12 @@ TEST(WatchpointList, ReadsTheEntriesTheReplyHolds) {
        {{0, 0x500, 0x1234, 2}}, "4)"},
       {"a value token that just fits its field is read and does not fit the list",
        "write 0x600 (00000000001234)\n<bochs:5> ", true, {}, "\n<bochs:5>"},
+      {"a NUL byte ends no word early: kind word", with_nul("read\0 0x500 (1234)\n<bochs:5> "), true,
+       {}, ""},
+      {"a NUL byte ends no word early: value token",
+       with_nul("read 0x500 (1234)\nwrite 0x600 (1234\0)\n<bochs:5> "), true,
+       {{0, 0x500, 0x1234, 2}}, ""},
+      {"a value token of NUL bytes", with_nul("read 0x500 (\0\0\0\0)\n<bochs:5> "), true, {}, ""},
       {"end of stream before any entry", "None.", false, {}, ""},
       {"end of stream between entries", "read 0x500 (1234)\n", false, {{0, 0x500, 0x1234, 2}}, ""},
       {"end of stream inside an entry", "read 0x500 (1234)\nwrite 0x600 (12", true,
