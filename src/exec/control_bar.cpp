@@ -1,6 +1,17 @@
 #include "exec/control_bar.hpp"
 
-// The execution controls are not built yet; these keep their final names.
+#include "exec/stop_reports.hpp"
+#include "history/history.hpp"
+#include "link/debugger_child.hpp"
+#include "link/debugger_commands.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/preferences_page.hpp"
+#include "shell/main_window.hpp"
+#include "shell/widget_kit.hpp"
+#include "views/cpu_state_panel.hpp"
+#include "views/dump_windows.hpp"
+#include "views/struct_windows.hpp"
 
 GtkWidget *physical_entry = NULL;
 GtkWidget *location_entry = NULL;
@@ -14,12 +25,116 @@ int next_enabled = 0;
 int next_pending = 0;
 uint32_t next_target = 0;
 
-void build_control_bar(GtkWidget *) {}
-void set_control_bar_sensitive(int) {}
-void set_run_state(int) {}
-void go_clicked(GtkWidget *, gpointer) {}
-void stop_clicked(GtkWidget *, gpointer) {}
-void step_clicked(GtkWidget *, gpointer) {}
-void next_clicked(GtkWidget *, gpointer) {}
-void reply_ready(gpointer, gint, GdkInputCondition) {}
-void refresh_after_stop() {}
+static const char *const offline_banner = ".. o f f l i n e ..";
+static const char *const running_banner = ".. r u n n i n g ..";
+
+static GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width) {
+  GtkWidget *entry = add_entry(box, expand, width);
+  gtk_entry_set_editable(GTK_ENTRY(entry), FALSE);
+  return entry;
+}
+
+void build_control_bar(GtkWidget *box) {
+  GtkWidget *bar = add_hbox(box, 0);
+  physical_entry = add_read_only_entry(bar, 0, 85);
+  location_entry = add_read_only_entry(bar, 0, 140);
+  instruction_entry = add_read_only_entry(bar, 1, -1);
+  go_button = add_button(bar, 0, " Go ");
+  connect_signal(go_button, "clicked", VUM_SIGNAL_FUNC(go_clicked), NULL);
+  stop_button = add_button(bar, 0, " Stop ");
+  connect_signal(stop_button, "clicked", VUM_SIGNAL_FUNC(stop_clicked), NULL);
+  step_button = add_button(bar, 0, " Step ");
+  connect_signal(step_button, "clicked", VUM_SIGNAL_FUNC(step_clicked), NULL);
+  next_button = add_button(bar, 0, " Next ");
+  connect_signal(next_button, "clicked", VUM_SIGNAL_FUNC(next_clicked), NULL);
+  next_enabled = 0;
+  next_pending = 0;
+}
+
+static void set_sensitive(GtkWidget *widget, bool on) {
+  if (widget) gtk_widget_set_sensitive(widget, on ? TRUE : FALSE);
+}
+
+void set_control_bar_sensitive(int online) {
+  if (!online) {
+    gtk_entry_set_text(GTK_ENTRY(physical_entry), "");
+    gtk_entry_set_text(GTK_ENTRY(location_entry), "");
+    gtk_entry_set_text(GTK_ENTRY(instruction_entry), offline_banner);
+    set_sensitive(stop_button, false);
+  }
+  set_sensitive(go_button, online);
+  set_sensitive(step_button, online);
+  set_sensitive(next_button, online && next_enabled);
+}
+
+void set_run_state(int running) {
+  bool run = running == 1;
+  if (run) {
+    gtk_entry_set_text(GTK_ENTRY(physical_entry), "");
+    gtk_entry_set_text(GTK_ENTRY(location_entry), "");
+    gtk_entry_set_text(GTK_ENTRY(instruction_entry), running_banner);
+  }
+  set_sensitive(stop_button, run);
+  set_sensitive(go_button, !run);
+  set_sensitive(step_button, !run);
+  set_sensitive(next_button, !run && next_enabled);
+  set_sensitive(refresh_all_button, !run);
+  set_breakpoints_sensitive(!run);
+  set_watchpoints_sensitive(!run);
+  set_memory_sensitive(!run);
+  set_structs_sensitive(!run);
+  set_sensitive(trace_button, !run);
+}
+
+// The buttons that send commands are insensitive unless the debugger waits at
+// its prompt; a handler called any other way does nothing.
+static bool debugger_waits() { return !debugger_offline && !target_running && reply_stream; }
+
+// Lets the target run: the reply to "c\n" is read when it arrives.
+static void run_target(const char *message) {
+  target_running = 1;
+  set_run_state(1);
+  send_command("%s", command_continue);
+  // The character after the last prompt's '>', which wait_for_prompt left.
+  getc(reply_stream);
+  watch_replies();
+  history_message(message);
+}
+
+void go_clicked(GtkWidget *, gpointer) {
+  if (!debugger_waits()) return;
+  run_target("GO...");
+}
+
+void next_clicked(GtkWidget *, gpointer) {
+  if (!debugger_waits()) return;
+  next_target = stop_location.physical_address + stop_location.length;
+  send_command(format_next_breakpoint, next_target);
+  wait_for_prompt();
+  next_pending = 1;
+  run_target("NEXT...");
+}
+
+void step_clicked(GtkWidget *, gpointer) {
+  if (!debugger_waits()) return;
+  send_command("%s", command_step);
+  refresh_after_stop();
+}
+
+void stop_clicked(GtkWidget *, gpointer) {
+  if (!target_running) return;
+  handle_reply_ready(0);
+}
+
+void reply_ready(gpointer, gint, GdkInputCondition) { handle_reply_ready(1); }
+
+void refresh_after_stop() {
+  if (debugger_offline) return;
+  read_current_instruction();
+  wait_for_prompt();
+  // A report cut off by the end of the debugger adds nothing: the lost
+  // connection is reported when the end of the child is handled.
+  if (instruction_report_lost) return;
+  refresh_cpu_state();
+  history_add_instruction();
+}

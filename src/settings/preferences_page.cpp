@@ -1,5 +1,7 @@
 #include "settings/preferences_page.hpp"
 
+#include "exec/stop_reports.hpp"
+
 uint32_t history_length = 50;
 uint32_t stack_above = 8;
 uint32_t stack_below = 4;
@@ -12,5 +14,13 @@ uint32_t reload_watchpoints = 1;
 GtkWidget *trace_button = NULL;
 ButtonGroup *tabs_group = NULL;
 
-// The Preferences page is not built yet; the settings keep their defaults.
-void build_preferences_page(GtkWidget *) {}
+// The rest of the Preferences page is not built yet; the settings keep their
+// defaults.
+void build_preferences_page(GtkWidget *page) {
+  GtkWidget *columns = add_hbox(page, 0);
+  add_vbox(columns, 0);  // the left column
+  add_separator(columns, 0, 1);
+  GtkWidget *right = add_vbox(columns, 0);
+  trace_button = add_check_button(right, 0, "Enable instruction tracing", 0);
+  connect_signal(trace_button, "clicked", VUM_SIGNAL_FUNC(toggle_tracing), NULL);
+}

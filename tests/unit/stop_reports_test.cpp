@@ -1,0 +1,284 @@
+// The scanners of stop reports, current-instruction lines and trace lines,
+// fed through fmemopen.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "exec/stop_reports.hpp"
+
+namespace {
+
+// A stream over a copy of `text`; closed by the destructor.
+struct TextStream {
+  std::string text;
+  FILE *f;
+  explicit TextStream(const std::string &t) : text(t) {
+    f = text.empty() ? fopen("/dev/null", "r") : fmemopen(&text[0], text.size(), "r");
+  }
+  ~TextStream() { fclose(f); }
+  std::string rest() {
+    std::string out;
+    int c;
+    while ((c = fgetc(f)) != EOF) out += (char)c;
+    return out;
+  }
+};
+
+// A record whose every field shows whether a scan wrote it.
+StopLocation marked() {
+  StopLocation at;
+  at.physical_address = 0xAAAAAAAA;
+  at.length = 77;
+  at.cs = 0xBBBB;
+  at.eip = 0xCCCCCCCC;
+  strcpy(at.text, "old text");
+  strcpy(at.bytes, "old bytes");
+  return at;
+}
+
+const uint32_t old_address = 0xAAAAAAAA, old_cs = 0xBBBB, old_eip = 0xCCCCCCCC, old_length = 77;
+
+}  // namespace
+
+TEST(ReadReplyLine, ReadsWholeLinesAndNeverLeavesOldText) {
+  TextStream s("Next at t=1\nsecond\nhalf a li");
+  char line[reply_line_size];
+  ASSERT_TRUE(read_reply_line(s.f, line));
+  EXPECT_STREQ(line, "Next at t=1\n");
+  ASSERT_TRUE(read_reply_line(s.f, line));
+  EXPECT_STREQ(line, "second\n");
+  // The debugger ended in the middle of a line: no line, and nothing of the
+  // previous one or of the half line is left in the buffer.
+  EXPECT_FALSE(read_reply_line(s.f, line));
+  EXPECT_STREQ(line, "");
+  strcpy(line, "stale");
+  EXPECT_FALSE(read_reply_line(s.f, line));
+  EXPECT_STREQ(line, "");
+}
+
+TEST(ReadReplyLine, StopsBeforeThePromptAndLeavesItUnread) {
+  TextStream s("text<bochs:4> ");
+  char line[reply_line_size];
+  ASSERT_TRUE(read_reply_line(s.f, line));
+  EXPECT_STREQ(line, "text");
+  ASSERT_TRUE(read_reply_line(s.f, line));
+  EXPECT_STREQ(line, "") << "at the prompt a read gives the empty line";
+  EXPECT_EQ(s.rest(), "<bochs:4> ");
+}
+
+TEST(ReadReplyLine, CutsLongLinesAt199CharactersAndKeepsHighBytes) {
+  std::string longline(250, 'x');
+  longline[10] = '\xff';
+  TextStream s(longline + "\n");
+  char line[reply_line_size];
+  ASSERT_TRUE(read_reply_line(s.f, line));
+  EXPECT_EQ(std::string(line), longline.substr(0, 199));
+  ASSERT_TRUE(read_reply_line(s.f, line));
+  EXPECT_EQ(std::string(line), longline.substr(199) + "\n");
+}
+
+TEST(ScanInstructionLine, CurrentInstructionGrammar) {
+  struct Case {
+    const char *line;
+    int stage;
+    uint32_t physical, cs, eip, length;
+    const char *text, *bytes;
+    int next;
+  } cases[] = {
+      // The layout of the debugger, with the CPU and the two-word context field.
+      {"(0) [0x0001f3a2] 1f00:03a2 (two words): add bx, 0x10              ; 83c310\n",
+       instruction_complete, 0x1F3A2, 0x1F00, 0x3A2, 3, "add bx, 0x10", "83c310", 0},
+      // No CPU field: parsed from the first character.
+      {"[0x00007c00] 0000:7c00 (unk. ctxt): call 0x7c11 ; e80300\n", instruction_complete, 0x7C00,
+       0, 0x7C00, 3, "call 0x7c11", "e80300", 1},
+      // No context field.
+      {"(0) [0x00000100] 0010:0100 int 0x21 ; cd21\n", instruction_complete, 0x100, 0x10, 0x100, 2,
+       "int 0x21", "cd21", 1},
+      // A one-word context field swallows the instruction's first word.
+      {"(0) [0x00000500] 0000:0500 (ctx) call 0x10 ; e80000\n", instruction_complete, 0x500, 0,
+       0x500, 3, "0x10", "e80000", 0},
+      // A first field opened by "(" goes whole, whatever it holds.
+      {"(0)[0x00000010] 0000:0010 (a b): nop ; 90\n", instruction_no_address, old_address, old_cs,
+       old_eip, old_length, "old text", "old bytes", 0},
+      {"Next at t=5\n", instruction_no_address, old_address, old_cs, old_eip, old_length,
+       "old text", "old bytes", 0},
+      // Only the segment converts: cs changes and the parse stops.
+      {"[0x00000010] 1234 nop ; 90\n", instruction_no_location, 0x10, 0x1234, old_eip, old_length,
+       "old text", "old bytes", 0},
+      {"[0x00000010] :10 nop ; 90\n", instruction_no_location, 0x10, old_cs, old_eip, old_length,
+       "old text", "old bytes", 0},
+      // Empty text: the entries get the location, text and bytes stay.
+      {"[0x00000010] 0000:0010 (a b): ; 90\n", instruction_no_text, 0x10, 0, 0x10, old_length, "",
+       "old bytes", 0},
+      // No hex digits after "; ": length 0, the bytes are what stands there.
+      {"[0x00000010] 0000:0010 nop ; zz\n", instruction_complete, 0x10, 0, 0x10, 0, "nop", "zz", 0},
+      // Odd digit counts drop the remainder; white space and 0x count as consumed.
+      {"[0x00000010] 0000:0010 nop ; e80\n", instruction_complete, 0x10, 0, 0x10, 1, "nop", "e80", 0},
+      {"[0x00000010] 0000:0010 nop ;  0xe8\n", instruction_complete, 0x10, 0, 0x10, 2, "nop",
+       " 0xe8", 0},
+      // The character right after ';' is passed over whatever it is.
+      {"[0x00000010] 0000:0010 nop ;x90\n", instruction_complete, 0x10, 0, 0x10, 1, "nop", "90", 0},
+      // No ';' at all: no bytes; nothing past the line's end is read.
+      {"[0x00000010] 0000:0010 nop   \n", instruction_complete, 0x10, 0, 0x10, 0, "nop", "", 0},
+      {"[0x00000010] 0000:0010 nop ;", instruction_complete, 0x10, 0, 0x10, 0, "nop", "", 0},
+      {"[0x00000010] 0000:0010 nop ;\n", instruction_complete, 0x10, 0, 0x10, 0, "nop", "", 0},
+      // The "]" and the blank after the address are not required.
+      {"[0x10 0000:0010 nop ; 90\n", instruction_complete, 0x10, 0, 0x10, 1, "nop", "90", 0},
+  };
+  for (const Case &c : cases) {
+    StopLocation at = marked();
+    InstructionScan scan = scan_instruction_line(c.line, &at, 0);
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(scan.stage, c.stage);
+    EXPECT_EQ(at.physical_address, c.physical);
+    EXPECT_EQ(at.cs, c.cs);
+    EXPECT_EQ(at.eip, c.eip);
+    EXPECT_EQ(at.length, c.length);
+    EXPECT_STREQ(at.text, c.text);
+    EXPECT_STREQ(at.bytes, c.bytes);
+    EXPECT_EQ(scan.next_offered, c.next);
+  }
+}
+
+TEST(ScanInstructionLine, LongTextIsCutAt127AndTheBytesAreStillFound) {
+  std::string operands(150, 'a');
+  std::string line = "[0x00000010] 0000:0010 mov " + operands + " ; 8b07\n";
+  ASSERT_LT(line.size(), 200u);
+  StopLocation at = marked();
+  InstructionScan scan = scan_instruction_line(line.c_str(), &at, 0);
+  EXPECT_EQ(scan.stage, instruction_complete);
+  EXPECT_EQ(std::string(at.text), ("mov " + operands).substr(0, 127));
+  EXPECT_STREQ(at.bytes, "8b07");
+  EXPECT_EQ(at.length, 2u);
+
+  // Without a ';' in reach: no bytes, and the 127 characters of text.
+  std::string bare = "[0x00000010] 0000:0010 " + std::string(170, 'b');
+  ASSERT_LT(bare.size(), 200u);
+  at = marked();
+  scan_instruction_line(bare.c_str(), &at, 0);
+  EXPECT_EQ(strlen(at.text), 127u);
+  EXPECT_STREQ(at.bytes, "");
+  EXPECT_EQ(at.length, 0u);
+}
+
+TEST(ScanInstructionLine, TraceLinesGoOnPastFailedConversions) {
+  struct Case {
+    const char *line;
+    uint32_t physical, cs, eip, length;
+    const char *text, *bytes;
+  } cases[] = {
+      {"(0) [0x00007c05] 0000:7c05 (unk. ctxt): jmp .-2 ; ebfe\n", 0x7C05, 0, 0x7C05, 2,
+       "jmp .-2", "ebfe"},
+      // A failed address keeps the old one; the rest is taken.
+      {"(0) xx 0010:0020 (a b): nop ; 90\n", old_address, 0x10, 0x20, 1, "nop", "90"},
+      // A lone segment changes only cs.
+      {"(0) [0x00000030] 0040 (a b): nop ; 90\n", 0x30, 0x40, old_eip, 1, "nop", "90"},
+      // An empty text goes on to the bytes.
+      {"[0x00000030] 0000:0030 (a b): ; 9090\n", 0x30, 0, 0x30, 2, "", "9090"},
+  };
+  for (const Case &c : cases) {
+    StopLocation at = marked();
+    scan_instruction_line(c.line, &at, 1);
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(at.physical_address, c.physical);
+    EXPECT_EQ(at.cs, c.cs);
+    EXPECT_EQ(at.eip, c.eip);
+    EXPECT_EQ(at.length, c.length);
+    EXPECT_STREQ(at.text, c.text);
+    EXPECT_STREQ(at.bytes, c.bytes);
+  }
+}
+
+TEST(OffersNext, CallsInterruptsRepeatsLoopsAndConditionalJumps) {
+  struct Case {
+    const char *text;
+    bool offered;
+  } cases[] = {
+      {"call 0x7c11", true},  {"CALL 0x7c11", true},   {"int 0x10", true},
+      {"rep: movsb", true},   {"REP: stosw", true},    {"loop .-4", true},
+      {"jnz .+3", true},      {"je .+3", true},        {"j", true},
+      {"JNZ .+3", false},     {"jmp .-2", false},      {"JMP .-2", false},
+      {"jMP .-2", false},     {"loopne .-4", false},   {"callf 0x10", false},
+      {"rep movsb", false},   {"mov ax, bx", false},   {"", false},
+      {"   ", false},         {"  call 0x10", true},   {"\tjc .+2", true},
+  };
+  for (const Case &c : cases) EXPECT_EQ(offers_next(c.text), c.offered) << "'" << c.text << "'";
+}
+
+TEST(ScanCurrentInstruction, PassesOverTheFirstLineAndParsesTheSecond) {
+  TextStream s("Next at t=3\n(0) [0x00007c03] 0000:7c03 (unk. ctxt): jnz .+2 ; 7502\n<bochs:5> ");
+  StopLocation at = marked();
+  int lost = 7;
+  InstructionScan scan = scan_current_instruction(s.f, &at, &lost);
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(scan.stage, instruction_complete);
+  EXPECT_EQ(scan.next_offered, 1);
+  EXPECT_EQ(at.physical_address, 0x7C03u);
+  EXPECT_STREQ(at.text, "jnz .+2");
+  EXPECT_EQ(s.rest(), "<bochs:5> ") << "the prompt is left for wait_for_prompt";
+}
+
+TEST(ScanCurrentInstruction, AReportCutOffByTheEndOfTheDebuggerParsesNothing) {
+  const char *replies[] = {
+      "",                                            // nothing at all
+      "Next at t=3\n",                               // the stop line only
+      "Next at t=3\n(0) [0x00007c03] 0000:7c03 (u",  // half the instruction line
+  };
+  for (const char *reply : replies) {
+    TextStream s(reply);
+    StopLocation at = marked();
+    int lost = 0;
+    scan_current_instruction(s.f, &at, &lost);
+    EXPECT_EQ(lost, 1) << reply;
+    EXPECT_EQ(at.physical_address, old_address) << reply;
+    EXPECT_STREQ(at.text, "old text") << reply;
+  }
+}
+
+TEST(ScanStopLine, ClassifiesBreakpointWatchpointPromptAndOtherLines) {
+  struct Case {
+    const char *reply;
+    int kind;
+    uint32_t number;
+    const char *watch_kind;
+    uint32_t address;
+    int read_watch;
+  } cases[] = {
+      {"(0) Breakpoint 3, 0x7c11 in ?? ()\n", stop_line_breakpoint, 3, "", 0, 0},
+      {"(0) Breakpoint 12 0x7c11\n", stop_line_breakpoint, 12, "", 0, 0},  // no comma needed
+      {"Breakpoint 3, 0x7c11\n", stop_line_other, 0, "", 0, 0},           // a first word is needed
+      {"(0) Breakpoint x, 0x7c11\n", stop_line_other, 0, "", 0, 0},
+      {"(0) Caught read watch point at 0x00000500\n", stop_line_watchpoint, 0, "read", 0x500, 1},
+      {"(0) Caught write watch point at 0x00000600\n", stop_line_watchpoint, 0, "write", 0x600, 0},
+      {"(0) Caught READ watch point at 0x500\n", stop_line_watchpoint, 0, "READ", 0x500, 1},
+      {"(0) Caught access watch point at 0x700\n", stop_line_watchpoint, 0, "access", 0x700, 0},
+      // A kind word longer than 9 characters is kept in 9 and counts as write.
+      {"(0) Caught readreadread watch point at 0x10\n", stop_line_watchpoint, 0, "readreadr", 0x10,
+       0},
+      {"(0) Caught read watch point at zz\n", stop_line_other, 0, "", 0, 0},
+      {"(0) Caught read\n", stop_line_other, 0, "", 0, 0},
+      {"(0) Caught watch point at 0x10\n", stop_line_other, 0, "", 0, 0},
+      {"(0) [0x00007c05] 0000:7c05 (unk. ctxt): jmp .-2 ; ebfe\n", stop_line_other, 0, "", 0, 0},
+      {"\n", stop_line_other, 0, "", 0, 0},
+      {"<bochs:7> ", stop_line_prompt, 0, "", 0, 0},
+      {"", stop_line_missing, 0, "", 0, 0},
+      {"(0) Breakpoint 3, 0x7c", stop_line_missing, 0, "", 0, 0},
+  };
+  for (const Case &c : cases) {
+    TextStream s(c.reply);
+    StopLine stop;
+    scan_stop_line(s.f, &stop);
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(stop.kind, c.kind);
+    if (c.kind == stop_line_breakpoint) {
+      EXPECT_EQ(stop.number, c.number);
+    }
+    if (c.kind == stop_line_watchpoint) {
+      EXPECT_STREQ(stop.watch_kind, c.watch_kind);
+      EXPECT_EQ(stop.address, c.address);
+      EXPECT_EQ(stop.read_watch, c.read_watch);
+    }
+  }
+}
