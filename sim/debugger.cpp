@@ -1,0 +1,547 @@
+#include "debugger.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "cpu.hpp"
+#include "replies.hpp"
+
+namespace sim {
+
+// ---------------------------------------------------------------------------
+// SIGINT. The handler only records; the run loop looks at the flag before
+// every instruction, and a halted run waits for it in ppoll.
+//
+// A SIGINT while a run goes on stops it. One that comes while commands wait
+// unread (the front end has sent "c" but it has not been taken up yet) is
+// kept for that command: when it is "c", the run stops before its first
+// instruction. Any other SIGINT, at the idle prompt, is ignored.
+namespace {
+
+volatile sig_atomic_t g_running = 0;
+volatile sig_atomic_t g_interrupt = 0;
+volatile sig_atomic_t g_held = 0;
+volatile sig_atomic_t g_line_pending = 0;  // a line is read but not yet answered
+volatile sig_atomic_t g_buffered = 0;      // unread bytes in the input buffer
+int g_transcript_fd = -1;
+
+bool stdin_readable() {
+  struct pollfd p = {0, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+void on_sigint(int) {
+  int saved = errno;
+  if (g_transcript_fd >= 0) {
+    ssize_t r = write(g_transcript_fd, "#SIGINT\n", 8);
+    (void)r;
+  }
+  if (g_running)
+    g_interrupt = 1;
+  else if (g_line_pending || g_buffered || stdin_readable())
+    g_held = 1;
+  errno = saved;
+}
+
+// True when the writer of standard input has gone and nothing is left to
+// read: a run then ends, and the command loop finds the end of input.
+bool stdin_hung_up(int timeout_ms, const sigset_t *mask) {
+  struct pollfd p = {0, 0, 0};
+  struct timespec ts = {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+  int r = ppoll(&p, 1, timeout_ms < 0 ? nullptr : &ts, mask);
+  return r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+// ---------------------------------------------------------------------------
+// Standard input, line by line, with unbounded line lengths cut at kMaxLine
+// bytes (the rest of such a line is read and dropped).
+class LineReader {
+ public:
+  static constexpr size_t kMaxLine = 1 << 20;
+
+  // False at the end of input with nothing read. A last line without a
+  // newline counts as a line.
+  bool next(std::string *line, bool *too_long) {
+    line->clear();
+    *too_long = false;
+    for (;;) {
+      while (pos_ < len_) {
+        char *start = buf_ + pos_;
+        char *nl = static_cast<char *>(memchr(start, '\n', len_ - pos_));
+        size_t n = nl ? size_t(nl - start) : len_ - pos_;
+        size_t room = kMaxLine - line->size();
+        if (n > room) {
+          *too_long = true;
+          line->append(start, room);
+        } else {
+          line->append(start, n);
+        }
+        pos_ += n + (nl ? 1 : 0);
+        if (nl) return taken();
+      }
+      g_buffered = 0;
+      if (eof_) return line->empty() && !*too_long ? false : taken();
+      ssize_t r = read(0, buf_, sizeof buf_);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        eof_ = true;
+        continue;
+      }
+      pos_ = 0;
+      len_ = size_t(r);
+    }
+  }
+
+ private:
+  bool taken() {
+    g_line_pending = 1;
+    g_buffered = pos_ < len_;
+    return true;
+  }
+  char buf_[65536];
+  size_t pos_ = 0, len_ = 0;
+  bool eof_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Standard error. Replies go out whole, so that a reply and its prompt are
+// one write; a reply armed with the mid-reply exit stops after its first
+// line.
+class Console {
+ public:
+  Console() { setvbuf(stderr, buffer_, _IOFBF, sizeof buffer_); }
+
+  void arm_mid_reply_exit(bool on) { exit_mid_reply_ = on; }
+
+  void reply(const std::string &text) {
+    if (text.empty()) return;
+    if (exit_mid_reply_) {
+      size_t nl = text.find('\n');
+      fwrite(text.data(), 1, nl == std::string::npos ? text.size() : nl + 1, stderr);
+      fflush(stderr);
+      _exit(1);
+    }
+    fwrite(text.data(), 1, text.size(), stderr);
+  }
+  // A trace line: out at once, not part of the reply.
+  void trace(const std::string &text) {
+    fwrite(text.data(), 1, text.size(), stderr);
+    fflush(stderr);
+  }
+  void prompt(unsigned n) {
+    if (exit_mid_reply_) {
+      fflush(stderr);
+      _exit(1);
+    }
+    std::string p = reply::prompt(n);
+    fwrite(p.data(), 1, p.size(), stderr);
+    fflush(stderr);
+  }
+  void flush() { fflush(stderr); }
+
+ private:
+  char buffer_[1 << 16];
+  bool exit_mid_reply_ = false;
+};
+
+void sleep_ms(unsigned ms) {
+  struct timespec ts = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
+  }
+}
+
+enum class StopReason { None, Breakpoint, Watch, Interrupt };
+
+class Debugger {
+ public:
+  Debugger(Machine &m, const Options &o) : m_(m), o_(o) {}
+
+  int run(const std::string &image_name, const std::vector<std::string> &notes) {
+    fputs("vum-sim: simulated PC; the debugger talks on standard error\n", stdout);
+    fflush(stdout);
+    console_.reply(reply::startup(image_name, notes));
+    console_.reply(reply::location(m_));
+    if (o_.exit_before_prompt) {
+      console_.flush();
+      return 1;
+    }
+    uint64_t received = 0;
+    std::string line;
+    bool too_long;
+    for (;;) {
+      g_line_pending = 0;
+      console_.prompt(++prompt_);
+      if (!reader_.next(&line, &too_long)) return 0;
+      record(line);
+      ++received;
+      if (o_.exit_after && received == o_.exit_after) return 0;
+      console_.arm_mid_reply_exit(o_.exit_mid_reply && received == o_.exit_mid_reply);
+      if (o_.delay_ms) sleep_ms(o_.delay_ms);
+      if (too_long) {
+        g_line_pending = 0;
+        g_held = 0;
+        console_.reply(reply::line_too_long());
+        continue;
+      }
+      if (!command(line)) return 0;
+    }
+  }
+
+ private:
+  void record(const std::string &line) {
+    if (g_transcript_fd < 0) return;
+    std::string out = line;
+    out += '\n';
+    const char *p = out.data();
+    size_t left = out.size();
+    while (left > 0) {
+      ssize_t r = write(g_transcript_fd, p, left);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      p += r;
+      left -= size_t(r);
+    }
+  }
+
+  // False: quit.
+  bool command(const std::string &line) {
+    std::vector<std::string> w = split_words(line);
+    // "x/4bx" and "xp/4bx": the spec may follow the command without a blank.
+    if (!w.empty() && w[0].size() > 1 && (w[0].compare(0, 2, "x/") == 0 || w[0].compare(0, 3, "xp/") == 0)) {
+      size_t slash = w[0].find('/');
+      w.insert(w.begin() + 1, w[0].substr(slash));
+      w[0].resize(slash);
+    }
+    const std::string cmd = w.empty() ? std::string() : w[0];
+    if (cmd == "c" || cmd == "cont" || cmd == "continue") {
+      if (w.size() != 1) return usage("c");
+      cont();
+      return true;
+    }
+    g_line_pending = 0;
+    g_held = 0;
+    if (w.empty()) return true;
+    if (cmd == "q" || cmd == "quit" || cmd == "exit") return false;
+    if (cmd == "s" || cmd == "step" || cmd == "stepi") {
+      uint64_t n = 1;
+      if (w.size() > 2 || (w.size() == 2 && !parse_decimal(w[1], &n))) return usage("s [count]");
+      step(n);
+    } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
+      uint32_t a;
+      if (w.size() != 2) return usage(cmd[0] == 'p' ? "pb ADDR" : "lb ADDR");
+      if (!parse_address(w[1], &a)) return error(reply::bad_number(w[1]));
+      add_breakpoint(cmd[0] == 'p' ? BreakKind::Physical : BreakKind::Linear, 0, a, a);
+    } else if (cmd == "vb" || cmd == "vbreak") {
+      if (w.size() != 2) return usage("vb SEG:OFF");
+      size_t colon = w[1].find(':');
+      uint32_t seg, off, linear;
+      if (colon == std::string::npos || !parse_address(w[1].substr(0, colon), &seg) || seg > 0xffff ||
+          !parse_address(w[1].substr(colon + 1), &off))
+        return error(reply::bad_number(w[1]));
+      if (!virtual_to_linear(m_, uint16_t(seg), off, &linear)) return error(reply::no_segment(uint16_t(seg)));
+      add_breakpoint(BreakKind::Virtual, uint16_t(seg), off, linear);
+    } else if (cmd == "d" || cmd == "del" || cmd == "delete") {
+      uint64_t n;
+      if (w.size() != 2) return usage("d N");
+      if (!parse_decimal(w[1], &n) || n > 0xffffffffu || !breakpoints_.remove(unsigned(n)))
+        return error(reply::no_breakpoint(w[1]));
+    } else if (cmd == "info") {
+      if (w.size() != 2 || (w[1] != "break" && w[1] != "b" && w[1] != "breakpoints")) return usage("info break");
+      console_.reply(reply::breakpoint_list(breakpoints_.list()));
+    } else if (cmd == "watch") {
+      watch(w);
+    } else if (cmd == "unwatch") {
+      unwatch(w);
+    } else if (cmd == "trace-on" || cmd == "trace-off") {
+      if (w.size() != 1) return usage(cmd == "trace-on" ? "trace-on" : "trace-off");
+      tracing_ = cmd == "trace-on";
+      console_.reply(reply::tracing(tracing_));
+    } else if (cmd == "dump_cpu") {
+      if (w.size() != 1) return usage("dump_cpu");
+      console_.reply(reply::dump_cpu(m_.cpu));
+    } else if (cmd == "x" || cmd == "xp") {
+      examine(w);
+    } else if (cmd == "help" || cmd == "h") {
+      console_.reply(reply::help());
+    } else {
+      console_.reply(reply::unknown_command(cmd));
+    }
+    return true;
+  }
+
+  bool usage(const char *form) {
+    g_line_pending = 0;
+    g_held = 0;
+    console_.reply(reply::usage(form));
+    return true;
+  }
+  bool error(const std::string &text) {
+    console_.reply(text);
+    return true;
+  }
+
+  static bool parse_decimal(const std::string &text, uint64_t *out) {
+    if (text.empty() || text.size() > 12) return false;
+    uint64_t v = 0;
+    for (char ch : text) {
+      if (ch < '0' || ch > '9') return false;
+      v = v * 10 + uint64_t(ch - '0');
+    }
+    *out = v;
+    return true;
+  }
+
+  void add_breakpoint(BreakKind kind, uint16_t seg, uint32_t off, uint32_t linear) {
+    if (!breakpoints_.add(kind, seg, off, linear)) console_.reply(reply::too_many_breakpoints());
+  }
+
+  void watch(const std::vector<std::string> &w) {
+    if (w.size() == 1) {
+      console_.reply(reply::watch_list(watchpoints_.listing(), m_.mem));
+      return;
+    }
+    uint32_t a;
+    if (w.size() != 3 || (w[1] != "read" && w[1] != "write")) {
+      usage("watch [read|write ADDR]");
+      return;
+    }
+    if (!parse_address(w[2], &a)) {
+      console_.reply(reply::bad_number(w[2]));
+      return;
+    }
+    if (!watchpoints_.add(w[1] == "write", a)) console_.reply(reply::too_many_watchpoints());
+  }
+
+  void unwatch(const std::vector<std::string> &w) {
+    if (w.size() == 1) {
+      watchpoints_.clear();
+      return;
+    }
+    uint32_t a;
+    if (w.size() != 3 || (w[1] != "read" && w[1] != "write")) {
+      usage("unwatch [read|write ADDR]");
+      return;
+    }
+    if (!parse_address(w[2], &a)) {
+      console_.reply(reply::bad_number(w[2]));
+      return;
+    }
+    if (!watchpoints_.remove(w[1] == "write", a)) console_.reply(reply::no_watchpoint(w[1] == "write", a));
+  }
+
+  void examine(const std::vector<std::string> &w) {
+    const bool physical = w[0] == "xp";
+    const char *form = physical ? "xp /NUF ADDR" : "x /NUF ADDR";
+    unsigned count = 1;
+    char unit = 'w', format = 'x';
+    size_t at = 1;
+    if (w.size() > 1 && w[1][0] == '/') {
+      if (!parse_examine_spec(w[1], &count, &unit, &format)) {
+        usage(form);
+        return;
+      }
+      at = 2;
+    }
+    uint32_t address;
+    if (w.size() != at + 1) {
+      usage(form);
+      return;
+    }
+    if (!parse_address(w[at], &address)) {
+      console_.reply(reply::bad_number(w[at]));
+      return;
+    }
+    const unsigned size = unit == 'b' ? 1 : unit == 'h' ? 2 : unit == 'w' ? 4 : 8;
+    // Linear addresses are physical: there is no paging.
+    if (!Memory::in_range(address, uint64_t(count) * size)) {
+      console_.reply(reply::outside_memory(address));
+      return;
+    }
+    console_.reply(reply::examine(m_.mem, address, count, unit, format));
+  }
+
+  // --- running ---
+
+  void step(uint64_t n) {
+    g_interrupt = 0;
+    g_running = 1;
+    for (uint64_t i = 0; i < n && !g_interrupt; ++i) {
+      if (sim::step(m_) == StepResult::Idle) break;
+      if ((i & 0xffff) == 0xffff && stdin_hung_up(0, nullptr)) break;
+    }
+    g_running = 0;
+    g_interrupt = 0;
+    console_.reply(reply::location(m_));
+  }
+
+  void cont() {
+    g_running = 1;
+    g_line_pending = 0;
+    g_interrupt = g_held;
+    g_held = 0;
+    StopReason why = StopReason::None;
+    const Breakpoint *bp = nullptr;
+    const Watchpoint *wp = nullptr;
+    bool first = true, mid_repeat = false;
+    uint64_t since_poll = 0;
+    AccessLog log;
+    for (;;) {
+      if (g_interrupt) {
+        why = StopReason::Interrupt;
+        break;
+      }
+      if (m_.cpu.halted || m_.cpu.shutdown) {
+        if (wait_for_interrupt()) why = StopReason::Interrupt;
+        break;
+      }
+      if (!first && !mid_repeat && (bp = breakpoints_.at(m_.cpu.linear_ip())) != nullptr) {
+        why = StopReason::Breakpoint;
+        break;
+      }
+      if (tracing_) console_.trace(reply::instruction_line(m_));
+      log.count = 0;
+      StepResult r = sim::step(m_, &log);
+      first = false;
+      mid_repeat = r == StepResult::Repeating;
+      if ((wp = watchpoints_.hit(log)) != nullptr) {
+        why = StopReason::Watch;
+        break;
+      }
+      if (++since_poll == 0x10000) {
+        since_poll = 0;
+        if (stdin_hung_up(0, nullptr)) break;
+      }
+    }
+    g_running = 0;
+    g_interrupt = 0;
+    std::string out;
+    if (why == StopReason::Breakpoint) out = reply::breakpoint_stop(bp->number, bp->linear);
+    if (why == StopReason::Watch) out = reply::watch_stop(wp->write, wp->address);
+    console_.reply(out + reply::location(m_));
+  }
+
+  // A halted processor: wait, without using the processor, for SIGINT.
+  // False when standard input hung up instead.
+  bool wait_for_interrupt() {
+    console_.flush();
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigprocmask(SIG_BLOCK, &block, &old);
+    sigset_t during = old;
+    sigdelset(&during, SIGINT);
+    bool interrupted = true;
+    while (!g_interrupt) {
+      if (stdin_hung_up(-1, &during)) {
+        interrupted = false;
+        break;
+      }
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    return interrupted;
+  }
+
+  Machine &m_;
+  const Options &o_;
+  Console console_;
+  LineReader reader_;
+  Breakpoints breakpoints_;
+  Watchpoints watchpoints_;
+  bool tracing_ = false;
+  unsigned prompt_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> split_words(const std::string &line) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f'; };
+  while (i < line.size()) {
+    while (i < line.size() && blank(line[i])) ++i;
+    size_t start = i;
+    while (i < line.size() && !blank(line[i])) ++i;
+    if (i > start) out.push_back(line.substr(start, i - start));
+  }
+  return out;
+}
+
+bool parse_address(const std::string &text, uint32_t *out) {
+  size_t i = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;
+  if (i == text.size()) return false;
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char ch = text[i];
+    unsigned d;
+    if (ch >= '0' && ch <= '9')
+      d = unsigned(ch - '0');
+    else if (ch >= 'a' && ch <= 'f')
+      d = unsigned(ch - 'a' + 10);
+    else if (ch >= 'A' && ch <= 'F')
+      d = unsigned(ch - 'A' + 10);
+    else
+      return false;
+    v = v * 16 + d;
+    if (v > 0xffffffffu) return false;
+  }
+  *out = uint32_t(v);
+  return true;
+}
+
+bool parse_examine_spec(const std::string &text, unsigned *count, char *unit, char *format) {
+  if (text.empty() || text[0] != '/') return false;
+  size_t i = 1;
+  uint64_t n = 1;
+  if (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    n = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      n = n * 10 + unsigned(text[i] - '0');
+      if (n > (1u << 24)) return false;
+      ++i;
+    }
+  }
+  char u = 'w', f = 'x';
+  for (; i < text.size(); ++i) {
+    if (strchr("bhwg", text[i]))
+      u = text[i];
+    else if (strchr("xduto", text[i]))
+      f = text[i];
+    else
+      return false;
+  }
+  *count = unsigned(n);
+  *unit = u;
+  *format = f;
+  return true;
+}
+
+int run_debugger(Machine &m, const Options &options, const std::string &image_name,
+                 const std::vector<std::string> &notes) {
+  signal(SIGPIPE, SIG_IGN);
+  if (!options.transcript.empty())
+    g_transcript_fd = open(options.transcript.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  std::vector<std::string> all = notes;
+  if (!options.transcript.empty() && g_transcript_fd < 0) all.push_back("Cannot open the transcript file");
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = on_sigint;
+  sa.sa_flags = SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  static Debugger *debugger;  // large buffers: kept off the stack
+  debugger = new Debugger(m, options);
+  int status = debugger->run(image_name, all);
+  fflush(stderr);
+  return status;
+}
+
+}  // namespace sim

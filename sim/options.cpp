@@ -1,0 +1,351 @@
+#include "options.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// A decimal count; false for anything else (including an empty text).
+bool parse_count(const char *text, uint64_t max, uint64_t *out) {
+  if (!text || !*text) return false;
+  uint64_t v = 0;
+  for (const char *p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + uint64_t(*p - '0');
+    if (v > max) return false;
+  }
+  *out = v;
+  return true;
+}
+
+// Hexadecimal with an optional 0x prefix.
+bool parse_hex(const std::string &text, uint64_t max, uint64_t *out) {
+  size_t i = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;
+  if (i == text.size()) return false;
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char ch = text[i];
+    unsigned d;
+    if (ch >= '0' && ch <= '9')
+      d = unsigned(ch - '0');
+    else if (ch >= 'a' && ch <= 'f')
+      d = unsigned(ch - 'a' + 10);
+    else if (ch >= 'A' && ch <= 'F')
+      d = unsigned(ch - 'A' + 10);
+    else
+      return false;
+    v = v * 16 + d;
+    if (v > max) return false;
+  }
+  *out = v;
+  return true;
+}
+
+void set_flag_or_count(const char *name, const char *value, uint64_t max, uint64_t *target, Options *o) {
+  uint64_t v;
+  if (parse_count(value, max, &v))
+    *target = v;
+  else
+    o->notes.push_back(std::string("Ignored ") + name + ": not a count");
+}
+
+}  // namespace
+
+Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
+  Options o;
+  uint64_t v;
+  if (const char *s = env("VUM_SIM_TRANSCRIPT")) o.transcript = s;
+  if (const char *s = env("VUM_SIM_STATE")) o.state = s;
+  if (const char *s = env("VUM_SIM_IMAGE")) o.image = s;
+  if (const char *s = env("VUM_SIM_EXIT_BEFORE_PROMPT")) o.exit_before_prompt = *s && strcmp(s, "0") != 0;
+  if (const char *s = env("VUM_SIM_EXIT_AFTER")) set_flag_or_count("VUM_SIM_EXIT_AFTER", s, UINT64_MAX / 16, &o.exit_after, &o);
+  if (const char *s = env("VUM_SIM_EXIT_MID_REPLY"))
+    set_flag_or_count("VUM_SIM_EXIT_MID_REPLY", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
+  if (const char *s = env("VUM_SIM_DELAY_MS")) {
+    v = 0;
+    set_flag_or_count("VUM_SIM_DELAY_MS", s, 600000, &v, &o);
+    o.delay_ms = unsigned(v);
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto value = [&](const char *name) -> const char * {
+      if (!next) {
+        o.notes.push_back(std::string("Ignored ") + name + ": no value");
+        return nullptr;
+      }
+      ++i;
+      return next;
+    };
+    if (a == "-q") {
+      // quiet start: accepted, nothing to quieten
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--transcript") {
+      if (const char *s = value("--transcript")) o.transcript = s;
+    } else if (a == "--state") {
+      if (const char *s = value("--state")) o.state = s;
+    } else if (a == "--image") {
+      if (const char *s = value("--image")) o.image = s;
+    } else if (a == "--exit-before-prompt") {
+      o.exit_before_prompt = true;
+    } else if (a == "--exit-after") {
+      if (const char *s = value("--exit-after")) set_flag_or_count("--exit-after", s, UINT64_MAX / 16, &o.exit_after, &o);
+    } else if (a == "--exit-mid-reply") {
+      if (const char *s = value("--exit-mid-reply"))
+        set_flag_or_count("--exit-mid-reply", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
+    } else if (a == "--delay-ms") {
+      if (const char *s = value("--delay-ms")) {
+        v = o.delay_ms;
+        set_flag_or_count("--delay-ms", s, 600000, &v, &o);
+        o.delay_ms = unsigned(v);
+      }
+    } else {
+      o.notes.push_back("Ignored unknown option " + a);
+    }
+  }
+  return o;
+}
+
+std::string usage_text() {
+  return R"(Usage: vum-sim [-q] [--help] [OPTION...]
+
+A simulated PC with a text debugger in the dialect of the Bochs 2.0
+debugger, the stand-in that VUM starts as "bochs". Debugger commands are read
+from standard input, one per line; replies and prompts ("<bochs:N> ") go to
+standard error; a banner goes to standard output. Type "help" at the prompt
+for the commands.
+
+Options (each has an environment variable; an option given wins):
+  -q                       accepted and ignored
+  --help, -h               this text
+  --transcript FILE        VUM_SIM_TRANSCRIPT=FILE: append every command line
+                           received, as received, one per line, flushed at
+                           once; a SIGINT is recorded as the line "#SIGINT"
+                           when it arrives
+  --state FILE             VUM_SIM_STATE=FILE: initial processor state and
+                           memory (format below), applied after the boot image
+                           is loaded
+  --image FILE             VUM_SIM_IMAGE=FILE: boot image loaded at 0x7c00
+                           in place of the built-in demo
+  --exit-before-prompt     VUM_SIM_EXIT_BEFORE_PROMPT=1: write the start-up
+                           text, then exit with status 1 before the first
+                           prompt
+  --exit-after N           VUM_SIM_EXIT_AFTER=N: exit with status 0, without
+                           a reply, right after receiving the N-th command line
+  --exit-mid-reply N       VUM_SIM_EXIT_MID_REPLY=N: exit with status 1 after
+                           the first line of the reply to the N-th command
+                           line ("c": after the stop line; "s": after the
+                           "Next at" line; a reply without lines: before the
+                           prompt)
+  --delay-ms N             VUM_SIM_DELAY_MS=N: sleep N milliseconds before
+                           each reply
+Values that do not parse are ignored (with a note in the start-up text).
+
+Machine: 16 MiB of memory, one x86 processor executing a subset in real
+mode (and in protected mode, set up by a state file): mov, add, or, adc,
+sbb, and, sub, xor, cmp, test, inc, dec, not, neg, lea, xchg, cbw, cwd,
+sahf, lahf, push, pop, pushf, popf, jmp, jcc, call, ret, int, iret, loop,
+loope, loopne, jcxz, movs, stos, lods, cmps, scas with rep/repe/repne,
+nop, hlt, cli, sti, clc, stc, cmc, cld, std; prefixes 26 2e 36 3e 64 65 66
+67 f0 f2 f3. Anything else raises the invalid-opcode fault: interrupt 6 in
+real mode, whose BIOS handler halts; in protected mode int, iret and every
+fault shut the processor down on the faulting instruction. hlt halts until
+SIGINT (there are no device interrupts). A repeated string instruction runs
+one iteration per step.
+
+Reset: CS:IP = f000:fff0, where "jmp far 0x0000:0x7c00" stands. Every
+interrupt vector points at an iret at f000:ff53, except vector 6 (hlt loop at
+f000:ff54).
+
+Built-in demo at 0000:7c00 (label addresses stay as they are):
+  7c00 start     cli; ds = es = ss = 0; sp = 0x7c00; sti
+  7c0d           call clear
+  7c10           mov cx, 5
+  7c13 count     call bump
+  7c16           loop count
+  7c18           mov ax, [0x500]      (reads the counter)
+  7c1b           cmp ax, 5
+  7c1e           jnz spin             (not taken)
+  7c20           mov si, msg; mov di, 0x600; mov cx, 8; cld
+  7c2a           rep movsb            (copies "VUM demo" to 0x600)
+  7c2c           cmp byte [0x600], 'V'
+  7c31           jz copied            (taken)
+  7c33           hlt                  (skipped)
+  7c34 copied    int 0x10
+  7c36           call far 0x0000:0x7c5a
+  7c3b spin      jmp spin             (endless: Go runs until Stop)
+  7c3d bump      push bp; mov bp, sp; push ax; inc the word at 0x500;
+                 pop ax; pop bp; ret
+  7c4b clear     push cx; push di; rep stosb zeroes 0x500..0x50f; pop di;
+                 pop cx; ret
+  7c5a farsub    mov word [0x502], 0x1234; retf
+  7c61 msg       "VUM demo"
+  Data: counter word at 0x500, word at 0x502, copy at 0x600; stack top 0x7c00.
+
+State file: one "NAME VALUE" per line; numbers in hex (0x optional); blank
+lines and lines starting with '#' are skipped.
+  eax ebx ecx edx esi edi esp ebp eip eflags
+  cr0 .. cr4, dr0 .. dr7, tr3 .. tr7
+  gdtr.base gdtr.limit idtr.base idtr.limit
+  SEG.selector SEG.base SEG.limit SEG.access SEG.db SEG.g SEG.valid
+      for SEG in cs ss ds es fs gs ldtr tr (limit: the 20-bit field; db, g
+      and valid: 0 or 1; access: the descriptor's access byte)
+  mem ADDR BYTES           write bytes at a physical address, e.g.
+                           "mem 7c00 b8 34 12" or "mem 0x7c00 b83412"
+A segment given only its selector gets its base from it: selector*16 in real
+mode, the descriptor in the global descriptor table in protected mode (cr0
+bit 0 set). Set cs.db 1 for 32-bit code, ss.db 1 for a 32-bit stack.
+)";
+}
+
+bool read_file(const std::string &path, std::string *out) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  out->clear();
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+    out->append(buf, n);
+    if (out->size() > 64u * 1024 * 1024) break;
+  }
+  bool ok = !ferror(f);
+  fclose(f);
+  return ok;
+}
+
+namespace {
+
+struct SegmentGiven {
+  bool selector = false, other = false;
+};
+
+std::vector<std::string> words(const std::string &line) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && strchr(" \t\r\v\f", line[i])) ++i;
+    size_t start = i;
+    while (i < line.size() && !strchr(" \t\r\v\f", line[i])) ++i;
+    if (i > start) out.push_back(line.substr(start, i - start));
+  }
+  return out;
+}
+
+bool apply_mem(const std::vector<std::string> &w, Machine &m) {
+  uint64_t address;
+  if (w.size() < 3 || !parse_hex(w[1], 0xffffffffu, &address)) return false;
+  std::vector<uint8_t> bytes;
+  for (size_t i = 2; i < w.size(); ++i) {
+    const std::string &hex = w[i];
+    if (hex.size() % 2) return false;
+    for (size_t k = 0; k < hex.size(); k += 2) {
+      uint64_t b;
+      if (!parse_hex(hex.substr(k, 2), 0xff, &b) || hex[k + 1] == 'x' || hex[k + 1] == 'X') return false;
+      bytes.push_back(uint8_t(b));
+    }
+  }
+  if (!Memory::in_range(address, bytes.size())) return false;
+  m.mem.load(uint32_t(address), bytes.data(), bytes.size());
+  return true;
+}
+
+}  // namespace
+
+void apply_state(const std::string &text, Machine &m, std::vector<std::string> *notes) {
+  static const char *const reg_names[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+  static const char *const seg_names[kSegCount] = {"es", "cs", "ss", "ds", "fs", "gs", "ldtr", "tr"};
+  Cpu &c = m.cpu;
+  SegmentGiven given[kSegCount];
+  size_t pos = 0;
+  unsigned line_no = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++line_no;
+    std::vector<std::string> w = words(line);
+    if (w.empty() || w[0][0] == '#') continue;
+    auto bad = [&]() { notes->push_back("State file line " + std::to_string(line_no) + " ignored: " + line); };
+    if (w[0] == "mem") {
+      if (!apply_mem(w, m)) bad();
+      continue;
+    }
+    uint64_t v;
+    if (w.size() != 2 || !parse_hex(w[1], 0xffffffffu, &v)) {
+      bad();
+      continue;
+    }
+    const std::string &name = w[0];
+    const uint32_t value = uint32_t(v);
+    bool done = false;
+    for (int r = 0; r < 8 && !done; ++r)
+      if (name == reg_names[r]) c.regs[r] = value, done = true;
+    if (done) continue;
+    if (name == "eip") {
+      c.eip = value;
+    } else if (name == "eflags") {
+      c.eflags = value | 2;
+    } else if (name.size() == 3 && (name.compare(0, 2, "cr") == 0) && name[2] >= '0' && name[2] <= '4') {
+      c.cr[name[2] - '0'] = value;
+    } else if (name.size() == 3 && name.compare(0, 2, "dr") == 0 && name[2] >= '0' && name[2] <= '7') {
+      c.dr[name[2] - '0'] = value;
+    } else if (name.size() == 3 && name.compare(0, 2, "tr") == 0 && name[2] >= '3' && name[2] <= '7') {
+      c.tr[name[2] - '0'] = value;
+    } else if (name == "gdtr.base") {
+      c.gdtr_base = value;
+    } else if (name == "gdtr.limit") {
+      c.gdtr_limit = value;
+    } else if (name == "idtr.base") {
+      c.idtr_base = value;
+    } else if (name == "idtr.limit") {
+      c.idtr_limit = value;
+    } else {
+      size_t dot = name.find('.');
+      int s = -1;
+      for (int i = 0; i < kSegCount && dot != std::string::npos; ++i)
+        if (name.compare(0, dot, seg_names[i]) == 0 && dot == strlen(seg_names[i])) s = i;
+      std::string field = dot == std::string::npos ? "" : name.substr(dot + 1);
+      if (s < 0) {
+        bad();
+        continue;
+      }
+      Segment &g = c.seg[s];
+      if (field == "selector" && value <= 0xffff) {
+        g.selector = uint16_t(value);
+        given[s].selector = true;
+      } else if (field == "base") {
+        g.base = value, given[s].other = true;
+      } else if (field == "limit" && value <= 0xfffff) {
+        g.limit = value, given[s].other = true;
+      } else if (field == "access" && value <= 0xff) {
+        g.access = uint8_t(value), given[s].other = true;
+      } else if (field == "db" && value <= 1) {
+        g.db = value, given[s].other = true;
+      } else if (field == "g" && value <= 1) {
+        g.g = value, given[s].other = true;
+      } else if (field == "valid" && value <= 1) {
+        g.valid = value, given[s].other = true;
+      } else {
+        bad();
+      }
+    }
+  }
+  // A segment given only a selector takes its base from it.
+  for (int s = 0; s < kSegCount; ++s) {
+    if (!given[s].selector || given[s].other) continue;
+    Segment &g = c.seg[s];
+    if (!c.protected_mode()) {
+      load_real_segment(g, g.selector);
+    } else if (!read_descriptor(m, g.selector, &g)) {
+      notes->push_back(std::string("State file: ") + seg_names[s] + " selector not in the descriptor table");
+    }
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,40 @@
+// Command-line options, the environment variables that stand for them (the
+// front end starts the program as "bochs -q" through the shell, so tests
+// reach it through the environment), and the initial-state file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "machine.hpp"
+
+namespace sim {
+
+struct Options {
+  std::string transcript;  // VUM_SIM_TRANSCRIPT / --transcript
+  std::string state;       // VUM_SIM_STATE / --state
+  std::string image;       // VUM_SIM_IMAGE / --image
+  bool exit_before_prompt = false;
+  uint64_t exit_after = 0;      // 0: off
+  uint64_t exit_mid_reply = 0;  // 0: off
+  unsigned delay_ms = 0;
+  bool help = false;
+  std::vector<std::string> notes;  // for the start-up text
+};
+
+// Reads the environment first; options given on the command line win.
+// `getenv` is passed in so that tests can supply their own environment.
+Options parse_options(int argc, char **argv, const char *(*getenv)(const char *));
+
+// The usage text of --help.
+std::string usage_text();
+
+// Applies an initial-state text (see the usage text) to a machine that has
+// been reset and loaded. Lines that cannot be used are reported in `notes`.
+void apply_state(const std::string &text, Machine &m, std::vector<std::string> *notes);
+
+// Reads a whole file; false when it cannot be read.
+bool read_file(const std::string &path, std::string *out);
+
+}  // namespace sim

@@ -1,0 +1,77 @@
+// Every text the debugger writes on standard error, in one place: the
+// prompt, the current-instruction line, stop reports, listings, the register
+// dump, memory dumps and error lines.
+//
+// Rules kept by every function here:
+// - No '<' except in the prompt and in the "<bogus+N>:" labels of memory
+//   dumps; text that comes from the user passes through `printable` first.
+// - Every reply line ends with "\n"; the prompt is the only text without one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "machine.hpp"
+#include "points.hpp"
+
+namespace sim {
+namespace reply {
+
+// "<bochs:N> "
+std::string prompt(unsigned n);
+
+// "Next at t=N\n"
+std::string next_at(uint64_t ticks);
+
+// The current-instruction line (also the form of a trace line):
+// "(0) [0x00007c00] 0000:7c00 (unk. ctxt): call 0x7c4b              ; e83b00\n"
+// The offset has 8 digits when the code segment is 32-bit.
+std::string instruction_line(const Machine &m);
+
+// What "s" prints, and a stop report ends with: next_at + instruction_line.
+std::string location(const Machine &m);
+
+// Stop lines of "c".
+std::string breakpoint_stop(unsigned number, uint32_t address);
+std::string watch_stop(bool write, uint32_t address);
+
+// "info break": header line, then one line per breakpoint.
+std::string breakpoint_list(const std::vector<Breakpoint> &points);
+
+// "watch": one line per watchpoint, "read 0x00000500 (1234)"; the value is
+// the dword at the address when it is a multiple of 4, else the word.
+std::string watch_list(const std::vector<Watchpoint> &points, const Memory &mem);
+
+// "dump_cpu": 38 lines ending with "done".
+std::string dump_cpu(const Cpu &c);
+
+// "x" / "xp": lines "0x%08x <bogus+N>:" followed by TAB-separated values.
+// unit is one of b h w g; format one of x d u t o. The range must lie in
+// memory.
+std::string examine(const Memory &mem, uint32_t address, unsigned count, char unit, char format);
+
+std::string tracing(bool on);
+std::string help();
+
+// Start-up text written before the first prompt (without the location).
+std::string startup(const std::string &image, const std::vector<std::string> &notes);
+
+// One-line errors.
+std::string unknown_command(const std::string &word);
+std::string usage(const char *form);
+std::string bad_number(const std::string &text);
+std::string no_breakpoint(const std::string &number);
+std::string too_many_breakpoints();
+std::string no_watchpoint(bool write, uint32_t address);
+std::string too_many_watchpoints();
+std::string no_segment(uint16_t selector);
+std::string outside_memory(uint32_t address);
+std::string line_too_long();
+
+// `text` made safe to echo: at most 40 bytes, bytes outside printable ASCII
+// and '<' shown as '?'.
+std::string printable(const std::string &text);
+
+}  // namespace reply
+}  // namespace sim
