@@ -20,10 +20,11 @@ namespace sim {
 // SIGINT. The handler only records; the run loop looks at the flag before
 // every instruction, and a halted run waits for it in ppoll.
 //
-// A SIGINT while a run goes on stops it. One that comes while commands wait
-// unread (the front end has sent "c" but it has not been taken up yet) is
-// kept for that command: when it is "c", the run stops before its first
-// instruction. Any other SIGINT, at the idle prompt, is ignored.
+// A SIGINT while a run goes on stops it. One that comes while a command line
+// is waiting (the front end has sent "c", but the run has not started yet)
+// is kept for the next "c", which then stops before its first instruction;
+// it is dropped when the input runs dry. A SIGINT at the idle prompt, with
+// nothing waiting, is ignored.
 namespace {
 
 volatile sig_atomic_t g_running = 0;
@@ -89,6 +90,7 @@ class LineReader {
       }
       g_buffered = 0;
       if (eof_) return line->empty() && !*too_long ? false : taken();
+      if (!stdin_readable()) g_held = 0;  // nothing waits: a kept SIGINT is stale
       ssize_t r = read(0, buf_, sizeof buf_);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) {
@@ -187,7 +189,6 @@ class Debugger {
       if (o_.delay_ms) sleep_ms(o_.delay_ms);
       if (too_long) {
         g_line_pending = 0;
-        g_held = 0;
         console_.reply(reply::line_too_long());
         continue;
       }
@@ -227,7 +228,6 @@ class Debugger {
       return true;
     }
     g_line_pending = 0;
-    g_held = 0;
     if (w.empty()) return true;
     if (cmd == "q" || cmd == "quit" || cmd == "exit") return false;
     if (cmd == "s" || cmd == "step" || cmd == "stepi") {
@@ -279,7 +279,6 @@ class Debugger {
 
   bool usage(const char *form) {
     g_line_pending = 0;
-    g_held = 0;
     console_.reply(reply::usage(form));
     return true;
   }
@@ -385,7 +384,7 @@ class Debugger {
   void cont() {
     g_running = 1;
     g_line_pending = 0;
-    g_interrupt = g_held;
+    if (g_held) g_interrupt = 1;
     g_held = 0;
     StopReason why = StopReason::None;
     const Breakpoint *bp = nullptr;

@@ -24,7 +24,7 @@ std::vector<std::string> split_words(const std::string &line);
 bool parse_address(const std::string &text, uint32_t *out);
 
 // "/NUF": N decimal (default 1), U one of bhwg (default w), F one of xduto
-// (default x); letters in any order.
+// (default x); the two letters in either order, after the count.
 bool parse_examine_spec(const std::string &text, unsigned *count, char *unit, char *format);
 
 }  // namespace sim
