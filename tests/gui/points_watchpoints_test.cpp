@@ -1,0 +1,253 @@
+// The Watchpoints page: layout, the list drawn from the debugger's reply,
+// add, remove, remove all, reload and the mark of a hit, each through the
+// exact dialogue with a scripted debugger.
+#include <string>
+#include <vector>
+
+#include "link/debugger_child.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/preferences_page.hpp"
+#include "support/points_script.hpp"
+
+namespace {
+
+std::vector<GtkWidget *> children(GtkWidget *box) {
+  std::vector<GtkWidget *> out;
+  GList *list = gtk_container_get_children(GTK_CONTAINER(box));
+  for (GList *l = list; l; l = l->next) out.push_back(GTK_WIDGET(l->data));
+  g_list_free(list);
+  return out;
+}
+
+class WatchpointsPageTest : public ScriptedDebuggerTest {
+ protected:
+  // The reply to "watch" listing the given entry lines, with its prompt.
+  std::string watch_list(const std::vector<std::string> &entries) {
+    std::string text;
+    for (const std::string &e : entries) text += e + "\n";
+    return text + prompt();
+  }
+
+  std::vector<std::string> rows() {
+    std::vector<std::string> out;
+    for (int r = 0; r < row_count(watchpoint_list); r++)
+      out.push_back(cell(watchpoint_list, r, 0) + "|" + cell(watchpoint_list, r, 1) + "|" +
+                    cell(watchpoint_list, r, 2) + "|" + cell(watchpoint_list, r, 3));
+    return out;
+  }
+
+  void select_kind(uint32_t kind) { click(watchpoint_kind_group->buttons[kind].button); }
+};
+
+const std::string read_500 = "read 0x00000500 (1234)";
+const std::string write_500 = "write 0x00000500 (12345678)";
+const std::string write_600 = "write 0x00000600 (0000abcd)";
+
+}  // namespace
+
+TEST_F(WatchpointsPageTest, PageLayoutAndOfflineLook) {
+  build_window();
+  GtkCList *list = GTK_CLIST(watchpoint_list);
+  const char *titles[4] = {"Last Stop", "Type", "Watchpoint", "Value"};
+  GtkJustification just[4] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
+                              GTK_JUSTIFY_LEFT};
+  ASSERT_EQ(list->columns, 4);
+  for (int i = 0; i < 4; i++) {
+    EXPECT_STREQ(gtk_clist_get_column_title(list, i), titles[i]);
+    EXPECT_EQ(list->column[i].justification, just[i]) << i;
+  }
+  EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(list));
+  EXPECT_EQ(list->selection_mode, GTK_SELECTION_SINGLE);
+
+  GtkWidget *side = gtk_widget_get_parent(watchpoint_entry);
+  std::vector<GtkWidget *> across = children(gtk_widget_get_parent(side));
+  ASSERT_EQ(across.size(), 2u);
+  EXPECT_EQ(across[0], gtk_widget_get_parent(watchpoint_list));
+  EXPECT_EQ(across[1], side);
+  std::vector<GtkWidget *> down = children(side);
+  ASSERT_EQ(down.size(), 10u);
+  EXPECT_EQ(down[0], gtk_widget_get_parent(remove_watchpoint_button));
+  EXPECT_TRUE(GTK_IS_HSEPARATOR(down[1]));
+  EXPECT_EQ(down[2],
+            gtk_widget_get_parent(gtk_widget_get_parent(watchpoint_kind_group->buttons[0].button)));
+  EXPECT_EQ(down[4], watchpoint_entry);
+  EXPECT_EQ(down[5], add_watchpoint_button);
+  struct Label {
+    int at;
+    const char *text;
+    bool wrap;
+  } labels[] = {{3, "Physical address", false},
+                {6, "Bochs 2.0 does not support", false},
+                {7, "remove, it might be supported", true},
+                {8, "in newer versions.", true},
+                {9, "Remove All does work.", true}};
+  for (const Label &l : labels) {
+    ASSERT_TRUE(GTK_IS_LABEL(down[l.at])) << l.text;
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(down[l.at])), l.text);
+    EXPECT_EQ(gtk_label_get_line_wrap(GTK_LABEL(down[l.at])), l.wrap) << l.text;
+  }
+  std::vector<GtkWidget *> buttons = children(down[0]);
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_EQ(button_label(buttons[0]), " Remove ");
+  EXPECT_EQ(buttons[1], remove_all_watchpoints_button);
+  EXPECT_EQ(button_label(buttons[1]), " Remove All ");
+  EXPECT_EQ(button_label(add_watchpoint_button), " Add ");
+  int w = 0, h = 0;
+  gtk_widget_get_size_request(watchpoint_entry, &w, &h);
+  EXPECT_EQ(w, 145);
+
+  ASSERT_EQ(watchpoint_kind_group->count, 2u);
+  EXPECT_EQ(watchpoint_kind_group->selected, 0u);
+  EXPECT_EQ(button_label(watchpoint_kind_group->buttons[0].button), " Read ");
+  EXPECT_EQ(button_label(watchpoint_kind_group->buttons[1].button), " Write ");
+  EXPECT_TRUE(active(watchpoint_kind_group->buttons[0].button));
+
+  for (GtkWidget *w : {watchpoint_list, watchpoint_entry, add_watchpoint_button,
+                       remove_watchpoint_button, remove_all_watchpoints_button})
+    EXPECT_FALSE(sensitive(w));
+  EXPECT_TRUE(sensitive(watchpoint_kind_group->buttons[1].button));
+  EXPECT_EQ(watchpoint_selected_row, -1);
+  EXPECT_EQ(watchpoint_count, 0u);
+}
+
+TEST_F(WatchpointsPageTest, RefreshDrawsTheDebuggersListAndSelectionDrivesRemove) {
+  online();
+  replies(watch_list({read_500, write_600}));
+  refresh_watchpoints(0);
+  EXPECT_EQ(sent(), (std::vector<std::string>{"watch"}));
+  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(rows(), (std::vector<std::string>{"|Read|00000500|1234", "|Write|00000600|0000ABCD"}));
+  EXPECT_TRUE(sensitive(remove_all_watchpoints_button));
+  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+
+  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 1, 0);
+  EXPECT_EQ(watchpoint_selected_row, 1);
+  EXPECT_TRUE(sensitive(remove_watchpoint_button));
+  set_watchpoints_sensitive(0);
+  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  EXPECT_FALSE(sensitive(watchpoint_entry));
+  set_watchpoints_sensitive(1);
+  EXPECT_TRUE(sensitive(remove_watchpoint_button));
+  gtk_clist_unselect_row(GTK_CLIST(watchpoint_list), 1, 0);
+  EXPECT_EQ(watchpoint_selected_row, -1);
+  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+
+  replies(watch_list({}));
+  refresh_watchpoints(0);
+  EXPECT_EQ(row_count(watchpoint_list), 0);
+  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  set_watchpoints_sensitive(1);
+  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+}
+
+TEST_F(WatchpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
+  online();
+  struct Case {
+    uint32_t kind;
+    const char *text;
+    bool by_enter;
+    const char *line;
+  } cases[] = {
+      {0, "0x500", false, "watch read 0x500"},
+      {1, "0x600", true, "watch write 0x600"},
+      {1, "", false, "watch write "},
+      // A line break or other control character typed or pasted into the
+      // entry cannot carry a second command.
+      {0, "0x500\nunwatch", true, "watch read 0x500"},
+      {1, "0x600\r\nq", false, "watch write 0x600"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.line);
+    size_t before = sent().size();
+    replies(prompt() + watch_list({read_500}));
+    select_kind(c.kind);
+    type_into(watchpoint_entry, c.text);
+    if (c.by_enter)
+      activate(watchpoint_entry);
+    else
+      click(add_watchpoint_button);
+    EXPECT_EQ(sent_since(before), (std::vector<std::string>{c.line, "watch"}));
+    EXPECT_EQ(unread(), " ");
+    EXPECT_EQ(entry_text(watchpoint_entry), "");
+    EXPECT_EQ(rows(), (std::vector<std::string>{"|Read|00000500|1234"}));
+  }
+}
+
+TEST_F(WatchpointsPageTest, RemoveSendsTheEntrysKindAndAddress) {
+  online();
+  replies(watch_list({read_500, write_600}));
+  refresh_watchpoints(0);
+  // A debugger that cannot remove a single watchpoint: the row comes back.
+  replies(prompt() + watch_list({read_500, write_600}));
+  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 1, 0);
+  click(remove_watchpoint_button);
+  replies(prompt() + watch_list({write_600}));
+  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 0, 0);
+  click(remove_watchpoint_button);
+  EXPECT_EQ(sent(), (std::vector<std::string>{"watch", "unwatch write 0x600", "watch",
+                                              "unwatch read 0x500", "watch"}));
+  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(rows(), (std::vector<std::string>{"|Write|00000600|0000ABCD"}));
+  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+}
+
+TEST_F(WatchpointsPageTest, RemoveAllSendsUnwatchOnce) {
+  online();
+  replies(watch_list({read_500, write_500, write_600}));
+  refresh_watchpoints(0);
+  replies(prompt() + watch_list({}));
+  click(remove_all_watchpoints_button);
+  EXPECT_EQ(sent(), (std::vector<std::string>{"watch", "unwatch", "watch"}));
+  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(row_count(watchpoint_list), 0);
+  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+}
+
+TEST_F(WatchpointsPageTest, ReloadSetsEachWatchpointAgainWithItsOwnKind) {
+  online();
+  replies(watch_list({read_500, write_600}));
+  refresh_watchpoints(0);
+  select_kind(1);
+  replies(prompt() + prompt() + watch_list({read_500, write_600}));
+  reload_watchpoints_now();
+  EXPECT_EQ(sent_since(1), (std::vector<std::string>{"watch read 0x00000500",
+                                                      "watch write 0x00000600", "watch"}));
+  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(watchpoint_kind_group->selected, 1u);
+  EXPECT_FALSE(active(watchpoint_kind_group->buttons[0].button));
+  EXPECT_TRUE(active(watchpoint_kind_group->buttons[1].button));
+  EXPECT_EQ(entry_text(watchpoint_entry), "");
+  EXPECT_EQ(row_count(watchpoint_list), 2);
+}
+
+TEST_F(WatchpointsPageTest, ReloadWithTheSettingOffOnlyReadsTheList) {
+  online();
+  replies(watch_list({read_500, write_600}));
+  refresh_watchpoints(0);
+  reload_watchpoints = 0;
+  replies(watch_list({}));
+  reload_watchpoints_now();
+  EXPECT_EQ(sent_since(1), (std::vector<std::string>{"watch"}));
+  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(row_count(watchpoint_list), 0);
+}
+
+TEST_F(WatchpointsPageTest, AHitMarksTheWatchpointOfItsKindAndAddress) {
+  online();
+  replies(watch_list({read_500, write_500, write_600}));
+  refresh_watchpoints(0);
+  struct Case {
+    uint32_t kind, address;
+    int row;  // -1: nothing marked
+  } cases[] = {{1, 0x500, 1}, {0, 0x500, 0}, {1, 0x600, 2}, {0, 0x600, -1}, {1, 0x700, -1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.row);
+    refresh_watchpoints(1);
+    mark_watchpoint_hit(c.kind, c.address);
+    for (int r = 0; r < 3; r++) EXPECT_EQ(cell(watchpoint_list, r, 0), r == c.row ? "X" : "") << r;
+    EXPECT_EQ(watchpoint_selected_row, c.row);
+    EXPECT_EQ(sensitive(remove_watchpoint_button), c.row != -1);
+  }
+  EXPECT_EQ(sent().size(), 1u) << "marking asks the debugger nothing";
+}
