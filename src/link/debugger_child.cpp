@@ -31,61 +31,38 @@ int child_lost = 0;
 uint32_t prompt_number = 0;
 
 // ---------------------------------------------------------------------------
-// The reply stream. It is a stdio stream (scanners read it with fgetc, fgets
-// and fscanf) made unbuffered after the start pause, over a reader that takes
-// whole chunks from the pipe. The watch on the reply stream looks at that
-// reader first: bytes already taken from the pipe make it fire at once, so
-// the bytes that make it fire are always the bytes that the next read gets.
+// The reply stream. Scanners read it as a stdio stream (fgetc, fgets, fscanf,
+// ungetc), and the watch on it must fire exactly when the next read has bytes
+// to get. With an unbuffered stream every byte costs a system call; instead
+// the stream keeps its buffer and the watch looks at the buffer first: bytes
+// already taken from the pipe make it fire at once (as an idle call), and
+// only an empty buffer waits on the descriptor. Where the buffer cannot be
+// inspected, the stream is made unbuffered.
 
 namespace {
 
-struct ReplyReader {
-  int fd;
-  size_t head, tail;
-  char buffer[4096];
-};
+#ifdef __GLIBC__
+const bool reply_stream_buffered = true;
 
-ReplyReader *reply_reader = NULL;  // the reader under reply_stream
-
-ssize_t reply_reader_read(void *cookie, char *out, size_t size) {
-  ReplyReader *r = static_cast<ReplyReader *>(cookie);
-  if (r->head == r->tail) {
-    ssize_t n;
-    do n = read(r->fd, r->buffer, sizeof r->buffer);
-    while (n < 0 && errno == EINTR);
-    if (n <= 0) return n;
-    r->head = 0;
-    r->tail = (size_t)n;
-  }
-  size_t k = r->tail - r->head;
-  if (k > size) k = size;
-  memcpy(out, r->buffer + r->head, k);
-  r->head += k;
-  return (ssize_t)k;
+// Bytes taken from the pipe that the stream has not handed out yet: the rest
+// of its buffer, and of the area that holds characters pushed back.
+size_t reply_readahead(FILE *f) {
+  size_t n = (size_t)(f->_IO_read_end - f->_IO_read_ptr);
+  if (f->_flags & 0x100 /* _IO_IN_BACKUP */) n += (size_t)(f->_IO_save_end - f->_IO_save_base);
+  return n;
 }
 
-int reply_reader_close(void *cookie) {
-  ReplyReader *r = static_cast<ReplyReader *>(cookie);
-  if (r == reply_reader) reply_reader = NULL;
-  close(r->fd);
-  g_free(r);
-  return 0;
+bool reply_line_in_buffer(FILE *f) {
+  if (f->_flags & 0x100) return false;
+  return memchr(f->_IO_read_ptr, '\n', (size_t)(f->_IO_read_end - f->_IO_read_ptr)) != NULL;
 }
+#else
+const bool reply_stream_buffered = false;
+size_t reply_readahead(FILE *) { return 0; }
+bool reply_line_in_buffer(FILE *) { return false; }
+#endif
 
-FILE *open_reply_stream(int fd) {
-  ReplyReader *r = static_cast<ReplyReader *>(g_malloc(sizeof(ReplyReader)));
-  r->fd = fd;
-  r->head = r->tail = 0;
-  cookie_io_functions_t io = {reply_reader_read, NULL, NULL, reply_reader_close};
-  FILE *f = fopencookie(r, "r", io);
-  if (f == NULL) {
-    close(fd);
-    g_free(r);
-    return NULL;
-  }
-  reply_reader = r;
-  return f;
-}
+const size_t reply_buffer_size = 65536;
 
 // Releases the streams of the last child (after a lost child, or when the
 // child ended inside the start window). Never called while a read is under way.
@@ -228,8 +205,19 @@ bool spawn_debugger(const char *command) {
   watched_pid = pid;
   sigprocmask(SIG_SETMASK, &old, NULL);
   g_print("PARENT-%d\n", pid);
-  reply_stream = open_reply_stream(reply_pipe[0]);
+  reply_stream = fdopen(reply_pipe[0], "r");
   command_stream = fdopen(command_pipe[1], "w");
+  if (reply_stream == NULL || command_stream == NULL) {
+    // The child runs but cannot be talked to; it ends when its pipes close.
+    if (reply_stream) fclose(reply_stream); else close(reply_pipe[0]);
+    if (command_stream) fclose(command_stream); else close(command_pipe[1]);
+    reply_stream = NULL;
+    command_stream = NULL;
+    close(command_pipe[0]);
+    close(reply_pipe[1]);
+    watched_pid = 0;
+    return false;
+  }
   close(command_pipe[0]);
   close(reply_pipe[1]);
   return true;
@@ -254,7 +242,10 @@ void start_debugger() {
     release_streams();
     return;
   }
-  setbuf(reply_stream, NULL);
+  if (reply_stream_buffered)
+    setvbuf(reply_stream, NULL, _IOFBF, reply_buffer_size);
+  else
+    setbuf(reply_stream, NULL);
   setbuf(command_stream, NULL);
   debugger_offline = 0;
   g_print("START-OK-%d\n", child_pid);
@@ -308,14 +299,9 @@ gboolean reply_ready_idle(gpointer) {
 }
 }  // namespace
 
-bool reply_buffered() {
-  if (reply_stream == NULL) return false;
-#ifdef __GLIBC__
-  // A byte pushed back by a scan waits in the stream itself.
-  if (reply_stream->_IO_read_ptr < reply_stream->_IO_read_end) return true;
-#endif
-  return reply_reader != NULL && reply_reader->head < reply_reader->tail;
-}
+bool reply_buffered() { return reply_stream != NULL && reply_readahead(reply_stream) > 0; }
+
+bool reply_line_buffered() { return reply_stream != NULL && reply_line_in_buffer(reply_stream); }
 
 void watch_replies() {
   if (reply_stream == NULL) return;
@@ -323,8 +309,8 @@ void watch_replies() {
   watch_is_idle = reply_buffered();
   if (watch_is_idle)
     reply_watch = g_idle_add(reply_ready_idle, NULL);
-  else if (reply_reader != NULL)
-    reply_watch = (uint32_t)gdk_input_add(reply_reader->fd, GDK_INPUT_READ, reply_ready, NULL);
+  else
+    reply_watch = (uint32_t)gdk_input_add(fileno(reply_stream), GDK_INPUT_READ, reply_ready, NULL);
 }
 
 void unwatch_replies() {

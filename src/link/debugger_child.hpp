@@ -35,3 +35,7 @@ void send_command(const char *format, ...) G_GNUC_PRINTF(1, 2);
 
 // True when reply bytes have been taken from the pipe and not yet consumed.
 bool reply_buffered();
+
+// True when a whole line (up to its newline) waits among those bytes, so
+// that reading it cannot block.
+bool reply_line_buffered();
