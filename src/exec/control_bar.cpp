@@ -1,5 +1,7 @@
 #include "exec/control_bar.hpp"
 
+#include <cstring>
+
 #include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
@@ -28,17 +30,45 @@ uint32_t next_target = 0;
 static const char *const offline_banner = ".. o f f l i n e ..";
 static const char *const running_banner = ".. r u n n i n g ..";
 
-static GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width) {
+// The text each entry shows next, or none when it shows the right one.
+static GtkWidget **const bar_entries[3] = {&physical_entry, &location_entry, &instruction_entry};
+static gchar *entry_texts[3] = {NULL, NULL, NULL};
+
+static void show_entry_texts() {
+  for (int i = 0; i < 3; i++) {
+    if (entry_texts[i] == NULL) continue;
+    if (*bar_entries[i] == NULL) continue;  // the window has gone
+    GtkEntry *entry = GTK_ENTRY(*bar_entries[i]);
+    if (strcmp(gtk_entry_get_text(entry), entry_texts[i]) != 0) gtk_entry_set_text(entry, entry_texts[i]);
+    g_free(entry_texts[i]);
+    entry_texts[i] = NULL;
+  }
+}
+
+void show_in_entry(GtkWidget *entry, const char *text) {
+  for (int i = 0; i < 3; i++) {
+    if (*bar_entries[i] != entry) continue;
+    g_free(entry_texts[i]);
+    entry_texts[i] = g_strdup(text);
+    defer_display_update(show_entry_texts);
+    return;
+  }
+  gtk_entry_set_text(GTK_ENTRY(entry), text);
+}
+
+static GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width, GtkWidget **kept) {
   GtkWidget *entry = add_entry(box, expand, width);
   gtk_entry_set_editable(GTK_ENTRY(entry), FALSE);
+  // A text still waiting when the window goes (at quit) is not shown.
+  connect_signal(entry, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), kept);
   return entry;
 }
 
 void build_control_bar(GtkWidget *box) {
   GtkWidget *bar = add_hbox(box, 0);
-  physical_entry = add_read_only_entry(bar, 0, 85);
-  location_entry = add_read_only_entry(bar, 0, 140);
-  instruction_entry = add_read_only_entry(bar, 1, -1);
+  physical_entry = add_read_only_entry(bar, 0, 85, &physical_entry);
+  location_entry = add_read_only_entry(bar, 0, 140, &location_entry);
+  instruction_entry = add_read_only_entry(bar, 1, -1, &instruction_entry);
   go_button = add_button(bar, 0, " Go ");
   connect_signal(go_button, "clicked", VUM_SIGNAL_FUNC(go_clicked), NULL);
   stop_button = add_button(bar, 0, " Stop ");
@@ -57,9 +87,9 @@ static void set_sensitive(GtkWidget *widget, bool on) {
 
 void set_control_bar_sensitive(int online) {
   if (!online) {
-    gtk_entry_set_text(GTK_ENTRY(physical_entry), "");
-    gtk_entry_set_text(GTK_ENTRY(location_entry), "");
-    gtk_entry_set_text(GTK_ENTRY(instruction_entry), offline_banner);
+    show_in_entry(physical_entry, "");
+    show_in_entry(location_entry, "");
+    show_in_entry(instruction_entry, offline_banner);
     set_sensitive(stop_button, false);
   }
   set_sensitive(go_button, online);
@@ -70,9 +100,9 @@ void set_control_bar_sensitive(int online) {
 void set_run_state(int running) {
   bool run = running == 1;
   if (run) {
-    gtk_entry_set_text(GTK_ENTRY(physical_entry), "");
-    gtk_entry_set_text(GTK_ENTRY(location_entry), "");
-    gtk_entry_set_text(GTK_ENTRY(instruction_entry), running_banner);
+    show_in_entry(physical_entry, "");
+    show_in_entry(location_entry, "");
+    show_in_entry(instruction_entry, running_banner);
   }
   set_sensitive(stop_button, run);
   set_sensitive(go_button, !run);

@@ -25,3 +25,7 @@ void step_clicked(GtkWidget *widget = NULL, gpointer data = NULL);
 void next_clicked(GtkWidget *widget = NULL, gpointer data = NULL);
 void reply_ready(gpointer data, gint source, GdkInputCondition condition);
 void refresh_after_stop();
+
+// Shows a text in one of the three entries of the bar. The entries are
+// redrawn once the main loop is idle, with the last text each was given.
+void show_in_entry(GtkWidget *entry, const char *text);

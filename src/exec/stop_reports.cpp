@@ -16,6 +16,9 @@
 StopLocation stop_location;
 int instruction_report_lost = 0;
 
+static const int trace_batch_lines = 1000;
+static const gint64 trace_batch_microseconds = 10000;
+
 // ---------------------------------------------------------------------------
 // Scanners: text in, record out.
 
@@ -177,16 +180,16 @@ void read_current_instruction() {
 
   char shown[32];
   snprintf(shown, sizeof shown, "%.8X", stop_location.physical_address);
-  gtk_entry_set_text(GTK_ENTRY(physical_entry), shown);
+  show_in_entry(physical_entry, shown);
   snprintf(shown, sizeof shown, "%.4X:%.8X", stop_location.cs, stop_location.eip);
-  gtk_entry_set_text(GTK_ENTRY(location_entry), shown);
+  show_in_entry(location_entry, shown);
   if (scan.stage == instruction_no_text) return;
 
   if (scan.next_offered) {
     next_enabled = 1;
     gtk_widget_set_sensitive(next_button, TRUE);
   }
-  gtk_entry_set_text(GTK_ENTRY(instruction_entry), stop_location.text);
+  show_in_entry(instruction_entry, stop_location.text);
 }
 
 void handle_reply_ready(int from_child) {
@@ -198,10 +201,24 @@ void handle_reply_ready(int from_child) {
     refresh_after_stop();
   } else {
     StopLine stop;
-    if (reply_stream != NULL)
-      scan_stop_line(reply_stream, &stop);
-    else
-      stop.kind = stop_line_missing;
+    // Trace lines already waiting in the stream's buffer are taken in one go,
+    // up to a limit, so that the window stays responsive (Stop) meanwhile.
+    gint64 deadline = g_get_monotonic_time() + trace_batch_microseconds;
+    for (int batch = 1;; batch++) {
+      if (reply_stream != NULL)
+        scan_stop_line(reply_stream, &stop);
+      else
+        stop.kind = stop_line_missing;
+      if (stop.kind != stop_line_other || !tracing) break;
+      scan_instruction_line(stop.line, &stop_location, 1);
+      history_add_instruction();
+      if (batch < trace_batch_lines && reply_line_buffered() &&
+          g_get_monotonic_time() < deadline)
+        continue;
+      target_running = 1;
+      watch_replies();
+      return;
+    }
     switch (stop.kind) {
       case stop_line_breakpoint:
         refresh_after_stop();
@@ -227,14 +244,7 @@ void handle_reply_ready(int from_child) {
         // The debugger is back at its prompt without a report: the run is over.
         wait_for_prompt();
         break;
-      case stop_line_other:
-        if (tracing) {
-          scan_instruction_line(stop.line, &stop_location, 1);
-          history_add_instruction();
-          target_running = 1;
-          watch_replies();
-          return;
-        }
+      case stop_line_other:  // with tracing off, any other line ends the wait
         break;
       default:  // stop_line_missing: the debugger has gone
         break;

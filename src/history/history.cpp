@@ -2,6 +2,7 @@
 
 #include <array>
 #include <deque>
+#include <string>
 #include <utility>
 
 #include "exec/stop_reports.hpp"
@@ -144,38 +145,99 @@ void build_history_page(GtkWidget *box) {
   gtk_clist_set_column_justification(list, 3, GTK_JUSTIFY_LEFT);
   forget_widths();
   connect_signal(history_list, "style_set", VUM_SIGNAL_FUNC(history_style_set), NULL);
+  // Rows still waiting when the window goes (at quit) are not shown.
+  connect_signal(history_list, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &history_list);
 }
 
-static void remove_oldest_rows() {
+// ---------------------------------------------------------------------------
+// Rows. A row is logged when it is added; the list shows it once the main
+// loop is idle (show_rows), so that many rows in a row, as from a trace,
+// cost one update of the list. Until then the list is behind by the rows
+// waiting at its bottom and the rows to go from its top; history_rows always
+// counts the rows as they will be shown.
+
+namespace {
+
+struct Row {
+  std::string cells[4];
+};
+
+std::deque<Row> waiting_rows;  // to be appended at the bottom
+uint32_t rows_to_remove = 0;   // to be removed from the top
+const int no_selection_change = -1, clear_selection = -2;
+int row_to_select = no_selection_change;  // counted as history_rows counts
+bool scroll_to_last = false;
+
+// The rows the list holds now, before the waiting changes.
+uint32_t listed_rows() { return (uint32_t)GTK_CLIST(history_list)->rows; }
+
+void show_rows() {
+  if (history_list == NULL) return;
   GtkCList *list = GTK_CLIST(history_list);
-  while (history_rows > history_length) {
+  if (rows_to_remove > 0 || !waiting_rows.empty()) {
+    gtk_clist_freeze(list);
     GTK_CLIST_SET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
-    gtk_clist_remove(list, 0);
+    for (; rows_to_remove > 0; rows_to_remove--) {
+      gtk_clist_remove(list, 0);
+      remove_top_row_widths(list);
+    }
+    for (const Row &row : waiting_rows) {
+      const char *cells[4] = {row.cells[0].c_str(), row.cells[1].c_str(), row.cells[2].c_str(),
+                              row.cells[3].c_str()};
+      gtk_clist_append(list, const_cast<gchar **>(cells));
+      add_row_widths(list, cells);
+    }
     GTK_CLIST_UNSET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
-    remove_top_row_widths(list);
-    history_rows--;
+    waiting_rows.clear();
+    gtk_clist_thaw(list);
   }
+  if (list->rows > 0) {
+    if (scroll_to_last) gtk_clist_moveto(list, list->rows - 1, 0, 1.0, 0.0);
+    if (row_to_select >= 0) gtk_clist_select_row(list, row_to_select, 0);
+  }
+  if (row_to_select == clear_selection) gtk_clist_unselect_all(list);
+  row_to_select = no_selection_change;
+  scroll_to_last = false;
 }
+
+// Drops the oldest rows beyond history_length.
+void remove_oldest_rows() {
+  while (history_rows > history_length) {
+    if (listed_rows() > rows_to_remove)
+      rows_to_remove++;
+    else
+      waiting_rows.pop_front();
+    history_rows--;
+    // The row to select moves up with the others, or goes with the top row.
+    if (row_to_select >= 0 && --row_to_select < 0) row_to_select = clear_selection;
+  }
+  defer_display_update(show_rows);
+}
+
+void forget_waiting_rows() {
+  waiting_rows.clear();
+  rows_to_remove = 0;
+  row_to_select = no_selection_change;
+  scroll_to_last = false;
+}
+
+}  // namespace
 
 // The common tail of both kinds of row; `cells` holds the four column texts.
 static void add_row(const char *cells[4], bool instruction) {
   if (history_list == NULL) return;
-  GtkCList *list = GTK_CLIST(history_list);
-  GTK_CLIST_SET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
-  gtk_clist_append(list, const_cast<gchar **>(cells));
-  GTK_CLIST_UNSET_FLAG(list, CLIST_AUTO_RESIZE_BLOCKED);
-  add_row_widths(list, cells);
-  history_rows++;
   if (history_log) {
     if (instruction)
       fprintf(history_log, "%s  %s  [%s]  %s\n", cells[0], cells[1], cells[2], cells[3]);
     else
       fprintf(history_log, ": %s\n", cells[3]);
   }
+  waiting_rows.push_back(Row{{cells[0], cells[1], cells[2], cells[3]}});
+  history_rows++;
+  // The newest row is scrolled into view; an instruction row is selected.
+  scroll_to_last = true;
+  if (instruction) row_to_select = (int)history_rows - 1;
   remove_oldest_rows();
-  if (history_rows == 0) return;
-  gtk_clist_moveto(list, (gint)history_rows - 1, 0, 1.0, 0.0);
-  if (instruction) gtk_clist_select_row(list, (gint)history_rows - 1, 0);
 }
 
 void history_flush_repeats() {
@@ -225,6 +287,7 @@ void history_close() {
 void history_clear(GtkWidget *, gpointer) {
   gtk_clist_clear(GTK_CLIST(history_list));
   forget_widths();
+  forget_waiting_rows();
   history_rows = 0;
   history_flush_repeats();
   if (history_log) {
@@ -233,6 +296,5 @@ void history_clear(GtkWidget *, gpointer) {
   }
   last_physical = 0;
   repeat_count = 0;
-  history_rows = (uint32_t)GTK_CLIST(history_list)->rows;
   open_log();
 }

@@ -152,3 +152,41 @@ void button_group_select(ButtonGroup *group, uint32_t index) {
   if (index == group->selected || index >= group->count) return;
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(group->buttons[index].button), TRUE);
 }
+
+namespace {
+const int max_display_updates = 8;
+void (*waiting_updates[max_display_updates])();
+int waiting_count = 0;
+guint display_idle = 0;
+
+gboolean run_display_updates(gpointer) {
+  display_idle = 0;
+  flush_display_updates();
+  return FALSE;
+}
+}  // namespace
+
+void defer_display_update(void (*update)()) {
+  for (int i = 0; i < waiting_count; i++)
+    if (waiting_updates[i] == update) return;
+  if (waiting_count == max_display_updates) {
+    update();  // no room to wait: show it now
+    return;
+  }
+  waiting_updates[waiting_count++] = update;
+  // Ahead of the toolkit's own layout and redraw, which are idle calls too.
+  if (display_idle == 0) display_idle = g_idle_add_full(G_PRIORITY_HIGH_IDLE, run_display_updates, NULL, NULL);
+}
+
+void flush_display_updates() {
+  while (waiting_count > 0) {
+    void (*update)() = waiting_updates[0];
+    for (int i = 1; i < waiting_count; i++) waiting_updates[i - 1] = waiting_updates[i];
+    waiting_count--;
+    update();
+  }
+  if (display_idle != 0) {
+    g_source_remove(display_idle);
+    display_idle = 0;
+  }
+}

@@ -43,6 +43,12 @@ ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t
 void button_group_select(ButtonGroup *group, uint32_t index);
 void button_group_clicked(GtkWidget *button, ButtonGroup *group);
 
+// Display updates that can wait until the main loop is idle: they run once,
+// before the toolkit lays out and redraws, however many changes came first.
+// flush_display_updates runs the waiting ones at once.
+void defer_display_update(void (*update)());
+void flush_display_updates();
+
 // Sets a toggle button's state while its handler (connection `*handler`,
 // calling `func` with `data`) does not listen; stores the new connection id.
 void set_toggle_quietly(GtkWidget *button, uint32_t *handler, GtkSignalFunc func, gpointer data,

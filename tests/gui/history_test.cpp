@@ -35,6 +35,7 @@ class HistoryTest : public GuiTest {
   }
 
   int selected_row() const {
+    flush_display_updates();
     GList *sel = GTK_CLIST(history_list)->selection;
     return sel ? GPOINTER_TO_INT(sel->data) : -1;
   }

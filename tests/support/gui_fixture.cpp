@@ -12,6 +12,7 @@
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
+#include "shell/widget_kit.hpp"
 
 std::string GuiTest::printed;
 
@@ -85,6 +86,7 @@ void GuiTest::start_bochs() {
 }
 
 std::string GuiTest::entry_text(GtkWidget *entry) const {
+  flush_display_updates();
   return gtk_entry_get_text(GTK_ENTRY(entry));
 }
 
@@ -94,12 +96,16 @@ std::string GuiTest::button_label(GtkWidget *button) const {
 }
 
 std::string GuiTest::cell(GtkWidget *list, int row, int column) const {
+  flush_display_updates();
   gchar *text = NULL;
   if (!gtk_clist_get_text(GTK_CLIST(list), row, column, &text) || text == NULL) return "<none>";
   return text;
 }
 
-int GuiTest::row_count(GtkWidget *list) const { return GTK_CLIST(list)->rows; }
+int GuiTest::row_count(GtkWidget *list) const {
+  flush_display_updates();
+  return GTK_CLIST(list)->rows;
+}
 
 bool GuiTest::sensitive(GtkWidget *widget) const { return GTK_WIDGET_SENSITIVE(widget); }
 
@@ -110,6 +116,7 @@ bool GuiTest::active(GtkWidget *toggle) const {
 std::vector<std::string> GuiTest::history_texts() const {
   std::vector<std::string> out;
   if (history_list == NULL) return out;
+  flush_display_updates();
   for (int r = 0; r < GTK_CLIST(history_list)->rows; r++) out.push_back(cell(history_list, r, 3));
   return out;
 }

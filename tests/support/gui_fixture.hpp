@@ -35,6 +35,7 @@ class GuiTest : public ::testing::Test {
   // Presses " Start Bochs " and waits until the first stop has been handled.
   void start_bochs();
 
+  // Readers of widgets show the display updates that wait for the idle loop first.
   std::string entry_text(GtkWidget *entry) const;
   std::string button_label(GtkWidget *button) const;
   std::string cell(GtkWidget *list, int row, int column) const;
