@@ -30,26 +30,26 @@ uint32_t next_target = 0;
 static const char *const offline_banner = ".. o f f l i n e ..";
 static const char *const running_banner = ".. r u n n i n g ..";
 
-// The text each entry shows next, or none when it shows the right one.
+// The text each entry shows next, when it is not showing it yet.
 static GtkWidget **const bar_entries[3] = {&physical_entry, &location_entry, &instruction_entry};
-static gchar *entry_texts[3] = {NULL, NULL, NULL};
+static char entry_texts[3][128];
+static bool entry_waiting[3] = {false, false, false};
 
 static void show_entry_texts() {
   for (int i = 0; i < 3; i++) {
-    if (entry_texts[i] == NULL) continue;
+    if (!entry_waiting[i]) continue;
+    entry_waiting[i] = false;
     if (*bar_entries[i] == NULL) continue;  // the window has gone
     GtkEntry *entry = GTK_ENTRY(*bar_entries[i]);
     if (strcmp(gtk_entry_get_text(entry), entry_texts[i]) != 0) gtk_entry_set_text(entry, entry_texts[i]);
-    g_free(entry_texts[i]);
-    entry_texts[i] = NULL;
   }
 }
 
 void show_in_entry(GtkWidget *entry, const char *text) {
   for (int i = 0; i < 3; i++) {
     if (*bar_entries[i] != entry) continue;
-    g_free(entry_texts[i]);
-    entry_texts[i] = g_strdup(text);
+    g_strlcpy(entry_texts[i], text, sizeof entry_texts[i]);
+    entry_waiting[i] = true;
     defer_display_update(show_entry_texts);
     return;
   }

@@ -25,7 +25,7 @@ static const gint64 trace_batch_microseconds = 10000;
 bool read_reply_line(FILE *stream, char line[reply_line_size]) {
   int n = 0;
   while (n < reply_line_size - 1) {
-    int c = getc(stream);
+    int c = getc_unlocked(stream);  // one thread reads the replies
     if (c == EOF) {
       // The debugger has gone (or the read failed) before the line was whole.
       line[0] = '\0';
@@ -62,8 +62,10 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, int tr
   if (line[0] == '(') skip_field(line, &position);
 
   // Physical address.
-  unsigned int address;
-  if (sscanf(line + position, "[0x%x] ", &address) == 1)
+  // "[0x%x] ": the characters "[0x", then a number as "%x" reads it.
+  uint32_t address;
+  int taken;
+  if (strncmp(line + position, "[0x", 3) == 0 && scan_hex(line + position + 3, &address, &taken))
     at->physical_address = address;
   else if (!trace)
     return scan;
@@ -71,8 +73,14 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, int tr
 
   // Segment and offset; a lone first number still replaces cs.
   scan.stage = instruction_no_location;
-  unsigned int segment, offset;
-  int converted = sscanf(line + position, "%x:%x ", &segment, &offset);
+  // "%x:%x ": a number, ':' straight after it, a number.
+  uint32_t segment, offset;
+  int converted = 0;
+  if (scan_hex(line + position, &segment, &taken)) {
+    converted = 1;
+    const char *colon = line + position + taken;
+    if (*colon == ':' && scan_hex(colon + 1, &offset, &taken)) converted = 2;
+  }
   if (converted >= 1) at->cs = segment;
   if (converted >= 2) at->eip = offset;
   if (converted < 2 && !trace) return scan;
@@ -97,8 +105,10 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, int tr
   if (semicolon != NULL) {
     const char *bytes = semicolon + 1;
     if (*bytes != '\0') bytes++;
+    // The characters "%*x%n" takes: the digits with any blanks or "0x" before them.
+    uint32_t ignored;
     int consumed = 0;
-    if (sscanf(bytes, "%*x%n", &consumed) < 0) consumed = 0;
+    if (!scan_hex(bytes, &ignored, &consumed)) consumed = 0;
     at->length = (uint32_t)consumed / 2;
     copy_until(bytes, at->bytes, '\n');
   } else {
@@ -179,9 +189,9 @@ void read_current_instruction() {
   if (scan.stage <= instruction_no_location) return;
 
   char shown[32];
-  snprintf(shown, sizeof shown, "%.8X", stop_location.physical_address);
+  format_hex(shown, stop_location.physical_address, 8);  // "%.8X"
   show_in_entry(physical_entry, shown);
-  snprintf(shown, sizeof shown, "%.4X:%.8X", stop_location.cs, stop_location.eip);
+  format_hex(format_hex(shown, stop_location.cs, 4), stop_location.eip, 8, ':');  // "%.4X:%.8X"
   show_in_entry(location_entry, shown);
   if (scan.stage == instruction_no_text) return;
 

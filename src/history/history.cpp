@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "exec/stop_reports.hpp"
+#include "link/reply_scan.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/widget_kit.hpp"
 
@@ -159,7 +160,7 @@ void build_history_page(GtkWidget *box) {
 namespace {
 
 struct Row {
-  std::string cells[4];
+  char cells[4][128];  // as the stop location holds them: at most 127 characters
 };
 
 std::deque<Row> waiting_rows;  // to be appended at the bottom
@@ -182,8 +183,7 @@ void show_rows() {
       remove_top_row_widths(list);
     }
     for (const Row &row : waiting_rows) {
-      const char *cells[4] = {row.cells[0].c_str(), row.cells[1].c_str(), row.cells[2].c_str(),
-                              row.cells[3].c_str()};
+      const char *cells[4] = {row.cells[0], row.cells[1], row.cells[2], row.cells[3]};
       gtk_clist_append(list, const_cast<gchar **>(cells));
       add_row_widths(list, cells);
     }
@@ -232,7 +232,8 @@ static void add_row(const char *cells[4], bool instruction) {
     else
       fprintf(history_log, ": %s\n", cells[3]);
   }
-  waiting_rows.push_back(Row{{cells[0], cells[1], cells[2], cells[3]}});
+  waiting_rows.emplace_back();
+  for (int c = 0; c < 4; c++) g_strlcpy(waiting_rows.back().cells[c], cells[c], 128);
   history_rows++;
   // The newest row is scrolled into view; an instruction row is selected.
   scroll_to_last = true;
@@ -263,8 +264,8 @@ void history_add_instruction() {
   last_physical = at.physical_address;
   history_flush_repeats();
   char physical[18], virt[24];
-  snprintf(physical, sizeof physical, "%.8X", at.physical_address);
-  snprintf(virt, sizeof virt, "%.4X:%.8X", at.cs, at.eip);
+  format_hex(physical, at.physical_address, 8);
+  format_hex(format_hex(virt, at.cs, 4), at.eip, 8, ':');
   const char *cells[4] = {physical, virt, at.bytes, at.text};
   add_row(cells, true);
 }

@@ -283,7 +283,7 @@ void stop_debugger() {
 void wait_for_prompt() {
   if (debugger_offline || reply_stream == NULL) return;
   int c;
-  do c = fgetc(reply_stream);
+  do c = getc_unlocked(reply_stream);  // one thread reads the replies
   while (c != EOF && c != '<');
   if (c == EOF) return;
   if (fscanf(reply_stream, "bochs:%u>", &prompt_number) == EOF) return;
@@ -324,17 +324,25 @@ void unwatch_replies() {
 
 void send_command(const char *format, ...) {
   if (command_stream == NULL) return;
+  char line[256];
+  char *text = line;
   va_list args;
   va_start(args, format);
-  gchar *text = g_strdup_vprintf(format, args);
+  int length = vsnprintf(line, sizeof line, format, args);
   va_end(args);
+  if (length < 0) return;
+  if ((size_t)length >= sizeof line) {  // a long text typed into an entry
+    va_start(args, format);
+    text = g_strdup_vprintf(format, args);
+    va_end(args);
+  }
   // One command line: nothing past the first control character is sent, so
   // text typed into an entry can never carry a second command.
   size_t n = 0;
   while (text[n] != '\0' && (unsigned char)text[n] >= 0x20 && text[n] != 0x7f) n++;
   text[n] = '\n';
   if (fwrite(text, 1, n + 1, command_stream) != n + 1) clearerr(command_stream);
-  g_free(text);
+  if (text != line) g_free(text);
 }
 
 void set_debugger_controls_sensitive(int on) {

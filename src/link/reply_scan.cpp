@@ -51,3 +51,47 @@ void copy_until(const char *source, char destination[128], char delimiter) {
   }
   destination[i] = '\0';
 }
+
+static int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool scan_hex(const char *text, uint32_t *value, int *consumed) {
+  const char *p = text;
+  while (is_white(*p)) p++;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  bool prefix = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+  if (prefix) p += 2;
+  // As strtoul: the magnitude in 64 bits, the largest value on overflow.
+  uint64_t magnitude = 0;
+  bool overflow = false, digits = false;
+  for (int d; (d = hex_digit(*p)) >= 0; p++) {
+    digits = true;
+    if (magnitude > (UINT64_MAX >> 4)) overflow = true;
+    magnitude = (magnitude << 4) | (uint64_t)d;
+  }
+  if (!digits && !prefix) return false;
+  uint64_t result = overflow ? UINT64_MAX : negative ? (uint64_t)0 - magnitude : magnitude;
+  *value = (uint32_t)result;
+  *consumed = (int)(p - text);
+  return true;
+}
+
+char *format_hex(char *out, uint32_t value, int digits, char separator) {
+  if (separator) *out++ = separator;
+  char reversed[8];
+  int n = 0;
+  do {
+    reversed[n++] = "0123456789ABCDEF"[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  for (int i = n; i < digits; i++) *out++ = '0';
+  while (n > 0) *out++ = reversed[--n];
+  *out = '\0';
+  return out;
+}
+

@@ -24,3 +24,14 @@ void trim_trailing_space(char *text);
 // Copies up to the delimiter, the end of the source or 127 bytes, and ends
 // the 128-byte destination with NUL.
 void copy_until(const char *source, char destination[128], char delimiter);
+
+// Reads a hexadecimal number at the start of the text exactly as the scanf
+// conversion "%x" does: white space skipped, an optional sign, an optional
+// "0x" or "0X", the digits. Returns false where "%x" converts nothing;
+// otherwise stores the value and the number of characters taken.
+bool scan_hex(const char *text, uint32_t *value, int *consumed);
+
+// Writes the value as "%.NX" does (upper-case hex, at least `digits` digits),
+// after the separator character when one is given, and ends it with NUL.
+// Returns the end of the text.
+char *format_hex(char *out, uint32_t value, int digits, char separator = '\0');

@@ -117,3 +117,39 @@ TEST(CopyUntil, StopsAtDelimiterEndOr127Bytes) {
   copy_until("83c310\n", dest, '\n');
   EXPECT_STREQ(dest, "83c310");
 }
+
+// scan_hex must read exactly what sscanf's "%x" reads: compared with the C
+// library over fixed edge cases and many generated texts.
+static void expect_like_scanf(const std::string &text) {
+  unsigned int want = 0xDEADBEEF;
+  int want_n = -1;
+  int r = sscanf(text.c_str(), "%x%n", &want, &want_n);
+  uint32_t got = 0xDEADBEEF;
+  int got_n = -1;
+  bool ok = scan_hex(text.c_str(), &got, &got_n);
+  ASSERT_EQ(ok, r == 1) << "'" << text << "'";
+  if (ok) {
+    EXPECT_EQ(got, want) << "'" << text << "'";
+    EXPECT_EQ(got_n, want_n) << "'" << text << "'";
+  }
+}
+
+TEST(ScanHex, ReadsWhatScanfReads) {
+  const char *cases[] = {"0xg",  "0x",  "0",   "-1f", " +a",   "x1",   "0X1F;",  "  ",
+                         "",     "-",   "-0x", "0x-1", "123456789a", "ffffffffffffffffffff",
+                         "-ffffffff1", "7c00]", "\t\n 83c310", "0x0x1", "+-1", "1f3a2:03a2"};
+  for (const char *c : cases) expect_like_scanf(c);
+  const char alphabet[] = "0123456789abcdefABCDEFxX+- \t:;g]";
+  uint32_t seed = 12345;
+  for (int i = 0; i < 200000; i++) {
+    std::string text;
+    seed = seed * 1103515245u + 12345u;
+    int length = (seed >> 16) % 24;
+    for (int k = 0; k < length; k++) {
+      seed = seed * 1103515245u + 12345u;
+      text += alphabet[(seed >> 16) % (sizeof alphabet - 1)];
+    }
+    expect_like_scanf(text);
+    if (HasFailure()) break;
+  }
+}
