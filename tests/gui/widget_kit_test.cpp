@@ -6,7 +6,7 @@ class WidgetKitTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    gtk_init(NULL, NULL);
+    init_toolkit();
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     box = gtk_vbox_new(FALSE, 5);
     gtk_container_add(GTK_CONTAINER(window), box);
@@ -148,7 +148,7 @@ TEST_F(WidgetKitTest, BuildersPackShowAndSize) {
 }
 
 TEST(ButtonGroupDeath, NoMemoryForAGroupEndsVumWithStatus1) {
-  gtk_init(NULL, NULL);
+  GuiTest::init_toolkit();
   GtkWidget *box = gtk_vbox_new(FALSE, 0);
   // A group of no buttons cannot be made, like one whose memory cannot be had.
   EXPECT_EXIT(add_button_group(box, 0, 0, 0, NULL), ::testing::ExitedWithCode(1),

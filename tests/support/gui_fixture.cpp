@@ -44,7 +44,14 @@ void GuiTest::TearDown() {
   if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", work_dir.c_str());
 }
 
+void GuiTest::init_toolkit() {
+  // A display that is briefly not accepting connections (a busy virtual
+  // server) is tried again rather than failing the test.
+  for (int i = 0; i < 50 && !gtk_init_check(NULL, NULL); i++) g_usleep(100000);
+}
+
 void GuiTest::build_window() {
+  init_toolkit();
   static char name[] = "vum";
   static char *args[] = {name, NULL};
   int argc = 1;

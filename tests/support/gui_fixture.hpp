@@ -14,6 +14,7 @@
 class GuiTest : public ::testing::Test {
  public:
   static std::string printed;   // everything VUM printed with g_print
+  static void init_toolkit();   // gtk_init, waiting a little for a busy display
 
  protected:
   void SetUp() override;
