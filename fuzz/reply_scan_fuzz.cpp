@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the in-place text routines.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -22,5 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   copy_until(copy.data(), dest, ';');
   trim_trailing_space(dest);
   trim_trailing_space(copy.data());
+
+  // scan_hex reads what sscanf's "%x" reads.
+  unsigned int want = 0;
+  int want_n = -1;
+  int r = sscanf(text.data(), "%x%n", &want, &want_n);
+  uint32_t got = 0;
+  int got_n = -1;
+  bool ok = scan_hex(text.data(), &got, &got_n);
+  if (ok != (r == 1) || (ok && (got != want || got_n != want_n))) __builtin_trap();
   return 0;
 }
