@@ -317,21 +317,31 @@ class Debugger {
     if (!breakpoints_.add(kind, seg, off, linear)) console_.reply(reply::too_many_breakpoints());
   }
 
+  // The "read|write ADDR" that follows watch and unwatch; false, after telling
+  // the user, when the words do not fit.
+  bool watch_target(const std::vector<std::string> &w, const char *usage_text, bool *write,
+                    uint32_t *a) {
+    if (w.size() != 3 || (w[1] != "read" && w[1] != "write")) {
+      usage(usage_text);
+      return false;
+    }
+    if (!parse_address(w[2], a)) {
+      console_.reply(reply::bad_number(w[2]));
+      return false;
+    }
+    *write = w[1] == "write";
+    return true;
+  }
+
   void watch(const std::vector<std::string> &w) {
     if (w.size() == 1) {
       console_.reply(reply::watch_list(watchpoints_.listing(), m_.mem));
       return;
     }
+    bool write;
     uint32_t a;
-    if (w.size() != 3 || (w[1] != "read" && w[1] != "write")) {
-      usage("watch [read|write ADDR]");
-      return;
-    }
-    if (!parse_address(w[2], &a)) {
-      console_.reply(reply::bad_number(w[2]));
-      return;
-    }
-    if (!watchpoints_.add(w[1] == "write", a)) console_.reply(reply::too_many_watchpoints());
+    if (!watch_target(w, "watch [read|write ADDR]", &write, &a)) return;
+    if (!watchpoints_.add(write, a)) console_.reply(reply::too_many_watchpoints());
   }
 
   void unwatch(const std::vector<std::string> &w) {
@@ -339,16 +349,10 @@ class Debugger {
       watchpoints_.clear();
       return;
     }
+    bool write;
     uint32_t a;
-    if (w.size() != 3 || (w[1] != "read" && w[1] != "write")) {
-      usage("unwatch [read|write ADDR]");
-      return;
-    }
-    if (!parse_address(w[2], &a)) {
-      console_.reply(reply::bad_number(w[2]));
-      return;
-    }
-    if (!watchpoints_.remove(w[1] == "write", a)) console_.reply(reply::no_watchpoint(w[1] == "write", a));
+    if (!watch_target(w, "unwatch [read|write ADDR]", &write, &a)) return;
+    if (!watchpoints_.remove(write, a)) console_.reply(reply::no_watchpoint(write, a));
   }
 
   void examine(const std::vector<std::string> &w) {
