@@ -16,6 +16,10 @@
 StopLocation stop_location;
 int instruction_report_lost = 0;
 
+// Lines of the current-instruction report still to read: 2, or 1 when its
+// first line has been read already (after Stop).
+static int report_lines = 2;
+
 static const int trace_batch_lines = 1000;
 static const gint64 trace_batch_microseconds = 10000;
 
@@ -120,10 +124,10 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, int tr
   return scan;
 }
 
-InstructionScan scan_current_instruction(FILE *stream, StopLocation *at, int *lost) {
+InstructionScan scan_current_instruction(FILE *stream, StopLocation *at, int *lost, int lines) {
   char line[reply_line_size];
   *lost = 0;
-  if (!read_reply_line(stream, line) || !read_reply_line(stream, line)) {
+  if ((lines > 1 && !read_reply_line(stream, line)) || !read_reply_line(stream, line)) {
     *lost = 1;
     InstructionScan none = {instruction_no_address, 0};
     return none;
@@ -184,7 +188,7 @@ void read_current_instruction() {
   if (debugger_offline || reply_stream == NULL) return;
 
   int lost;
-  InstructionScan scan = scan_current_instruction(reply_stream, &stop_location, &lost);
+  InstructionScan scan = scan_current_instruction(reply_stream, &stop_location, &lost, report_lines);
   instruction_report_lost = lost;
   if (scan.stage <= instruction_no_location) return;
 
@@ -205,11 +209,12 @@ void read_current_instruction() {
 void handle_reply_ready(int from_child) {
   unwatch_replies();
   target_running = 0;
-
-  if (!from_child) {
-    if (child_pid > 0) kill(child_pid, SIGINT);
-    refresh_after_stop();
-  } else {
+  // Stop interrupts the target. What the debugger wrote before it stopped is
+  // read first, as it would have been without Stop: trace lines still on
+  // their way, or the report of a breakpoint or watchpoint reached just now.
+  // The first other line begins the report of the interrupt.
+  if (!from_child && child_pid > 0) kill(child_pid, SIGINT);
+  {
     StopLine stop;
     // Trace lines already waiting in the stream's buffer are taken in one go,
     // up to a limit, so that the window stays responsive (Stop) meanwhile.
@@ -220,6 +225,13 @@ void handle_reply_ready(int from_child) {
       else
         stop.kind = stop_line_missing;
       if (stop.kind != stop_line_other || !tracing) break;
+      if (!from_child) {
+        StopLocation probe = stop_location;
+        if (scan_instruction_line(stop.line, &probe, 0).stage == instruction_no_address) break;
+        scan_instruction_line(stop.line, &stop_location, 1);
+        history_add_instruction();
+        continue;
+      }
       scan_instruction_line(stop.line, &stop_location, 1);
       history_add_instruction();
       if (batch < trace_batch_lines && reply_line_buffered() &&
@@ -254,7 +266,15 @@ void handle_reply_ready(int from_child) {
         // The debugger is back at its prompt without a report: the run is over.
         wait_for_prompt();
         break;
-      case stop_line_other:  // with tracing off, any other line ends the wait
+      case stop_line_other:
+        // After Stop, the first line of the interrupt's report: the
+        // current-instruction line follows. Without Stop and with tracing
+        // off, any other line ends the wait.
+        if (!from_child) {
+          report_lines = 1;
+          refresh_after_stop();
+          report_lines = 2;
+        }
         break;
       default:  // stop_line_missing: the debugger has gone
         break;

@@ -65,8 +65,9 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, int tr
 bool offers_next(const char *text);
 
 // Reads the two-line current-instruction report (the first line is passed
-// over) and parses the second. `lost` is set when either line was missing.
-InstructionScan scan_current_instruction(FILE *stream, StopLocation *at, int *lost);
+// over) and parses the second; with `lines` 1, the first line has been read
+// already and only the second is. `lost` is set when a line was missing.
+InstructionScan scan_current_instruction(FILE *stream, StopLocation *at, int *lost, int lines = 2);
 
 enum StopLineKind {
   stop_line_missing = 0,  // end of stream or read error: no line
