@@ -225,15 +225,14 @@ void handle_reply_ready(int from_child) {
       else
         stop.kind = stop_line_missing;
       if (stop.kind != stop_line_other || !tracing) break;
+      // After Stop, a line without an instruction address begins the report.
       if (!from_child) {
         StopLocation probe = stop_location;
         if (scan_instruction_line(stop.line, &probe, 0).stage == instruction_no_address) break;
-        scan_instruction_line(stop.line, &stop_location, 1);
-        history_add_instruction();
-        continue;
       }
       scan_instruction_line(stop.line, &stop_location, 1);
       history_add_instruction();
+      if (!from_child) continue;  // read on, blocking, until the report
       if (batch < trace_batch_lines && reply_line_buffered() &&
           g_get_monotonic_time() < deadline)
         continue;

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <deque>
-#include <string>
 #include <utility>
 
 #include "exec/stop_reports.hpp"
