@@ -1,37 +1,46 @@
-// Feeds arbitrary bytes, as a reply stream, to the stop-line and
-// instruction-line scanners in every mode.
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <vector>
+// Feeds arbitrary bytes, as a reply stream, to the reply reader and the
+// stop-line and instruction-line scanners in every mode.
+#include <sys/mman.h>
+#include <unistd.h>
 
-#include "exec/stop_reports.hpp"
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "exec/stop_scan.hpp"
+
+static void read_from(ReplyReader &reader, const uint8_t *data, size_t size) {
+  int fd = memfd_create("reply", MFD_CLOEXEC);
+  if (size > 0 && write(fd, data, size) != (ssize_t)size) __builtin_trap();
+  lseek(fd, 0, SEEK_SET);
+  reader.attach(fd);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
-  std::vector<char> bytes(data, data + size);
-
   // The stream as the watch handler reads it: stop lines until the end.
-  FILE *f = fmemopen(bytes.data(), bytes.size(), "r");
-  if (f == NULL) return 0;
+  ReplyReader reader;
+  read_from(reader, data, size);
   StopLocation at;
   memset(&at, 0, sizeof at);
   for (int i = 0; i < 64; i++) {
     StopLine stop;
-    scan_stop_line(f, &stop);
+    scan_stop_line(reader, &stop);
     if (stop.kind == stop_line_missing) break;
-    if (stop.kind == stop_line_prompt) getc(f);  // step over the '<'
-    scan_instruction_line(stop.line, &at, 1);
-    scan_instruction_line(stop.line, &at, 0);
+    if (stop.kind == stop_line_prompt) reader.get();  // step over the '<'
+    scan_instruction_line(stop.line, &at, true);
+    scan_instruction_line(stop.line, &at, false);
   }
-  fclose(f);
 
-  // The same bytes as a current-instruction report.
-  f = fmemopen(bytes.data(), bytes.size(), "r");
-  if (f == NULL) return 0;
-  int lost;
-  scan_current_instruction(f, &at, &lost);
-  fclose(f);
+  // The same bytes as a current-instruction report, then as a whole reply.
+  read_from(reader, data, size);
+  bool lost;
+  scan_current_instruction(reader, &at, &lost);
   if (strlen(at.text) > 127 || strlen(at.bytes) > 127) __builtin_trap();
+  read_from(reader, data, size);
+  std::string text;
+  reader.read_until_prompt(&text, 64, 4096);
+  if (text.size() > 4096) __builtin_trap();
+  uint32_t number = 0;
+  skip_to_prompt(reader, &number);
   return 0;
 }

@@ -3,17 +3,10 @@
 #include <cstring>
 
 #include "exec/stop_reports.hpp"
-#include "history/history.hpp"
+#include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "link/debugger_commands.hpp"
-#include "points/breakpoints_page.hpp"
-#include "points/watchpoints_page.hpp"
-#include "settings/preferences_page.hpp"
-#include "shell/main_window.hpp"
-#include "shell/widget_kit.hpp"
 #include "views/cpu_state_panel.hpp"
-#include "views/dump_windows.hpp"
-#include "views/struct_windows.hpp"
 
 GtkWidget *physical_entry = NULL;
 GtkWidget *location_entry = NULL;
@@ -23,9 +16,15 @@ GtkWidget *stop_button = NULL;
 GtkWidget *step_button = NULL;
 GtkWidget *next_button = NULL;
 
-int next_enabled = 0;
-int next_pending = 0;
+bool next_enabled = false;
+bool next_pending = false;
 uint32_t next_target = 0;
+
+ExecEvents exec_events = {};
+
+void report_message(const char *text) {
+  if (exec_events.message) exec_events.message(text);
+}
 
 static const char *const offline_banner = ".. o f f l i n e ..";
 static const char *const running_banner = ".. r u n n i n g ..";
@@ -77,15 +76,15 @@ void build_control_bar(GtkWidget *box) {
   connect_signal(step_button, "clicked", VUM_SIGNAL_FUNC(step_clicked), NULL);
   next_button = add_button(bar, 0, " Next ");
   connect_signal(next_button, "clicked", VUM_SIGNAL_FUNC(next_clicked), NULL);
-  next_enabled = 0;
-  next_pending = 0;
+  next_enabled = false;
+  next_pending = false;
 }
 
 static void set_sensitive(GtkWidget *widget, bool on) {
   if (widget) gtk_widget_set_sensitive(widget, on ? TRUE : FALSE);
 }
 
-void set_control_bar_sensitive(int online) {
+void set_control_bar_sensitive(bool online) {
   if (!online) {
     show_in_entry(physical_entry, "");
     show_in_entry(location_entry, "");
@@ -108,27 +107,25 @@ void set_run_state(int running) {
   set_sensitive(go_button, !run);
   set_sensitive(step_button, !run);
   set_sensitive(next_button, !run && next_enabled);
-  set_sensitive(refresh_all_button, !run);
-  set_breakpoints_sensitive(!run);
-  set_watchpoints_sensitive(!run);
-  set_memory_sensitive(!run);
-  set_structs_sensitive(!run);
-  set_sensitive(trace_button, !run);
+  // The pages and the other controls follow.
+  if (exec_events.run_state) exec_events.run_state(run);
 }
 
 // The buttons that send commands are insensitive unless the debugger waits at
 // its prompt; a handler called any other way does nothing.
-static bool debugger_waits() { return !debugger_offline && !target_running && reply_stream; }
+static bool debugger_waits() {
+  return !debugger_offline && !target_running && reply_stream.is_open();
+}
 
 // Lets the target run: the reply to "c\n" is read when it arrives.
 static void run_target(const char *message) {
-  target_running = 1;
+  target_running = true;
   set_run_state(1);
   send_command("%s", command_continue);
   // The character after the last prompt's '>', which wait_for_prompt left.
-  getc(reply_stream);
+  reply_stream.get();
   watch_replies();
-  history_message(message);
+  report_message(message);
 }
 
 void go_clicked(GtkWidget *, gpointer) {
@@ -141,7 +138,7 @@ void next_clicked(GtkWidget *, gpointer) {
   next_target = stop_location.physical_address + stop_location.length;
   send_command(format_next_breakpoint, next_target);
   wait_for_prompt();
-  next_pending = 1;
+  next_pending = true;
   run_target("NEXT...");
 }
 
@@ -153,10 +150,10 @@ void step_clicked(GtkWidget *, gpointer) {
 
 void stop_clicked(GtkWidget *, gpointer) {
   if (!target_running) return;
-  handle_reply_ready(0);
+  handle_reply_ready(false);
 }
 
-void reply_ready(gpointer, gint, GdkInputCondition) { handle_reply_ready(1); }
+void reply_ready(gpointer, gint, GdkInputCondition) { handle_reply_ready(true); }
 
 void refresh_after_stop() {
   if (debugger_offline) return;
@@ -166,5 +163,5 @@ void refresh_after_stop() {
   // connection is reported when the end of the child is handled.
   if (instruction_report_lost) return;
   refresh_cpu_state();
-  history_add_instruction();
+  if (exec_events.instruction) exec_events.instruction();
 }

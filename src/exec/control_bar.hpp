@@ -12,13 +12,26 @@ extern GtkWidget *stop_button;
 extern GtkWidget *step_button;
 extern GtkWidget *next_button;
 
-extern int next_enabled;       // the current instruction may be stepped over
-extern int next_pending;       // a Next's temporary breakpoint is not reached yet
+extern bool next_enabled;      // the current instruction may be stepped over
+extern bool next_pending;      // a Next's temporary breakpoint is not reached yet
 extern uint32_t next_target;   // physical address of that breakpoint
 
+// What execution control reports to the rest of the window; the shell
+// connects them. Every member may be left empty.
+struct ExecEvents {
+  void (*message)(const char *text);  // an event for the history
+  void (*instruction)();              // the CPU stopped at stop_location, for the history
+  void (*tracing_enabled)();          // tracing was switched on
+  void (*run_state)(bool running);    // the target started or stopped running
+};
+extern ExecEvents exec_events;
+
 void build_control_bar(GtkWidget *box);
-void set_control_bar_sensitive(int online);
+void set_control_bar_sensitive(bool online);
 void set_run_state(int running);
+
+// Tells the history (through exec_events).
+void report_message(const char *text);
 void go_clicked(GtkWidget *widget = NULL, gpointer data = NULL);
 void stop_clicked(GtkWidget *widget = NULL, gpointer data = NULL);
 void step_clicked(GtkWidget *widget = NULL, gpointer data = NULL);

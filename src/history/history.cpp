@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "exec/stop_reports.hpp"
+#include "kit/widget_kit.hpp"
 #include "link/reply_scan.hpp"
-#include "settings/preferences_page.hpp"
-#include "shell/widget_kit.hpp"
 
+uint32_t history_length = 50;
 GtkWidget *history_list = NULL;
 FILE *history_log = NULL;
 uint32_t last_physical = 0;

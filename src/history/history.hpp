@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
+// The most rows the list keeps; a setting of the Preferences page.
+extern uint32_t history_length;
+
 extern GtkWidget *history_list;
 extern FILE *history_log;
 extern uint32_t last_physical;

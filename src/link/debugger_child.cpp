@@ -10,66 +10,38 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "exec/control_bar.hpp"
-#include "history/history.hpp"
 #include "link/debugger_commands.hpp"
-#include "points/breakpoints_page.hpp"
-#include "points/watchpoints_page.hpp"
-#include "settings/preferences_page.hpp"
-#include "shell/main_window.hpp"
-#include "views/dump_windows.hpp"
-#include "views/struct_windows.hpp"
 
 int32_t child_pid = 0;
 FILE *command_stream = NULL;
-FILE *reply_stream = NULL;
+ReplyReader reply_stream;
 uint32_t reply_watch = 0;
-int target_running = 0;
-int debugger_offline = 1;
+bool target_running = false;
+bool debugger_offline = true;
 volatile sig_atomic_t child_starting = 0;
-int child_lost = 0;
+bool child_lost = false;
 uint32_t prompt_number = 0;
 
-// ---------------------------------------------------------------------------
-// The reply stream. Scanners read it as a stdio stream (fgetc, fgets, fscanf,
-// ungetc), and the watch on it must fire exactly when the next read has bytes
-// to get. With an unbuffered stream every byte costs a system call; instead
-// the stream keeps its buffer and the watch looks at the buffer first: bytes
-// already taken from the pipe make it fire at once (as an idle call), and
-// only an empty buffer waits on the descriptor. Where the buffer cannot be
-// inspected, the stream is made unbuffered.
+int reply_deadline_ms = 5000;
+int startup_deadline_ms = 10000;
+
+LinkEvents link_events = {};
 
 namespace {
 
-#ifdef __GLIBC__
-const bool reply_stream_buffered = true;
-
-// Bytes taken from the pipe that the stream has not handed out yet: the rest
-// of its buffer, and of the area that holds characters pushed back.
-size_t reply_readahead(FILE *f) {
-  size_t n = (size_t)(f->_IO_read_end - f->_IO_read_ptr);
-  if (f->_flags & 0x100 /* _IO_IN_BACKUP */) n += (size_t)(f->_IO_save_end - f->_IO_save_base);
-  return n;
+void report(const char *text) {
+  if (link_events.message) link_events.message(text);
 }
 
-bool reply_line_in_buffer(FILE *f) {
-  if (f->_flags & 0x100) return false;
-  return memchr(f->_IO_read_ptr, '\n', (size_t)(f->_IO_read_end - f->_IO_read_ptr)) != NULL;
-}
-#else
-const bool reply_stream_buffered = false;
-size_t reply_readahead(FILE *) { return 0; }
-bool reply_line_in_buffer(FILE *) { return false; }
-#endif
-
-const size_t reply_buffer_size = 65536;
+// The debugger stopped answering, or closed its replies while it ran on: it
+// has been ended, and nothing more is sent to it.
+bool link_given_up = false;
 
 // Releases the streams of the last child (after a lost child, or when the
 // child ended inside the start window). Never called while a read is under way.
 void release_streams() {
-  if (reply_stream) fclose(reply_stream);
+  reply_stream.close();
   if (command_stream) fclose(command_stream);
-  reply_stream = NULL;
   command_stream = NULL;
 }
 
@@ -83,11 +55,17 @@ volatile pid_t children[max_children];     // started and not yet reaped
 volatile pid_t watched_pid = 0;            // the child whose end is reported
 volatile sig_atomic_t exit_recorded = 0;   // its end is waiting for the main loop
 volatile sig_atomic_t exit_in_start = 0;   // it ended inside the start window
+volatile sig_atomic_t loss_recorded = 0;   // the link was given up, waiting likewise
 int wake_pipe[2] = {-1, -1};
-int child_ended_while_starting = 0;        // on_child_exit's view of exit_in_start
+bool child_ended_while_starting = false;   // on_child_exit's view of exit_in_start
 
-void sigchld_handler(int) {
-  int saved = errno;
+void wake_main_loop() {
+  ssize_t ignored = write(wake_pipe[1], "x", 1);
+  (void)ignored;
+}
+
+// Reaps every ended child; safe in the signal handler.
+void reap_children() {
   for (int i = 0; i < max_children; i++) {
     pid_t pid = children[i];
     if (pid <= 0) continue;
@@ -98,18 +76,36 @@ void sigchld_handler(int) {
     if (r == pid && pid == watched_pid && !exit_recorded) {
       exit_in_start = child_starting;
       exit_recorded = 1;
-      ssize_t ignored = write(wake_pipe[1], "x", 1);
-      (void)ignored;
+      wake_main_loop();
     }
   }
+}
+
+void sigchld_handler(int) {
+  int saved = errno;
+  reap_children();
   errno = saved;
+}
+
+// The same, from the main loop, without the handler cutting in.
+void reap_children_now() {
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &block, &old);
+  reap_children();
+  sigprocmask(SIG_SETMASK, &old, NULL);
 }
 
 gboolean child_exit_ready(GIOChannel *, GIOCondition, gpointer) {
   char drain[64];
   while (read(wake_pipe[0], drain, sizeof drain) > 0) {
   }
-  if (exit_recorded && watched_pid != 0) {
+  if (loss_recorded) {
+    loss_recorded = 0;
+    child_ended_while_starting = false;
+    on_child_exit();
+  } else if (exit_recorded && watched_pid != 0) {
     exit_recorded = 0;
     watched_pid = 0;
     child_ended_while_starting = exit_in_start;
@@ -131,6 +127,7 @@ void install_child_exit_reaction() {
     sigaction(SIGCHLD, &sa, NULL);
   }
   exit_recorded = 0;
+  loss_recorded = 0;
 }
 
 void remember_child(pid_t pid) {
@@ -139,6 +136,22 @@ void remember_child(pid_t pid) {
       children[i] = pid;
       return;
     }
+}
+
+void sleep_ms(long ms) {
+  struct timespec wait = {ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&wait, NULL);
+}
+
+// Waits up to `ms` for the child to end (or for its end to be recorded);
+// true when it has.
+bool wait_for_exit(pid_t pid, long ms) {
+  for (long waited = 0;; waited += 2) {
+    reap_children_now();
+    if (!child_alive(pid)) return true;
+    if (waited >= ms) return false;
+    sleep_ms(2);
+  }
 }
 
 // The one-second start pause; an end of the child inside it ends it early.
@@ -150,16 +163,62 @@ void start_pause() {
   }
 }
 
+// The replies stopped coming while the link is up. A child that has ended
+// closes its pipe: its end is reported as usual. One that stopped answering,
+// or closed its replies and runs on, is ended here and the link goes down
+// the same way, once the main loop runs again.
+void reply_stream_ended(ReplyReader::End why) {
+  if (debugger_offline || watched_pid == 0 || exit_recorded) return;
+  pid_t pid = watched_pid;
+  if (why != ReplyReader::End::silence && wait_for_exit(pid, 300)) return;
+  char text[128];
+  switch (why) {
+    case ReplyReader::End::silence:
+      snprintf(text, sizeof text, "No reply from Bochs for %d seconds: ending it",
+               (reply_stream.deadline() + 999) / 1000);
+      break;
+    case ReplyReader::End::end_of_file:
+      snprintf(text, sizeof text, "Bochs closed its reply stream: ending it");
+      break;
+    default:
+      snprintf(text, sizeof text, "Reading Bochs's replies failed: ending it");
+      break;
+  }
+  report(text);
+  watched_pid = 0;  // its end is no longer reported: the loss is
+  link_given_up = true;
+  end_child(pid);
+  loss_recorded = 1;
+  wake_main_loop();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
 void init_link_state() {
-  target_running = 0;
-  debugger_offline = 1;
-  child_lost = 0;
+  target_running = false;
+  debugger_offline = true;
+  child_lost = false;
   // A write to a child that has gone must fail quietly, not end VUM.
   signal(SIGPIPE, SIG_IGN);
+  reply_stream.set_end_handler(reply_stream_ended);
+}
+
+bool child_alive(int32_t pid) {
+  if (pid <= 0) return false;
+  for (int i = 0; i < max_children; i++)
+    if (children[i] == pid) return true;
+  return false;
+}
+
+void end_child(int32_t pid) {
+  if (!child_alive(pid)) return;
+  if (wait_for_exit(pid, 500)) return;
+  kill(pid, SIGTERM);
+  if (wait_for_exit(pid, 500)) return;
+  kill(pid, SIGKILL);
+  wait_for_exit(pid, 5000);
 }
 
 bool spawn_debugger(const char *command) {
@@ -205,34 +264,33 @@ bool spawn_debugger(const char *command) {
   watched_pid = pid;
   sigprocmask(SIG_SETMASK, &old, NULL);
   g_print("PARENT-%d\n", pid);
-  reply_stream = fdopen(reply_pipe[0], "r");
+  close(command_pipe[0]);
+  close(reply_pipe[1]);
+  reply_stream.attach(reply_pipe[0]);
+  reply_stream.set_deadline(startup_deadline_ms);
   command_stream = fdopen(command_pipe[1], "w");
-  if (reply_stream == NULL || command_stream == NULL) {
+  if (command_stream == NULL) {
     // The child runs but cannot be talked to; it ends when its pipes close.
-    if (reply_stream) fclose(reply_stream); else close(reply_pipe[0]);
-    if (command_stream) fclose(command_stream); else close(command_pipe[1]);
-    reply_stream = NULL;
-    command_stream = NULL;
-    close(command_pipe[0]);
-    close(reply_pipe[1]);
+    close(command_pipe[1]);
+    reply_stream.close();
     watched_pid = 0;
     return false;
   }
-  close(command_pipe[0]);
-  close(reply_pipe[1]);
+  setbuf(command_stream, NULL);
   return true;
 }
 
 void start_debugger() {
-  history_reset_repeats();
+  if (link_events.starting) link_events.starting();
   g_print("START-%d\n", child_pid);
   child_starting = 1;
   install_child_exit_reaction();
   release_streams();
+  link_given_up = false;
   if (!spawn_debugger(debugger_command)) {
     child_starting = 0;
     watched_pid = 0;
-    history_message("BOCHS FAILED TO START");
+    report("BOCHS FAILED TO START");
     return;
   }
   start_pause();
@@ -242,20 +300,14 @@ void start_debugger() {
     release_streams();
     return;
   }
-  if (reply_stream_buffered)
-    setvbuf(reply_stream, NULL, _IOFBF, reply_buffer_size);
-  else
-    setbuf(reply_stream, NULL);
-  setbuf(command_stream, NULL);
-  debugger_offline = 0;
+  debugger_offline = false;
   g_print("START-OK-%d\n", child_pid);
-  set_debugger_controls_sensitive(1);
-  history_message("Starting Bochs");
-  wait_for_prompt();
+  if (link_events.online) link_events.online(true);
+  report("Starting Bochs");
+  wait_for_prompt();  // the start-up text and the first prompt
+  reply_stream.set_deadline(reply_deadline_ms);
   send_command("%s", command_step);
-  refresh_after_stop();
-  reload_breakpoints_now();
-  reload_watchpoints_now();
+  if (link_events.started) link_events.started();
 }
 
 void stop_debugger() {
@@ -263,30 +315,29 @@ void stop_debugger() {
   // has not been handled yet is dropped.
   watched_pid = 0;
   exit_recorded = 0;
+  loss_recorded = 0;
   if (target_running) {
     unwatch_replies();
     if (!child_lost) kill(child_pid, SIGINT);
-    target_running = 0;
+    target_running = false;
   }
   if (child_lost) {
-    history_message("Lost connection to Bochs");
-    child_lost = 0;
+    report("Lost connection to Bochs");
+    child_lost = false;
   } else if (!debugger_offline) {
-    history_message("Terminating Bochs");
+    report("Terminating Bochs");
     send_command("%s", command_quit);
     release_streams();
+    // A debugger that ignores the interrupt and the quit command is ended.
+    end_child(child_pid);
   }
-  set_debugger_controls_sensitive(0);
-  debugger_offline = 1;
+  if (link_events.online) link_events.online(false);
+  debugger_offline = true;
 }
 
 void wait_for_prompt() {
-  if (debugger_offline || reply_stream == NULL) return;
-  int c;
-  do c = getc_unlocked(reply_stream);  // one thread reads the replies
-  while (c != EOF && c != '<');
-  if (c == EOF) return;
-  if (fscanf(reply_stream, "bochs:%u>", &prompt_number) == EOF) return;
+  if (debugger_offline || !reply_stream.is_open()) return;
+  skip_to_prompt(reply_stream, &prompt_number);
 }
 
 namespace {
@@ -294,23 +345,22 @@ bool watch_is_idle = false;  // the watch is an idle call for bytes already read
 
 gboolean reply_ready_idle(gpointer) {
   reply_watch = 0;
-  reply_ready(NULL, -1, GDK_INPUT_READ);
+  if (link_events.reply_ready) link_events.reply_ready(NULL, reply_stream.fd(), GDK_INPUT_READ);
   return FALSE;
 }
 }  // namespace
 
-bool reply_buffered() { return reply_stream != NULL && reply_readahead(reply_stream) > 0; }
-
-bool reply_line_buffered() { return reply_stream != NULL && reply_line_in_buffer(reply_stream); }
-
 void watch_replies() {
-  if (reply_stream == NULL) return;
+  if (!reply_stream.is_open() || link_events.reply_ready == NULL) return;
   unwatch_replies();
-  watch_is_idle = reply_buffered();
+  // Bytes already read, or replies that have ended, are handled at once; the
+  // descriptor is watched only when the next read has to wait for it.
+  watch_is_idle = reply_stream.buffered() || reply_stream.ended();
   if (watch_is_idle)
     reply_watch = g_idle_add(reply_ready_idle, NULL);
   else
-    reply_watch = (uint32_t)gdk_input_add(fileno(reply_stream), GDK_INPUT_READ, reply_ready, NULL);
+    reply_watch =
+        (uint32_t)gdk_input_add(reply_stream.fd(), GDK_INPUT_READ, link_events.reply_ready, NULL);
 }
 
 void unwatch_replies() {
@@ -323,7 +373,7 @@ void unwatch_replies() {
 }
 
 void send_command(const char *format, ...) {
-  if (command_stream == NULL) return;
+  if (command_stream == NULL || link_given_up) return;
   char line[256];
   char *text = line;
   va_list args;
@@ -345,39 +395,12 @@ void send_command(const char *format, ...) {
   if (text != line) g_free(text);
 }
 
-void set_debugger_controls_sensitive(int on) {
-  set_control_bar_sensitive(on);
-  set_breakpoints_sensitive(on);
-  set_watchpoints_sensitive(on);
-  set_memory_sensitive(on);
-  set_structs_sensitive(on);
-  if (trace_button) gtk_widget_set_sensitive(trace_button, on ? TRUE : FALSE);
-  if (refresh_all_button) gtk_widget_set_sensitive(refresh_all_button, on ? TRUE : FALSE);
-}
-
-void start_clicked(GtkWidget *button, gpointer) {
-  if (debugger_offline) {
-    g_print("bochs on\n");
-    start_debugger();
-    gtk_object_set(GTK_OBJECT(button), "label", " Kill Bochs ", NULL);
-    if (debugger_offline) {
-      set_toggle_quietly(start_button, &start_button_handler, VUM_SIGNAL_FUNC(start_clicked), NULL,
-                         FALSE);
-      gtk_object_set(GTK_OBJECT(button), "label", " Start Bochs ", NULL);
-    }
-  } else {
-    g_print("bochs off\n");
-    stop_debugger();
-    gtk_object_set(GTK_OBJECT(button), "label", " Start Bochs ", NULL);
-  }
-}
-
 void on_child_exit() {
   g_print("DEAD-%d\n", child_pid);
   if (child_ended_while_starting) {
-    quit_program("Couldn't find Bochs");
+    if (link_events.failed_to_run) link_events.failed_to_run("Couldn't find Bochs");
     return;
   }
-  child_lost = 1;
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(start_button), FALSE);
+  child_lost = true;
+  if (link_events.lost) link_events.lost();
 }

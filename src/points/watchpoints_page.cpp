@@ -1,11 +1,11 @@
 #include "points/watchpoints_page.hpp"
 
-#include <cctype>
-#include <cstring>
+#include <cstdio>
 
 #include "link/debugger_child.hpp"
 #include "link/debugger_commands.hpp"
-#include "settings/preferences_page.hpp"
+#include "link/reply_scan.hpp"
+#include "points/point_page.hpp"
 
 Watchpoint watchpoint_table[30];
 uint32_t watchpoint_count = 0;
@@ -18,216 +18,109 @@ ButtonGroup *watchpoint_kind_group = NULL;
 GtkWidget *watchpoint_entry = NULL;
 GtkWidget *add_watchpoint_button = NULL;
 
+bool reload_watchpoints = true;
+
 static const char *const kind_names[2] = {"Read", "Write"};
+static const char *const titles[4] = {"Last Stop", "Type", "Watchpoint", "Value"};
+static const GtkJustification justifications[4] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
+                                                   GTK_JUSTIFY_CENTER, GTK_JUSTIFY_LEFT};
+static const char *const kind_labels[2] = {" Read ", " Write "};
 
-void build_watchpoints_page(GtkWidget *page) {
-  GtkWidget *row = add_hbox(page, 1);
-  static const char *const titles[4] = {"Last Stop", "Type", "Watchpoint", "Value"};
-  watchpoint_list = add_list(row, 4, titles);
-  GtkCList *list = GTK_CLIST(watchpoint_list);
-  gtk_clist_column_titles_show(list);
-  gtk_clist_set_column_justification(list, 0, GTK_JUSTIFY_CENTER);
-  gtk_clist_set_column_justification(list, 1, GTK_JUSTIFY_CENTER);
-  gtk_clist_set_column_justification(list, 2, GTK_JUSTIFY_CENTER);
-  gtk_clist_set_column_justification(list, 3, GTK_JUSTIFY_LEFT);
-  connect_signal(watchpoint_list, "select_row", VUM_SIGNAL_FUNC(watchpoint_row_selected), NULL);
-  connect_signal(watchpoint_list, "unselect_row", VUM_SIGNAL_FUNC(watchpoint_row_unselected), NULL);
+static const PointPage page = {
+    &watchpoint_list, &remove_watchpoint_button, &remove_all_watchpoints_button,
+    &watchpoint_kind_group, &watchpoint_entry, &add_watchpoint_button,
+    &watchpoint_selected_row, &watchpoint_count,
+    4, titles, justifications, 2, kind_labels, "Physical address",
+    VUM_SIGNAL_FUNC(add_watchpoint), VUM_SIGNAL_FUNC(remove_watchpoint),
+    VUM_SIGNAL_FUNC(remove_all_watchpoints), VUM_SIGNAL_FUNC(watchpoint_row_selected),
+    VUM_SIGNAL_FUNC(watchpoint_row_unselected),
+};
 
-  GtkWidget *side = add_vbox(row, 0);
-  GtkWidget *buttons = add_hbox(side, 0);
-  remove_watchpoint_button = add_button(buttons, 1, " Remove ");
-  connect_signal(remove_watchpoint_button, "clicked", VUM_SIGNAL_FUNC(remove_watchpoint), NULL);
-  remove_all_watchpoints_button = add_button(buttons, 1, " Remove All ");
-  connect_signal(remove_all_watchpoints_button, "clicked", VUM_SIGNAL_FUNC(remove_all_watchpoints),
-                 NULL);
-  add_separator(side, 0, 0);
+static bool is_live(int i) { return i < 30 && watchpoint_table[i].in_use; }
 
-  static const char *const kinds[2] = {" Read ", " Write "};
-  watchpoint_kind_group = add_button_group(add_hbox(side, 0), 1, 0, 2, kinds);
-
-  add_label(side, 0, "Physical address", 0);
-  watchpoint_entry = add_entry(side, 0, 145);
-  connect_signal(watchpoint_entry, "activate", VUM_SIGNAL_FUNC(add_watchpoint), GINT_TO_POINTER(1));
-  add_watchpoint_button = add_button(side, 0, " Add ");
-  connect_signal(add_watchpoint_button, "clicked", VUM_SIGNAL_FUNC(add_watchpoint),
-                 GINT_TO_POINTER(1));
-
+void build_watchpoints_page(GtkWidget *box) {
+  GtkWidget *side = build_point_page(page, box);
   add_label(side, 0, "Bochs 2.0 does not support", 0);
   add_label(side, 0, "remove, it might be supported", 1);
   add_label(side, 0, "in newer versions.", 1);
   add_label(side, 0, "Remove All does work.", 1);
-
-  watchpoint_selected_row = -1;
-  watchpoint_count = 0;
 }
 
-// True when the word just read ended where its field did: the next character
-// is a blank or the end of the stream. Leaves that character unread.
-static bool word_ended(FILE *in) {
-  int c = fgetc(in);
-  if (c == EOF) return true;
-  ungetc(c, in);
-  return isspace(c) != 0;
+static void scan_reply(const std::string &text, bool at_prompt) {
+  scan_watchpoint_list(text.data(), text.size(), at_prompt, watchpoint_table, &watchpoint_count);
 }
 
-// True when the `length` bytes just read into `word` are all text: a NUL
-// byte in the reply would otherwise cut the word short unseen.
-static bool whole_word(const char *word, int length) {
-  return length > 0 && strlen(word) == (size_t)length;
-}
+void query_watchpoints() { query_point_list(command_watch_list, scan_reply); }
 
-bool scan_watchpoint_list(FILE *in, Watchpoint table[30], uint32_t *count) {
-  for (int i = 0; i < 30; i++) table[i].in_use = 0;
-  *count = 0;
-
-  for (int i = 0; i < 30; i++) {
-    Watchpoint &w = table[i];
-    // Everything up to an 'r' or 'w' (an entry) or a '<' (the prompt) is dropped.
-    int c;
-    do c = fgetc(in);
-    while (c != EOF && c != 'r' && c != 'w' && c != '<');
-    if (c == EOF) return false;
-    ungetc(c, in);
-    if (c == '<') return true;
-
-    // The kind word has room for 5 characters and the value token for 15;
-    // a longer word or token does not fit the list and ends it.
-    char kind[6];
-    int length = 0;
-    if (fscanf(in, "%5s%n", kind, &length) < 1 || !word_ended(in) || !whole_word(kind, length))
-      return true;
-    if (fscanf(in, " %x", &w.address) < 1) return true;
-    char token[16];
-    int start = 0, end = 0;
-    if (fscanf(in, " ( %n%15s%n", &start, token, &end) < 1 || !word_ended(in) ||
-        !whole_word(token, end - start))
-      return true;
-
-    if (strcmp(kind, "read") == 0)
-      w.kind = 0;
-    else if (strcmp(kind, "write") == 0)
-      w.kind = 1;
-    else
-      return true;
-
-    // The token is the value and its closing ')'.
-    size_t digits = strlen(token) - 1;
-    token[digits] = '\0';
-    if (digits == 4)
-      w.width = 2;
-    else if (digits == 8)
-      w.width = 4;
-    else
-      return true;
-    sscanf(token, "%x", &w.value);
-
-    (*count)++;
-    w.in_use = 1;
-  }
+static bool watchpoint_cells(int i, const char *out[4], char room[2][18]) {
+  if (!is_live(i)) return false;
+  const Watchpoint &w = watchpoint_table[i];
+  format_hex(room[0], w.address, 8);                       // "%.8X"
+  format_hex(room[1], w.value, w.width == 2 ? 4 : 8);      // "%.4X" or "%.8X"
+  out[0] = "";
+  out[1] = w.kind < 2 ? kind_names[w.kind] : "";
+  out[2] = room[0];
+  out[3] = room[1];
   return true;
 }
 
-void query_watchpoints() {
-  if (reply_stream == NULL) return;
-  send_command("%s", command_watch_list);
-  if (scan_watchpoint_list(reply_stream, watchpoint_table, &watchpoint_count)) wait_for_prompt();
-}
-
-void refresh_watchpoints(int skip_query) {
+void refresh_watchpoints(bool skip_query) {
   if (debugger_offline) return;
   if (!skip_query) query_watchpoints();
-
-  GtkCList *list = GTK_CLIST(watchpoint_list);
-  gtk_clist_freeze(list);
-  gtk_clist_clear(list);
-  watchpoint_selected_row = -1;
-  gtk_widget_set_sensitive(remove_watchpoint_button, FALSE);
-  gtk_widget_set_sensitive(remove_all_watchpoints_button, watchpoint_count != 0);
-  for (int i = 0; i < 30 && watchpoint_table[i].in_use; i++) {
-    const Watchpoint &w = watchpoint_table[i];
-    char address[18], value[16];
-    snprintf(address, sizeof address, "%.8X", w.address);
-    if (w.width == 2)
-      snprintf(value, sizeof value, "%.4X", w.value);
-    else
-      snprintf(value, sizeof value, "%.8X", w.value);
-    const char *cells[4] = {"", w.kind < 2 ? kind_names[w.kind] : "", address, value};
-    gtk_clist_append(list, const_cast<gchar **>(cells));
-  }
-  gtk_clist_thaw(list);
+  fill_point_list(page, watchpoint_cells);
 }
 
 void add_watchpoint(GtkWidget *, gpointer refresh) {
   uint32_t kind = watchpoint_kind_group->selected;
   if (kind >= 2) return;
-  // The text goes as it was typed; send_command makes sure that it can only
-  // ever be one command line.
-  send_command(watch_commands[kind], gtk_entry_get_text(GTK_ENTRY(watchpoint_entry)));
-  wait_for_prompt();
-  if (GPOINTER_TO_INT(refresh)) refresh_watchpoints(0);
+  add_point(page, watch_commands[kind]);
+  if (GPOINTER_TO_INT(refresh)) refresh_watchpoints(false);
   gtk_entry_set_text(GTK_ENTRY(watchpoint_entry), "");
 }
 
 void remove_watchpoint(GtkWidget *, gpointer) {
   int32_t row = watchpoint_selected_row;
-  if (row < 0 || row >= 30 || !watchpoint_table[row].in_use) return;
+  if (row < 0 || !is_live(row)) return;
   const Watchpoint &w = watchpoint_table[row];
   if (w.kind >= 2) return;
   send_command(unwatch_commands[w.kind], w.address);
   wait_for_prompt();
-  refresh_watchpoints(0);
+  refresh_watchpoints(false);
 }
 
 void remove_all_watchpoints(GtkWidget *, gpointer) {
   send_command("%s", command_unwatch_all);
   wait_for_prompt();
-  refresh_watchpoints(0);
+  refresh_watchpoints(false);
 }
 
 void watchpoint_row_selected(GtkWidget *, gint row, gint, GdkEvent *, gpointer) {
-  watchpoint_selected_row = row;
-  gtk_widget_set_sensitive(remove_watchpoint_button, TRUE);
+  select_point_row(page, row);
 }
 
 void watchpoint_row_unselected(GtkWidget *, gint, gint, GdkEvent *, gpointer) {
-  watchpoint_selected_row = -1;
-  gtk_widget_set_sensitive(remove_watchpoint_button, FALSE);
+  unselect_point_row(page);
 }
 
-void set_watchpoints_sensitive(int on) {
-  if (watchpoint_list == NULL) return;
-  gtk_widget_set_sensitive(watchpoint_list, on ? TRUE : FALSE);
-  gtk_widget_set_sensitive(add_watchpoint_button, on ? TRUE : FALSE);
-  gtk_widget_set_sensitive(watchpoint_entry, on ? TRUE : FALSE);
-  gtk_widget_set_sensitive(remove_watchpoint_button, on && watchpoint_selected_row != -1);
-  gtk_widget_set_sensitive(remove_all_watchpoints_button, on && watchpoint_count != 0);
-}
+void set_watchpoints_sensitive(bool on) { set_point_page_sensitive(page, on); }
 
 void reload_watchpoints_now() {
   if (reload_watchpoints) {
-    for (int i = 0; i < 30 && watchpoint_table[i].in_use; i++) {
+    for (int i = 0; is_live(i); i++) {
       const Watchpoint &w = watchpoint_table[i];
       if (w.kind >= 2) continue;
       char text[18];
       snprintf(text, sizeof text, "0x%.8X", w.address);
-      gtk_entry_set_text(GTK_ENTRY(watchpoint_entry), text);
-      send_command(watch_commands[w.kind], text);
-      wait_for_prompt();
-      gtk_entry_set_text(GTK_ENTRY(watchpoint_entry), "");
+      reload_point(page, watch_commands[w.kind], text);
     }
   }
-  refresh_watchpoints(0);
+  refresh_watchpoints(false);
 }
 
-void mark_watchpoint_hit(uint32_t kind, uint32_t address) {
-  for (int i = 0; i < 30; i++) {
-    const Watchpoint &w = watchpoint_table[i];
-    if (!w.in_use) return;
-    if (w.kind != kind || w.address != address) continue;
-    GtkCList *list = GTK_CLIST(watchpoint_list);
-    if (i >= list->rows) return;
-    gtk_clist_set_text(list, i, 0, "X");
-    gtk_clist_select_row(list, i, 0);
-    return;
-  }
+void mark_watchpoint_hit(WatchpointKind kind, uint32_t address) {
+  for (int i = 0; is_live(i); i++)
+    if (watchpoint_table[i].kind == kind && watchpoint_table[i].address == address) {
+      mark_point_row(page, i);
+      return;
+    }
 }

@@ -1,19 +1,18 @@
-// The settings, their defaults and the Preferences page.
+// The Preferences page: the settings, their defaults, the configuration file
+// read at start-up, and the controls that change them. Each setting is kept
+// by the module that reads it (history_length by the history, the stack
+// counts by the stack view, tracing by execution control, the reload
+// switches by the point pages); this page sets and shows them.
 #pragma once
 
 #include <gtk/gtk.h>
 #include <cstdint>
 
-#include "shell/widget_kit.hpp"
+#include "kit/widget_kit.hpp"
 
-extern uint32_t history_length;
-extern uint32_t stack_above;
-extern uint32_t stack_below;
+// Stored and shown here only.
 extern uint32_t step_lock_time;
 extern uint32_t next_lock_time;
-extern int tracing;
-extern uint32_t reload_breakpoints;
-extern uint32_t reload_watchpoints;
 
 extern GtkWidget *trace_button;  // "Enable instruction tracing"
 extern ButtonGroup *tabs_group;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "exec/control_bar.hpp"
+#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "points/breakpoints_page.hpp"
@@ -35,23 +36,6 @@ int resource_file_paths(char paths[3][200]) {
   return n;
 }
 
-GtkWidget *new_top_window(GtkWindowType type, const char *title, int width, int height) {
-  GtkWidget *window = gtk_window_new(type);
-  connect_signal(window, "delete_event", VUM_SIGNAL_FUNC(window_delete_event), NULL);
-  gtk_container_set_border_width(GTK_CONTAINER(window), 5);
-  gtk_widget_set_usize(window, width, height);
-  gtk_window_set_title(GTK_WINDOW(window), title);
-  gtk_widget_show(window);
-  return window;
-}
-
-GtkWidget *add_window_box(GtkWidget *window) {
-  GtkWidget *box = gtk_vbox_new(FALSE, 5);
-  gtk_container_add(GTK_CONTAINER(window), box);
-  gtk_widget_show(box);
-  return box;
-}
-
 static GtkWidget *append_page_box(const char *title) {
   // Shown before it is appended, so that the first page becomes the current one.
   GtkWidget *page = gtk_vbox_new(FALSE, 5);
@@ -80,8 +64,6 @@ GtkWidget *add_scrolled_page(const char *title) {
 }
 
 GtkWidget *add_plain_page(const char *title) { return append_page_box(title); }
-
-gboolean window_delete_event(GtkWidget *, GdkEvent *, gpointer) { return FALSE; }
 
 void leave_main_loop() {
   if (gtk_main_level() > 0)
@@ -113,9 +95,85 @@ void refresh_all_windows(GtkWidget *, gpointer) {
   for (DumpWindow *w = dump_windows.first; w != NULL; w = w->next) refresh_dump_window(w);
 }
 
+// ---------------------------------------------------------------------------
+// The controls that follow the link and the run state.
+
+static void set_sensitive(GtkWidget *widget, bool on) {
+  if (widget) gtk_widget_set_sensitive(widget, on ? TRUE : FALSE);
+}
+
+// The pages and the controls outside the control bar: sensitive while the
+// debugger waits at its prompt.
+static void set_pages_sensitive(bool on) {
+  set_breakpoints_sensitive(on);
+  set_watchpoints_sensitive(on);
+  set_memory_sensitive(on);
+  set_structs_sensitive(on);
+  set_sensitive(trace_button, on);
+  set_sensitive(refresh_all_button, on);
+}
+
+void set_debugger_controls_sensitive(bool on) {
+  set_control_bar_sensitive(on);
+  set_pages_sensitive(on);
+}
+
+static void run_state_changed(bool running) { set_pages_sensitive(!running); }
+
+// ---------------------------------------------------------------------------
+// The start button.
+
+void start_clicked(GtkWidget *button, gpointer) {
+  if (debugger_offline) {
+    g_print("bochs on\n");
+    start_debugger();
+    gtk_object_set(GTK_OBJECT(button), "label", " Kill Bochs ", NULL);
+    if (debugger_offline) {
+      set_toggle_quietly(start_button, &start_button_handler, VUM_SIGNAL_FUNC(start_clicked), NULL,
+                         FALSE);
+      gtk_object_set(GTK_OBJECT(button), "label", " Start Bochs ", NULL);
+    }
+  } else {
+    g_print("bochs off\n");
+    stop_debugger();
+    gtk_object_set(GTK_OBJECT(button), "label", " Start Bochs ", NULL);
+  }
+}
+
+// The child has gone: the button pops up, and its handler takes the link down.
+static void link_lost() { gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(start_button), FALSE); }
+
+// The debugger took its first step: read it, then set the points again.
+static void link_started() {
+  refresh_after_stop();
+  reload_breakpoints_now();
+  reload_watchpoints_now();
+}
+
+static void tracing_enabled() {
+  history_flush_repeats();
+  history_reset_repeats();
+}
+
+// What the link and execution control report, to the pages that show it.
+static void connect_events() {
+  link_events.starting = history_reset_repeats;
+  link_events.online = set_debugger_controls_sensitive;
+  link_events.started = link_started;
+  link_events.reply_ready = reply_ready;
+  link_events.lost = link_lost;
+  link_events.failed_to_run = quit_program;
+  link_events.message = history_message;
+  exec_events.message = history_message;
+  exec_events.instruction = history_add_instruction;
+  exec_events.tracing_enabled = tracing_enabled;
+  exec_events.run_state = run_state_changed;
+}
+
 void start_up(int *argc, char ***argv) {
-  state_panel_shown = 0;
+  state_panel_shown = false;
   init_link_state();
+  connect_events();
   gtk_init(argc, argv);
 
   char paths[3][200];

@@ -5,7 +5,7 @@
 #include <gtk/gtk.h>
 #include <cstdint>
 
-#include "shell/widget_kit.hpp"
+#include "kit/widget_kit.hpp"
 
 extern GtkWidget *main_window;
 extern GtkWidget *main_box;
@@ -25,16 +25,21 @@ void start_up(int *argc, char ***argv);
 // The GTK resource files read at start-up, in order; returns how many (1 or 3).
 int resource_file_paths(char paths[3][200]);
 
-GtkWidget *new_top_window(GtkWindowType type, const char *title, int width, int height);
-GtkWidget *add_window_box(GtkWidget *window);
 GtkWidget *add_scrolled_page(const char *title);
 GtkWidget *add_plain_page(const char *title);
 
-gboolean window_delete_event(GtkWidget *widget, GdkEvent *event, gpointer data);
 void main_window_destroyed(GtkWidget *widget, gpointer data);
 void quit_clicked(GtkWidget *widget, gpointer data);
 void quit_program(const char *message);
 void refresh_all_windows(GtkWidget *widget = NULL, gpointer data = NULL);
+
+// Handler of the start button's "clicked": starts or stops the debugger by
+// the link's state (not the button's) and labels the button.
+void start_clicked(GtkWidget *button, gpointer data);
+
+// The one sensitivity fan-out: every debugger-dependent control follows the
+// link (online or offline) and the target (running or stopped).
+void set_debugger_controls_sensitive(bool on);
 
 // Leaves the main loop; outside one (tests drive the window without it) the
 // request is recorded in main_loop_left.

@@ -29,7 +29,7 @@ struct CpuState {
 };
 
 extern CpuState cpu_state;
-extern int state_panel_shown;
+extern bool state_panel_shown;
 extern GtkWidget *stack_label;
 extern GtkWidget *stack_list;
 extern GtkWidget *flags_list;
@@ -37,4 +37,6 @@ extern GtkWidget *flags_list;
 void build_state_panel(GtkWidget *panel);
 void read_cpu_state();
 void refresh_cpu_state();
-void toggle_state_panel(GtkWidget *widget = NULL, gpointer data = NULL);
+// Handler of " Show State " "clicked": shows or hides the panel and labels
+// the button accordingly.
+void toggle_state_panel(GtkWidget *button, gpointer data = NULL);

@@ -28,4 +28,4 @@ extern DumpWindowList dump_windows;
 
 void build_memory_page(GtkWidget *page);
 void refresh_dump_window(DumpWindow *window);
-void set_memory_sensitive(int on);
+void set_memory_sensitive(bool on);

@@ -6,4 +6,4 @@ GtkWidget *structs_list = NULL;
 void build_structures_page(GtkWidget *) {}
 void fill_struct_list() {}
 void refresh_struct_window(StructDef *) {}
-void set_structs_sensitive(int) {}
+void set_structs_sensitive(bool) {}

@@ -3,11 +3,11 @@
 
 #include <gtk/gtk.h>
 
-#include "settings/config_file.hpp"
+#include "views/struct_defs.hpp"
 
 extern GtkWidget *structs_list;
 
 void build_structures_page(GtkWidget *box);
 void fill_struct_list();
 void refresh_struct_window(StructDef *def);
-void set_structs_sensitive(int on);
+void set_structs_sensitive(bool on);

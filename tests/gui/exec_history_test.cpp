@@ -14,7 +14,7 @@
 #include <deque>
 #include <vector>
 
-#include "shell/widget_kit.hpp"
+#include "kit/widget_kit.hpp"
 
 typedef std::array<std::string, 4> Row;
 

@@ -85,16 +85,16 @@ TEST_F(ExecStopTest, StopAsABreakpointIsReachedReadsTheBreakpointReport) {
   wait_for_prompt();
   click(go_button);
   // The report is written, but the main loop has not looked at it yet.
-  for (int i = 0; i < 200 && !reply_buffered(); i++) {
+  for (int i = 0; i < 200 && !reply_stream.buffered(); i++) {
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(fileno(reply_stream), &readable);
+    FD_SET(reply_stream.fd(), &readable);
     struct timeval wait = {0, 10000};
-    if (select(fileno(reply_stream) + 1, &readable, NULL, NULL, &wait) > 0) break;
+    if (select(reply_stream.fd() + 1, &readable, NULL, NULL, &wait) > 0) break;
   }
-  ASSERT_EQ(target_running, 1);
+  ASSERT_TRUE(target_running);
   click(stop_button);
-  EXPECT_EQ(target_running, 0);
+  EXPECT_FALSE(target_running);
   EXPECT_EQ(stop_location.physical_address, 0x7C02u);
   EXPECT_EQ(entry_text(physical_entry), "00007C02");
   std::vector<std::string> h = history_texts();

@@ -244,7 +244,7 @@ TEST_F(WatchpointsPageTest, AHitMarksTheWatchpointOfItsKindAndAddress) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.row);
     refresh_watchpoints(1);
-    mark_watchpoint_hit(c.kind, c.address);
+    mark_watchpoint_hit((WatchpointKind)c.kind, c.address);
     for (int r = 0; r < 3; r++) EXPECT_EQ(cell(watchpoint_list, r, 0), r == c.row ? "X" : "") << r;
     EXPECT_EQ(watchpoint_selected_row, c.row);
     EXPECT_EQ(sensitive(remove_watchpoint_button), c.row != -1);

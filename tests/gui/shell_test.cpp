@@ -195,7 +195,7 @@ TEST_F(ShellTest, WritingToALostChildNeitherKillsNorBlocks) {
   for (int i = 0; i < 100; i++) send_command("s\n");
   wait_for_prompt();  // end of file ends the wait at once
   int left = 0;
-  while (fgetc(reply_stream) != EOF && left < 100000) left++;
+  while (reply_stream.get() != -1 && left < 100000) left++;
   EXPECT_LT(left, 100000) << "the reply stream reaches its end";
   ASSERT_TRUE(pump_until([this] { return history_has("Lost connection to Bochs"); }));
 }

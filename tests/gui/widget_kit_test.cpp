@@ -1,5 +1,5 @@
 // The widget builders and button groups on real widgets.
-#include "shell/widget_kit.hpp"
+#include "kit/widget_kit.hpp"
 #include "support/gui_fixture.hpp"
 
 class WidgetKitTest : public GuiTest {

@@ -12,7 +12,7 @@
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
-#include "shell/widget_kit.hpp"
+#include "kit/widget_kit.hpp"
 
 std::string GuiTest::printed;
 

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "link/debugger_child.hpp"
+#include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "support/text_reader.hpp"
 
 class ScriptedDebuggerTest : public GuiTest {
  protected:
@@ -19,16 +21,14 @@ class ScriptedDebuggerTest : public GuiTest {
   void online() {
     build_window();
     command_stream = open_memstream(&sent_text, &sent_size);
-    debugger_offline = 0;
-    set_debugger_controls_sensitive(1);
+    debugger_offline = false;
+    set_debugger_controls_sensitive(true);
   }
 
   // The replies the debugger gives from now on, in order; replaces any
   // script not yet read.
   void replies(const std::string &text) {
-    if (reply_stream) fclose(reply_stream);
-    script = text;
-    reply_stream = fmemopen(&script[0], script.size(), "r");
+    read_from_text(reply_stream, text);
   }
 
   // Every command line sent so far, without its newline.
@@ -50,20 +50,14 @@ class ScriptedDebuggerTest : public GuiTest {
 
   // What VUM has not read of the script (a dialogue kept in step leaves only
   // the blank after the last prompt).
-  std::string unread() {
-    std::string rest;
-    int c;
-    while ((c = fgetc(reply_stream)) != EOF) rest += (char)c;
-    return rest;
-  }
+  std::string unread() { return rest_of(reply_stream); }
 
   // A prompt with the next number.
   std::string prompt() { return "<bochs:" + std::to_string(++prompts) + "> "; }
 
   void TearDown() override {
-    debugger_offline = 1;
-    if (reply_stream) fclose(reply_stream);
-    reply_stream = NULL;
+    debugger_offline = true;
+    reply_stream.close();
     if (command_stream) fclose(command_stream);
     command_stream = NULL;
     free(sent_text);
@@ -71,7 +65,6 @@ class ScriptedDebuggerTest : public GuiTest {
   }
 
  private:
-  std::string script;
   char *sent_text = NULL;
   size_t sent_size = 0;
   unsigned prompts = 0;

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "points/breakpoints_page.hpp"
+#include "points/point_lists.hpp"
+#include "support/text_reader.hpp"
 
 namespace {
 
@@ -19,14 +20,15 @@ struct Scan {
 Scan scan(const std::string &reply) {
   Scan s;
   // Stale content from an earlier list: every entry marked live.
-  for (Breakpoint &b : s.table) b = Breakpoint{99, 1, 1, 0x77, 0x88};
+  for (Breakpoint &b : s.table) b = Breakpoint{99, breakpoint_linear, true, 0x77, 0x88};
   s.count = 12345;
-  std::string copy = reply;
-  FILE *f = fmemopen(&copy[0], copy.size(), "r");
-  s.prompt_due = scan_breakpoint_list(f, s.table, &s.count);
-  int c;
-  while ((c = fgetc(f)) != EOF) s.rest += (char)c;
-  fclose(f);
+  // As the page reads it: the reply's text up to its prompt, then the scan.
+  TextStream stream(reply);
+  std::string text;
+  bool at_prompt = stream.reader.read_until_prompt(&text);
+  size_t used = 0;
+  s.prompt_due = scan_breakpoint_list(text.data(), text.size(), at_prompt, s.table, &s.count, &used);
+  s.rest = text.substr(used) + stream.rest();
   return s;
 }
 
@@ -44,7 +46,10 @@ struct Case {
   bool prompt_due;
   uint32_t count;
   int live;
-  std::vector<Breakpoint> first;  // the leading entries, enabled flag included
+  struct Entry {
+    uint32_t number, kind, enabled, segment, offset;
+  };
+  std::vector<Entry> first;  // the leading entries, enabled flag included
   std::string rest_starts;
 };
 
@@ -98,12 +103,12 @@ TEST(BreakpointList, ReadsTheEntriesTheReplyHolds) {
     EXPECT_EQ(live(s), c.live);
     for (size_t i = 0; i < c.first.size(); i++) {
       EXPECT_EQ(s.table[i].number, c.first[i].number) << i;
-      EXPECT_EQ(s.table[i].kind, c.first[i].kind) << i;
-      EXPECT_EQ(s.table[i].enabled, c.first[i].enabled) << i;
+      EXPECT_EQ((uint32_t)s.table[i].kind, c.first[i].kind) << i;
+      EXPECT_EQ(s.table[i].enabled, c.first[i].enabled != 0) << i;
       EXPECT_EQ(s.table[i].segment, c.first[i].segment) << i;
       EXPECT_EQ(s.table[i].offset, c.first[i].offset) << i;
     }
-    for (int i = (int)c.first.size(); i < 30; i++) EXPECT_EQ(s.table[i].enabled, 0) << i;
+    for (int i = (int)c.first.size(); i < 30; i++) EXPECT_FALSE(s.table[i].enabled) << i;
     EXPECT_EQ(s.rest.substr(0, std::string(c.rest_starts).size()), c.rest_starts);
   }
 }

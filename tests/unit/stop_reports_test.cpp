@@ -1,30 +1,15 @@
 // The scanners of stop reports, current-instruction lines and trace lines,
-// fed through fmemopen.
+// fed through a reply reader over a fixed text.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "exec/stop_reports.hpp"
+#include "exec/stop_scan.hpp"
+#include "support/text_reader.hpp"
 
 namespace {
-
-// A stream over a copy of `text`; closed by the destructor.
-struct TextStream {
-  std::string text;
-  FILE *f;
-  explicit TextStream(const std::string &t) : text(t) {
-    f = text.empty() ? fopen("/dev/null", "r") : fmemopen(&text[0], text.size(), "r");
-  }
-  ~TextStream() { fclose(f); }
-  std::string rest() {
-    std::string out;
-    int c;
-    while ((c = fgetc(f)) != EOF) out += (char)c;
-    return out;
-  }
-};
 
 // A record whose every field shows whether a scan wrote it.
 StopLocation marked() {
@@ -45,25 +30,25 @@ const uint32_t old_address = 0xAAAAAAAA, old_cs = 0xBBBB, old_eip = 0xCCCCCCCC, 
 TEST(ReadReplyLine, ReadsWholeLinesAndNeverLeavesOldText) {
   TextStream s("Next at t=1\nsecond\nhalf a li");
   char line[reply_line_size];
-  ASSERT_TRUE(read_reply_line(s.f, line));
+  ASSERT_TRUE(read_reply_line(s.reader, line));
   EXPECT_STREQ(line, "Next at t=1\n");
-  ASSERT_TRUE(read_reply_line(s.f, line));
+  ASSERT_TRUE(read_reply_line(s.reader, line));
   EXPECT_STREQ(line, "second\n");
   // The debugger ended in the middle of a line: no line, and nothing of the
   // previous one or of the half line is left in the buffer.
-  EXPECT_FALSE(read_reply_line(s.f, line));
+  EXPECT_FALSE(read_reply_line(s.reader, line));
   EXPECT_STREQ(line, "");
   strcpy(line, "stale");
-  EXPECT_FALSE(read_reply_line(s.f, line));
+  EXPECT_FALSE(read_reply_line(s.reader, line));
   EXPECT_STREQ(line, "");
 }
 
 TEST(ReadReplyLine, StopsBeforeThePromptAndLeavesItUnread) {
   TextStream s("text<bochs:4> ");
   char line[reply_line_size];
-  ASSERT_TRUE(read_reply_line(s.f, line));
+  ASSERT_TRUE(read_reply_line(s.reader, line));
   EXPECT_STREQ(line, "text");
-  ASSERT_TRUE(read_reply_line(s.f, line));
+  ASSERT_TRUE(read_reply_line(s.reader, line));
   EXPECT_STREQ(line, "") << "at the prompt a read gives the empty line";
   EXPECT_EQ(s.rest(), "<bochs:4> ");
 }
@@ -73,9 +58,9 @@ TEST(ReadReplyLine, CutsLongLinesAt199CharactersAndKeepsHighBytes) {
   longline[10] = '\xff';
   TextStream s(longline + "\n");
   char line[reply_line_size];
-  ASSERT_TRUE(read_reply_line(s.f, line));
+  ASSERT_TRUE(read_reply_line(s.reader, line));
   EXPECT_EQ(std::string(line), longline.substr(0, 199));
-  ASSERT_TRUE(read_reply_line(s.f, line));
+  ASSERT_TRUE(read_reply_line(s.reader, line));
   EXPECT_EQ(std::string(line), longline.substr(199) + "\n");
 }
 
@@ -129,7 +114,7 @@ TEST(ScanInstructionLine, CurrentInstructionGrammar) {
   };
   for (const Case &c : cases) {
     StopLocation at = marked();
-    InstructionScan scan = scan_instruction_line(c.line, &at, 0);
+    InstructionScan scan = scan_instruction_line(c.line, &at, false);
     SCOPED_TRACE(c.line);
     EXPECT_EQ(scan.stage, c.stage);
     EXPECT_EQ(at.physical_address, c.physical);
@@ -147,7 +132,7 @@ TEST(ScanInstructionLine, LongTextIsCutAt127AndTheBytesAreStillFound) {
   std::string line = "[0x00000010] 0000:0010 mov " + operands + " ; 8b07\n";
   ASSERT_LT(line.size(), 200u);
   StopLocation at = marked();
-  InstructionScan scan = scan_instruction_line(line.c_str(), &at, 0);
+  InstructionScan scan = scan_instruction_line(line.c_str(), &at, false);
   EXPECT_EQ(scan.stage, instruction_complete);
   EXPECT_EQ(std::string(at.text), ("mov " + operands).substr(0, 127));
   EXPECT_STREQ(at.bytes, "8b07");
@@ -157,7 +142,7 @@ TEST(ScanInstructionLine, LongTextIsCutAt127AndTheBytesAreStillFound) {
   std::string bare = "[0x00000010] 0000:0010 " + std::string(170, 'b');
   ASSERT_LT(bare.size(), 200u);
   at = marked();
-  scan_instruction_line(bare.c_str(), &at, 0);
+  scan_instruction_line(bare.c_str(), &at, false);
   EXPECT_EQ(strlen(at.text), 127u);
   EXPECT_STREQ(at.bytes, "");
   EXPECT_EQ(at.length, 0u);
@@ -180,7 +165,7 @@ TEST(ScanInstructionLine, TraceLinesGoOnPastFailedConversions) {
   };
   for (const Case &c : cases) {
     StopLocation at = marked();
-    scan_instruction_line(c.line, &at, 1);
+    scan_instruction_line(c.line, &at, true);
     SCOPED_TRACE(c.line);
     EXPECT_EQ(at.physical_address, c.physical);
     EXPECT_EQ(at.cs, c.cs);
@@ -210,11 +195,11 @@ TEST(OffersNext, CallsInterruptsRepeatsLoopsAndConditionalJumps) {
 TEST(ScanCurrentInstruction, PassesOverTheFirstLineAndParsesTheSecond) {
   TextStream s("Next at t=3\n(0) [0x00007c03] 0000:7c03 (unk. ctxt): jnz .+2 ; 7502\n<bochs:5> ");
   StopLocation at = marked();
-  int lost = 7;
-  InstructionScan scan = scan_current_instruction(s.f, &at, &lost);
-  EXPECT_EQ(lost, 0);
+  bool lost = true;
+  InstructionScan scan = scan_current_instruction(s.reader, &at, &lost);
+  EXPECT_FALSE(lost);
   EXPECT_EQ(scan.stage, instruction_complete);
-  EXPECT_EQ(scan.next_offered, 1);
+  EXPECT_TRUE(scan.next_offered);
   EXPECT_EQ(at.physical_address, 0x7C03u);
   EXPECT_STREQ(at.text, "jnz .+2");
   EXPECT_EQ(s.rest(), "<bochs:5> ") << "the prompt is left for wait_for_prompt";
@@ -229,9 +214,9 @@ TEST(ScanCurrentInstruction, AReportCutOffByTheEndOfTheDebuggerParsesNothing) {
   for (const char *reply : replies) {
     TextStream s(reply);
     StopLocation at = marked();
-    int lost = 0;
-    scan_current_instruction(s.f, &at, &lost);
-    EXPECT_EQ(lost, 1) << reply;
+    bool lost = false;
+    scan_current_instruction(s.reader, &at, &lost);
+    EXPECT_TRUE(lost) << reply;
     EXPECT_EQ(at.physical_address, old_address) << reply;
     EXPECT_STREQ(at.text, "old text") << reply;
   }
@@ -240,36 +225,36 @@ TEST(ScanCurrentInstruction, AReportCutOffByTheEndOfTheDebuggerParsesNothing) {
 TEST(ScanStopLine, ClassifiesBreakpointWatchpointPromptAndOtherLines) {
   struct Case {
     const char *reply;
-    int kind;
+    StopLineKind kind;
     uint32_t number;
     const char *watch_kind;
     uint32_t address;
-    int read_watch;
+    bool read_watch;
   } cases[] = {
-      {"(0) Breakpoint 3, 0x7c11 in ?? ()\n", stop_line_breakpoint, 3, "", 0, 0},
-      {"(0) Breakpoint 12 0x7c11\n", stop_line_breakpoint, 12, "", 0, 0},  // no comma needed
-      {"Breakpoint 3, 0x7c11\n", stop_line_other, 0, "", 0, 0},           // a first word is needed
-      {"(0) Breakpoint x, 0x7c11\n", stop_line_other, 0, "", 0, 0},
-      {"(0) Caught read watch point at 0x00000500\n", stop_line_watchpoint, 0, "read", 0x500, 1},
-      {"(0) Caught write watch point at 0x00000600\n", stop_line_watchpoint, 0, "write", 0x600, 0},
-      {"(0) Caught READ watch point at 0x500\n", stop_line_watchpoint, 0, "READ", 0x500, 1},
-      {"(0) Caught access watch point at 0x700\n", stop_line_watchpoint, 0, "access", 0x700, 0},
+      {"(0) Breakpoint 3, 0x7c11 in ?? ()\n", stop_line_breakpoint, 3, "", 0, false},
+      {"(0) Breakpoint 12 0x7c11\n", stop_line_breakpoint, 12, "", 0, false},  // no comma needed
+      {"Breakpoint 3, 0x7c11\n", stop_line_other, 0, "", 0, false},           // a first word is needed
+      {"(0) Breakpoint x, 0x7c11\n", stop_line_other, 0, "", 0, false},
+      {"(0) Caught read watch point at 0x00000500\n", stop_line_watchpoint, 0, "read", 0x500, true},
+      {"(0) Caught write watch point at 0x00000600\n", stop_line_watchpoint, 0, "write", 0x600, false},
+      {"(0) Caught READ watch point at 0x500\n", stop_line_watchpoint, 0, "READ", 0x500, true},
+      {"(0) Caught access watch point at 0x700\n", stop_line_watchpoint, 0, "access", 0x700, false},
       // A kind word longer than 9 characters is kept in 9 and counts as write.
       {"(0) Caught readreadread watch point at 0x10\n", stop_line_watchpoint, 0, "readreadr", 0x10,
        0},
-      {"(0) Caught read watch point at zz\n", stop_line_other, 0, "", 0, 0},
-      {"(0) Caught read\n", stop_line_other, 0, "", 0, 0},
-      {"(0) Caught watch point at 0x10\n", stop_line_other, 0, "", 0, 0},
-      {"(0) [0x00007c05] 0000:7c05 (unk. ctxt): jmp .-2 ; ebfe\n", stop_line_other, 0, "", 0, 0},
-      {"\n", stop_line_other, 0, "", 0, 0},
-      {"<bochs:7> ", stop_line_prompt, 0, "", 0, 0},
-      {"", stop_line_missing, 0, "", 0, 0},
-      {"(0) Breakpoint 3, 0x7c", stop_line_missing, 0, "", 0, 0},
+      {"(0) Caught read watch point at zz\n", stop_line_other, 0, "", 0, false},
+      {"(0) Caught read\n", stop_line_other, 0, "", 0, false},
+      {"(0) Caught watch point at 0x10\n", stop_line_other, 0, "", 0, false},
+      {"(0) [0x00007c05] 0000:7c05 (unk. ctxt): jmp .-2 ; ebfe\n", stop_line_other, 0, "", 0, false},
+      {"\n", stop_line_other, 0, "", 0, false},
+      {"<bochs:7> ", stop_line_prompt, 0, "", 0, false},
+      {"", stop_line_missing, 0, "", 0, false},
+      {"(0) Breakpoint 3, 0x7c", stop_line_missing, 0, "", 0, false},
   };
   for (const Case &c : cases) {
     TextStream s(c.reply);
     StopLine stop;
-    scan_stop_line(s.f, &stop);
+    scan_stop_line(s.reader, &stop);
     SCOPED_TRACE(c.reply);
     EXPECT_EQ(stop.kind, c.kind);
     if (c.kind == stop_line_breakpoint) {

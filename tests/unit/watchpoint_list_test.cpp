@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "points/watchpoints_page.hpp"
+#include "points/point_lists.hpp"
+#include "support/text_reader.hpp"
 
 namespace {
 
@@ -21,14 +22,15 @@ struct Scan {
 Scan scan(const std::string &reply) {
   Scan s;
   // Content from an earlier list: every entry in use.
-  for (Watchpoint &w : s.table) w = Watchpoint{1, 1, 0x99, stale_value, 4};
+  for (Watchpoint &w : s.table) w = Watchpoint{watchpoint_write, true, 0x99, stale_value, 4};
   s.count = 12345;
-  std::string copy = reply;
-  FILE *f = fmemopen(&copy[0], copy.size(), "r");
-  s.prompt_due = scan_watchpoint_list(f, s.table, &s.count);
-  int c;
-  while ((c = fgetc(f)) != EOF) s.rest += (char)c;
-  fclose(f);
+  // As the page reads it: the reply's text up to its prompt, then the scan.
+  TextStream stream(reply);
+  std::string text;
+  bool at_prompt = stream.reader.read_until_prompt(&text);
+  size_t used = 0;
+  s.prompt_due = scan_watchpoint_list(text.data(), text.size(), at_prompt, s.table, &s.count, &used);
+  s.rest = text.substr(used) + stream.rest();
   return s;
 }
 
@@ -110,13 +112,13 @@ TEST(WatchpointList, ReadsTheEntriesTheReplyHolds) {
     EXPECT_EQ(s.prompt_due, c.prompt_due);
     EXPECT_EQ(s.count, c.entries.size());
     for (size_t i = 0; i < c.entries.size(); i++) {
-      EXPECT_EQ(s.table[i].in_use, 1) << i;
-      EXPECT_EQ(s.table[i].kind, c.entries[i].kind) << i;
+      EXPECT_TRUE(s.table[i].in_use) << i;
+      EXPECT_EQ((uint32_t)s.table[i].kind, c.entries[i].kind) << i;
       EXPECT_EQ(s.table[i].address, c.entries[i].address) << i;
       EXPECT_EQ(s.table[i].value, c.entries[i].value) << i;
       EXPECT_EQ(s.table[i].width, c.entries[i].width) << i;
     }
-    for (size_t i = c.entries.size(); i < 30; i++) EXPECT_EQ(s.table[i].in_use, 0) << i;
+    for (size_t i = c.entries.size(); i < 30; i++) EXPECT_FALSE(s.table[i].in_use) << i;
     EXPECT_EQ(s.rest.substr(0, std::string(c.rest_starts).size()), c.rest_starts);
   }
 }
@@ -128,7 +130,7 @@ TEST(WatchpointList, ReadsAtMostThirtyEntries) {
   Scan s = scan(reply);
   EXPECT_TRUE(s.prompt_due);
   EXPECT_EQ(s.count, 30u);
-  EXPECT_EQ(s.table[29].in_use, 1);
+  EXPECT_TRUE(s.table[29].in_use);
   EXPECT_EQ(s.table[29].address, 0x3000u);
   // The 31st entry stays in the stream, to be dropped with the prompt.
   EXPECT_EQ(s.rest.find("write 0x3100"), s.rest.find_first_not_of(" \n"));

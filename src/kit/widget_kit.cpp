@@ -1,4 +1,4 @@
-#include "shell/widget_kit.hpp"
+#include "kit/widget_kit.hpp"
 
 #include <cstdlib>
 
@@ -6,6 +6,25 @@ uint32_t connect_signal(GtkWidget *widget, const char *signal, GtkSignalFunc fun
   return (uint32_t)gtk_signal_connect_full(GTK_OBJECT(widget), signal, func, NULL, data, NULL, FALSE,
                                            FALSE);
 }
+
+GtkWidget *new_top_window(GtkWindowType type, const char *title, int width, int height) {
+  GtkWidget *window = gtk_window_new(type);
+  connect_signal(window, "delete_event", VUM_SIGNAL_FUNC(window_delete_event), NULL);
+  gtk_container_set_border_width(GTK_CONTAINER(window), 5);
+  gtk_widget_set_usize(window, width, height);
+  gtk_window_set_title(GTK_WINDOW(window), title);
+  gtk_widget_show(window);
+  return window;
+}
+
+GtkWidget *add_window_box(GtkWidget *window) {
+  GtkWidget *box = gtk_vbox_new(FALSE, 5);
+  gtk_container_add(GTK_CONTAINER(window), box);
+  gtk_widget_show(box);
+  return box;
+}
+
+gboolean window_delete_event(GtkWidget *, GdkEvent *, gpointer) { return FALSE; }
 
 static void pack(GtkWidget *box, GtkWidget *widget, int expand) {
   gtk_box_pack_start(GTK_BOX(box), widget, expand ? TRUE : FALSE, expand ? TRUE : FALSE, 0);

@@ -1,5 +1,6 @@
-// Small builders that make one widget, pack it, show it and return it, and
-// the button group: a row of toggle buttons of which exactly one is pressed.
+// Small builders that make one widget, pack it, show it and return it, the
+// top-level windows, and the button group: a row of toggle buttons of which
+// exactly one is pressed.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,6 +11,11 @@
 
 // Connects a handler with gtk_signal_connect_full; the result is the id.
 uint32_t connect_signal(GtkWidget *widget, const char *signal, GtkSignalFunc func, gpointer data);
+
+// A top-level window: closing it through the window manager destroys it.
+GtkWidget *new_top_window(GtkWindowType type, const char *title, int width, int height);
+GtkWidget *add_window_box(GtkWidget *window);
+gboolean window_delete_event(GtkWidget *widget, GdkEvent *event, gpointer data);
 
 GtkWidget *add_hbox(GtkWidget *box, int expand);
 GtkWidget *add_vbox(GtkWidget *box, int expand);

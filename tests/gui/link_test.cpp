@@ -1,3 +1,4 @@
+// The link's dialogue helpers, without a child.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,54 +8,18 @@
 
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
-
-// Runs wait_for_prompt over `reply` and returns what is left unread.
-static std::string after_prompt(const std::string &reply, uint32_t *number) {
-  std::string copy = reply;
-  FILE *f = fmemopen(&copy[0], copy.size(), "r");
-  reply_stream = f;
-  debugger_offline = 0;
-  prompt_number = 77;
-  wait_for_prompt();
-  *number = prompt_number;
-  std::string rest;
-  int c;
-  while ((c = fgetc(f)) != EOF) rest += (char)c;
-  fclose(f);
-  reply_stream = NULL;
-  return rest;
-}
-
-TEST(WaitForPrompt, ConsumesThroughThePromptAndLeavesTheNextCharacter) {
-  struct Case {
-    std::string reply;
-    uint32_t number;  // 77: unchanged
-    std::string rest;
-  } cases[] = {
-      {"Next at t=1\n<bochs:12> ", 12, " "},
-      {"text < more <bochs:3> x", 77, " more <bochs:3> x"},  // the first '<' ends the wait
-      {"\xff\xff<bochs:4> ", 4, " "},                        // 0xFF is ordinary data
-      {"<bochs: 5>", 5, ""},                                 // blanks before the number
-      {"<bochs:x>", 77, "x>"},                               // the differing character stays
-      {"no prompt at all", 77, ""},                          // end of stream
-      {"<bochs:9", 9, ""},                                   // end of stream inside the prompt
-  };
-  for (const Case &c : cases) {
-    uint32_t n;
-    EXPECT_EQ(after_prompt(c.reply, &n), c.rest) << c.reply;
-    EXPECT_EQ(n, c.number) << c.reply;
-  }
-}
+#include "support/text_reader.hpp"
 
 TEST(WaitForPrompt, ReadsNothingWhileOffline) {
-  char text[] = "abc<bochs:1> ";
-  FILE *f = fmemopen(text, strlen(text), "r");
-  reply_stream = f;
-  debugger_offline = 1;
+  read_from_text(reply_stream, "abc<bochs:1> ");
+  debugger_offline = true;
   wait_for_prompt();
-  EXPECT_EQ(fgetc(f), 'a');
-  fclose(f);
-  reply_stream = NULL;
+  EXPECT_EQ(reply_stream.get(), 'a');
+  debugger_offline = false;
+  wait_for_prompt();
+  EXPECT_EQ(reply_stream.get(), ' ');
+  EXPECT_EQ(prompt_number, 1u);
+  reply_stream.close();
 }
 
 static std::string sent_by(void (*send)()) {
@@ -69,7 +34,6 @@ static std::string sent_by(void (*send)()) {
   free(buf);
   return out;
 }
-
 TEST(SendCommand, SendsExactlyOneLine) {
   EXPECT_EQ(sent_by([] { send_command("s\n"); }), "s\n");
   EXPECT_EQ(sent_by([] { send_command("pb 0x%X\n", 0x1f3a5u); }), "pb 0x1F3A5\n");

@@ -1,0 +1,205 @@
+#include "link/reply_reader.hpp"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+ReplyReader::~ReplyReader() {
+  close();
+  free(buffer_);
+}
+
+void ReplyReader::attach(int fd) {
+  close();
+  if (buffer_ == nullptr) buffer_ = static_cast<char *>(malloc(buffer_size));
+  fd_ = buffer_ ? fd : -1;
+  if (buffer_ == nullptr && fd >= 0) ::close(fd);
+  position_ = length_ = 0;
+  end_ = fd_ >= 0 ? End::none : End::read_error;
+}
+
+void ReplyReader::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  position_ = length_ = 0;
+  end_ = End::none;
+}
+
+void ReplyReader::finish(End why) {
+  if (end_ != End::none) return;
+  end_ = why;
+  if (end_handler_) end_handler_(why);
+}
+
+static int64_t monotonic_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+}
+
+bool ReplyReader::refill() {
+  if (fd_ < 0 || end_ != End::none) return false;
+  int64_t give_up = deadline_ms_ >= 0 ? monotonic_ms() + deadline_ms_ : 0;
+  for (;;) {
+    int wait = -1;
+    if (deadline_ms_ >= 0) {
+      int64_t left = give_up - monotonic_ms();
+      wait = left > 0 ? (int)left : 0;
+    }
+    struct pollfd p = {fd_, POLLIN, 0};
+    int ready = poll(&p, 1, wait);
+    if (ready == 0) {
+      finish(End::silence);
+      return false;
+    }
+    if (ready < 0) {
+      if (errno == EINTR) continue;  // a signal (the end of a child): wait on
+      finish(End::read_error);
+      return false;
+    }
+    ssize_t n = read(fd_, buffer_, buffer_size);
+    if (n > 0) {
+      position_ = 0;
+      length_ = (size_t)n;
+      return true;
+    }
+    if (n == 0) {
+      finish(End::end_of_file);
+      return false;
+    }
+    if (errno == EINTR || errno == EAGAIN) continue;
+    finish(End::read_error);
+    return false;
+  }
+}
+
+void ReplyReader::unget(int c) {
+  // A byte just handed out by get() is still in the buffer before position_.
+  if (c >= 0 && position_ > 0) position_--;
+}
+
+bool ReplyReader::read_line(char *line, size_t size, bool stop_at_prompt) {
+  size_t n = 0;
+  while (n + 1 < size) {
+    if (position_ == length_ && !refill()) {
+      // The bytes ended before the line was whole: nothing half-received is
+      // left behind.
+      line[0] = '\0';
+      return false;
+    }
+    // Copy what the buffer holds of the line in one go.
+    const char *start = buffer_ + position_;
+    size_t room = size - 1 - n, avail = length_ - position_;
+    size_t take = avail < room ? avail : room;
+    const char *newline = static_cast<const char *>(memchr(start, '\n', take));
+    size_t upto = newline ? (size_t)(newline - start) + 1 : take;
+    if (stop_at_prompt) {
+      const char *lt = static_cast<const char *>(memchr(start, '<', upto));
+      if (lt != nullptr) {
+        size_t before = (size_t)(lt - start);
+        memcpy(line + n, start, before);
+        n += before;
+        position_ += before;
+        break;
+      }
+    }
+    memcpy(line + n, start, upto);
+    n += upto;
+    position_ += upto;
+    if (newline != nullptr) break;
+  }
+  line[n] = '\0';
+  return true;
+}
+
+bool ReplyReader::read_until_prompt(std::string *text, size_t line_limit, size_t total_limit) {
+  text->clear();
+  size_t line_length = 0;  // kept so far of the line being read
+  for (;;) {
+    if (position_ == length_ && !refill()) return false;
+    const char *start = buffer_ + position_;
+    size_t avail = length_ - position_;
+    const char *lt = static_cast<const char *>(memchr(start, '<', avail));
+    const char *end = lt ? lt : start + avail;
+    // Line by line: a line keeps at most line_limit bytes and its newline.
+    for (const char *p = start; p < end;) {
+      const char *newline = static_cast<const char *>(memchr(p, '\n', (size_t)(end - p)));
+      const char *stop = newline ? newline : end;
+      size_t room = line_length < line_limit ? line_limit - line_length : 0;
+      size_t keep = (size_t)(stop - p) < room ? (size_t)(stop - p) : room;
+      if (text->size() + keep > total_limit) keep = total_limit > text->size() ? total_limit - text->size() : 0;
+      text->append(p, keep);
+      line_length += (size_t)(stop - p);
+      p = stop;
+      if (newline != nullptr) {
+        if (text->size() < total_limit) text->push_back('\n');
+        line_length = 0;
+        p++;
+      }
+    }
+    position_ += (size_t)(end - start);
+    if (lt != nullptr) return true;
+  }
+}
+
+bool ReplyReader::skip_through(char wanted) {
+  for (;;) {
+    if (position_ == length_ && !refill()) return false;
+    const char *start = buffer_ + position_;
+    const char *found = static_cast<const char *>(memchr(start, wanted, length_ - position_));
+    if (found != nullptr) {
+      position_ += (size_t)(found - start) + 1;
+      return true;
+    }
+    position_ = length_;
+  }
+}
+
+bool ReplyReader::line_buffered() const {
+  return position_ < length_ && memchr(buffer_ + position_, '\n', length_ - position_) != nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+void scan_prompt_rest(ReplyReader &reader, uint32_t *number) {
+  for (const char *p = "bochs:"; *p; p++) {
+    int c = reader.get();
+    if (c != (unsigned char)*p) {
+      reader.unget(c);
+      return;
+    }
+  }
+  // "%u": blanks skipped, an optional sign, decimal digits; as strtoul, the
+  // magnitude saturates and a minus sign negates it.
+  int c;
+  do c = reader.get();
+  while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r');
+  bool negative = false;
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    c = reader.get();
+  }
+  if (c < '0' || c > '9') {
+    reader.unget(c);
+    return;
+  }
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; c >= '0' && c <= '9'; c = reader.get()) {
+    uint64_t digit = (uint64_t)(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) overflow = true;
+    value = value * 10 + digit;
+  }
+  reader.unget(c);
+  *number = (uint32_t)(overflow ? UINT64_MAX : negative ? (uint64_t)0 - value : value);
+  c = reader.get();
+  if (c != '>') reader.unget(c);
+}
+
+void skip_to_prompt(ReplyReader &reader, uint32_t *number) {
+  if (reader.skip_through('<')) scan_prompt_rest(reader, number);
+}

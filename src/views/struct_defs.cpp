@@ -1,0 +1,3 @@
+#include "views/struct_defs.hpp"
+
+StructDefList struct_defs = {nullptr, nullptr};

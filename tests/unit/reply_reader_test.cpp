@@ -1,0 +1,275 @@
+// The reply reader on its own: over fixed texts, and over a pipe whose
+// writer sends the bytes in pieces, slowly, or not at all.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/reply_reader.hpp"
+#include "support/text_reader.hpp"
+
+namespace {
+
+// A pipe whose write end a thread feeds with the given pieces, pausing
+// between them, then closes (unless told to keep it open until released).
+class SlowWriter {
+ public:
+  SlowWriter(ReplyReader &reader, std::vector<std::string> pieces, int pause_ms, bool keep_open = false)
+      : keep_open_(keep_open) {
+    int fds[2];
+    EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    reader.attach(fds[0]);
+    write_fd_ = fds[1];
+    thread_ = std::thread([this, pieces, pause_ms] {
+      for (const std::string &p : pieces) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        ssize_t n = write(write_fd_, p.data(), p.size());
+        (void)n;
+      }
+      if (!keep_open_) close_write();
+    });
+  }
+  ~SlowWriter() {
+    thread_.join();
+    close_write();
+  }
+  void close_write() {
+    if (write_fd_ >= 0) close(write_fd_);
+    write_fd_ = -1;
+  }
+
+ private:
+  bool keep_open_;
+  int write_fd_ = -1;
+  std::thread thread_;
+};
+
+std::vector<std::string> bytes_of(const std::string &text) {
+  std::vector<std::string> out;
+  for (char c : text) out.push_back(std::string(1, c));
+  return out;
+}
+
+ReplyReader::End last_end = ReplyReader::End::none;
+int end_calls = 0;
+void note_end(ReplyReader::End why) {
+  last_end = why;
+  end_calls++;
+}
+
+}  // namespace
+
+TEST(WaitForPrompt, ConsumesThroughThePromptAndLeavesTheNextCharacter) {
+  struct Case {
+    std::string reply;
+    uint32_t number;  // 77: unchanged
+    std::string rest;
+  } cases[] = {
+      {"Next at t=1\n<bochs:12> ", 12, " "},
+      {"text < more <bochs:3> x", 77, " more <bochs:3> x"},  // the first '<' ends the wait
+      {"\xff\xff<bochs:4> ", 4, " "},                        // 0xFF is ordinary data
+      {"<bochs: 5>", 5, ""},                                 // blanks before the number
+      {"<bochs:x>", 77, "x>"},                               // the differing character stays
+      {"no prompt at all", 77, ""},                          // end of stream
+      {"<bochs:9", 9, ""},                                   // end of stream inside the prompt
+      {"<boc", 77, ""},                                      // end of stream inside the word
+      {"<bochs:+7> ", 7, " "},                               // "%u" takes a sign
+      {"<bochs:4294967297> ", 1, " "},                       // kept modulo 2^32
+      {"<bochs:99999999999999999999> ", 0xFFFFFFFF, " "},    // saturates as strtoul does
+      {std::string("a\0b<bochs:6> ", 13), 6, " "},           // a NUL byte is ordinary data
+  };
+  for (const Case &c : cases) {
+    TextStream s(c.reply);
+    uint32_t number = 77;
+    skip_to_prompt(s.reader, &number);
+    EXPECT_EQ(s.rest(), c.rest) << c.reply;
+    EXPECT_EQ(number, c.number) << c.reply;
+  }
+}
+
+TEST(ReplyReader, ALineAndAPromptSplitAcrossReads) {
+  ReplyReader r;
+  SlowWriter w(r, {"Next at", " t=1\n(0) [0x0", "0007c00] 0000:7c00 nop ; 90\n<bo", "chs:", "3> "}, 20);
+  char line[200];
+  ASSERT_TRUE(r.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "Next at t=1\n");
+  ASSERT_TRUE(r.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "(0) [0x00007c00] 0000:7c00 nop ; 90\n");
+  uint32_t number = 0;
+  skip_to_prompt(r, &number);
+  EXPECT_EQ(number, 3u);
+  EXPECT_EQ(r.get(), ' ');
+  EXPECT_EQ(r.get(), -1);
+  EXPECT_EQ(r.end(), ReplyReader::End::end_of_file);
+}
+
+TEST(ReplyReader, AReplyThatArrivesOneByteAtATime) {
+  ReplyReader r;
+  const std::string reply = "Num Type\n  1 pbreakpoint keep y 0x500\n<bochs:8> ";
+  SlowWriter w(r, bytes_of(reply), 1);
+  std::string text;
+  EXPECT_TRUE(r.read_until_prompt(&text));
+  EXPECT_EQ(text, "Num Type\n  1 pbreakpoint keep y 0x500\n");
+  uint32_t number = 0;
+  skip_to_prompt(r, &number);
+  EXPECT_EQ(number, 8u);
+  EXPECT_EQ(rest_of(r), " ");
+}
+
+TEST(ReplyReader, EndOfStreamInTheMiddleOfALine) {
+  TextStream s("whole\nhalf a li");
+  end_calls = 0;
+  s.reader.set_end_handler(note_end);
+  char line[200];
+  ASSERT_TRUE(s.reader.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "whole\n");
+  strcpy(line, "stale");
+  EXPECT_FALSE(s.reader.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "") << "nothing half-received is left behind";
+  EXPECT_EQ(s.reader.end(), ReplyReader::End::end_of_file);
+  EXPECT_EQ(end_calls, 1);
+  // Further reads end at once and do not report the end again.
+  EXPECT_EQ(s.reader.get(), -1);
+  EXPECT_FALSE(s.reader.read_line(line, sizeof line, true));
+  std::string text = "x";
+  EXPECT_FALSE(s.reader.read_until_prompt(&text));
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(end_calls, 1);
+  EXPECT_EQ(last_end, ReplyReader::End::end_of_file);
+}
+
+TEST(ReplyReader, NulAndOtherBinaryBytesAreOrdinaryData) {
+  const std::string reply("a\0b\xff\x01\n\xfe<bochs:1> ", 17);
+  TextStream s(reply);
+  EXPECT_EQ(s.reader.get(), 'a');
+  EXPECT_EQ(s.reader.get(), 0);
+  EXPECT_EQ(s.reader.peek(), 'b');
+  EXPECT_EQ(s.reader.get(), 'b');
+  EXPECT_EQ(s.reader.get(), 0xff) << "0xFF is a byte, not the end";
+  s.reader.unget(0xff);
+  std::string text;
+  EXPECT_TRUE(s.reader.read_until_prompt(&text));
+  EXPECT_EQ(text, std::string("\xff\x01\n\xfe", 4));
+  EXPECT_EQ(s.rest(), "<bochs:1> ");
+}
+
+TEST(ReplyReader, AMegabyteWithoutANewlineKeepsMemoryBoundedAndTheLinesAfterItParse) {
+  const std::string run(1 << 20, 'x');
+  const std::string reply = run + "\nafter\n<bochs:2> " + run + "\nlast line\n<bochs:3> ";
+  ReplyReader r;
+  SlowWriter w(r, {reply.substr(0, 300000), reply.substr(300000, 1000000), reply.substr(1300000)}, 5);
+
+  // Read as lines of 200 bytes: the run comes in 199-byte pieces, then the
+  // line after it is whole.
+  char line[200];
+  size_t pieces = 0, total = 0;
+  for (;;) {
+    ASSERT_TRUE(r.read_line(line, sizeof line, true));
+    size_t n = strlen(line);
+    total += n;
+    pieces++;
+    if (line[n - 1] == '\n') break;
+  }
+  EXPECT_EQ(total, run.size() + 1);
+  EXPECT_EQ(pieces, (run.size() + 1 + 198) / 199);
+  ASSERT_TRUE(r.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "after\n");
+  uint32_t number = 0;
+  skip_to_prompt(r, &number);
+  EXPECT_EQ(number, 2u);
+
+  // Read as a whole reply: the long line keeps its first 4096 bytes and its
+  // newline, the rest of it is dropped, and the line after it is whole.
+  std::string text;
+  EXPECT_TRUE(r.read_until_prompt(&text));
+  EXPECT_EQ(text, " " + std::string(4095, 'x') + "\nlast line\n");
+  skip_to_prompt(r, &number);
+  EXPECT_EQ(number, 3u);
+}
+
+TEST(ReplyReader, AWholeReplyKeepsAtMostItsTotalLimit) {
+  std::string reply;
+  for (int i = 0; i < 100; i++) reply += "0123456789\n";
+  TextStream s(reply + "<bochs:1> ");
+  std::string text;
+  EXPECT_TRUE(s.reader.read_until_prompt(&text, 4096, 25));
+  EXPECT_EQ(text, "0123456789\n0123456789\n012");
+  EXPECT_EQ(s.rest(), "<bochs:1> ") << "the dropped text is consumed all the same";
+}
+
+TEST(ReplyReader, TellsWhetherAByteOrAWholeLineIsBuffered) {
+  ReplyReader r;
+  EXPECT_FALSE(r.buffered());
+  EXPECT_FALSE(r.line_buffered());
+  TextStream s("one\ntwo");
+  EXPECT_FALSE(s.reader.buffered()) << "nothing has been read from the descriptor yet";
+  EXPECT_EQ(s.reader.get(), 'o');  // the read takes everything the descriptor has
+  EXPECT_TRUE(s.reader.buffered());
+  EXPECT_TRUE(s.reader.line_buffered());
+  char line[200];
+  ASSERT_TRUE(s.reader.read_line(line, sizeof line, false));
+  EXPECT_STREQ(line, "ne\n");
+  EXPECT_TRUE(s.reader.buffered());
+  EXPECT_FALSE(s.reader.line_buffered()) << "\"two\" has no newline yet";
+}
+
+TEST(ReplyReader, LineReadsStopBeforeAPromptOnlyWhenAsked) {
+  TextStream s("ab<cd\nef<gh\n");
+  char line[200];
+  ASSERT_TRUE(s.reader.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "ab");
+  EXPECT_EQ(s.reader.get(), '<');
+  ASSERT_TRUE(s.reader.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "cd\n");
+  ASSERT_TRUE(s.reader.read_line(line, sizeof line, false));
+  EXPECT_STREQ(line, "ef<gh\n");
+}
+
+TEST(ReplyReader, SilenceLongerThanTheDeadlineEndsTheReplies) {
+  ReplyReader r;
+  end_calls = 0;
+  r.set_end_handler(note_end);
+  r.set_deadline(100);
+  SlowWriter w(r, {"Next at t=1\n"}, 0, /*keep_open=*/true);
+  char line[200];
+  ASSERT_TRUE(r.read_line(line, sizeof line, true));
+  EXPECT_STREQ(line, "Next at t=1\n");
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(r.read_line(line, sizeof line, true)) << "the writer went silent";
+  auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(r.end(), ReplyReader::End::silence);
+  EXPECT_EQ(end_calls, 1);
+  EXPECT_GE(waited, std::chrono::milliseconds(90));
+  EXPECT_EQ(r.get(), -1) << "a reader that gave up stays ended";
+  w.close_write();
+}
+
+TEST(ReplyReader, TheDeadlineCountsSilenceNotTheWholeReply) {
+  // Ten pieces 40 ms apart take 400 ms in all, four times the deadline; no
+  // single gap reaches it.
+  ReplyReader r;
+  r.set_deadline(100);
+  std::vector<std::string> pieces(10, "ab");
+  pieces.push_back("\n<bochs:1> ");
+  SlowWriter w(r, pieces, 40);
+  std::string text;
+  EXPECT_TRUE(r.read_until_prompt(&text));
+  EXPECT_EQ(text, "abababababababababab\n");
+  EXPECT_EQ(r.end(), ReplyReader::End::none);
+}
+
+TEST(ReplyReader, CloseForgetsTheEndAndTheBufferedBytes) {
+  TextStream s("abc");
+  EXPECT_EQ(s.reader.get(), 'a');
+  s.reader.close();
+  EXPECT_FALSE(s.reader.is_open());
+  EXPECT_FALSE(s.reader.buffered());
+  EXPECT_EQ(s.reader.get(), -1);
+  EXPECT_EQ(s.reader.end(), ReplyReader::End::none) << "a closed reader has not ended: it has no descriptor";
+}
