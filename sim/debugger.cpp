@@ -459,9 +459,10 @@ class Debugger {
       return;
     }
     const unsigned size = unit == 'b' ? 1 : unit == 'h' ? 2 : unit == 'w' ? 4 : 8;
-    // Linear addresses are physical: there is no paging.
+    // Linear addresses are physical: there is no paging. A range that does
+    // not end inside memory gets the error line alone, no part of the dump.
     if (!Memory::in_range(address, uint64_t(count) * size)) {
-      console_.reply(reply::outside_memory(address));
+      console_.reply(reply::past_end_of_memory(address, uint64_t(count) * size));
       return;
     }
     console_.reply(reply::examine(m_.mem, address, count, unit, format));
