@@ -144,9 +144,10 @@ Options (each has an environment variable; an option given wins):
                            line as --exit-mid-reply), then stay silent as with
                            --silent-after
   --close-replies-after N  VUM_SIM_CLOSE_REPLIES_AFTER=N: right after
-                           receiving the N-th command line, close standard
-                           error and every other descriptor of the same file,
-                           so that its reader sees the end of the stream;
+                           receiving the N-th command line, put /dev/null in
+                           place of standard error and of every other
+                           descriptor of the same file, so that its reader
+                           sees the end of the stream;
                            commands are still read, recorded and carried out,
                            and "q" and the end of input still end the program
   --ignore-sigint          VUM_SIM_IGNORE_SIGINT=1: SIGINT stops nothing (a
