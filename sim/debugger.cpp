@@ -1,8 +1,10 @@
 #include "debugger.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +36,7 @@ volatile sig_atomic_t g_held = 0;
 volatile sig_atomic_t g_line_pending = 0;  // a line is read but not yet answered
 volatile sig_atomic_t g_buffered = 0;      // unread bytes in the input buffer
 int g_transcript_fd = -1;
+bool g_ignore_sigint = false;  // the hook: SIGINT is recorded and nothing else
 
 bool stdin_readable() {
   struct pollfd p = {0, POLLIN, 0};
@@ -45,6 +48,10 @@ void on_sigint(int) {
   if (g_transcript_fd >= 0) {
     ssize_t r = write(g_transcript_fd, "#SIGINT\n", 8);
     (void)r;
+  }
+  if (g_ignore_sigint) {
+    errno = saved;
+    return;
   }
   if (g_running)
     g_interrupt = 1;
@@ -137,34 +144,65 @@ class LineReader {
 
 // ---------------------------------------------------------------------------
 // Standard error. Replies go out whole, so that a reply and its prompt are
-// one write; a reply armed with the mid-reply exit stops after its first
-// line.
+// one write. A reply armed with a mid-reply hook stops after its first line,
+// and then the program exits or falls silent. A silent console writes
+// nothing; a closed one has also let go of every descriptor of the stream.
 class Console {
  public:
+  enum class AfterFirstLine { Go, Exit, FallSilent };
+
   Console() { setvbuf(stderr, buffer_, _IOFBF, sizeof buffer_); }
 
-  void arm_mid_reply_exit(bool on) { exit_mid_reply_ = on; }
+  void arm_mid_reply(AfterFirstLine what) { after_first_line_ = what; }
+  void fall_silent() { silent_ = true; }
+
+  // Replaces every descriptor that refers to the file of standard error
+  // (standard error itself, and standard output or any other duplicate) by
+  // /dev/null, so that the reader of the stream sees its end while this
+  // process lives on. The numbers stay taken: nothing opened later can land
+  // on descriptor 2.
+  void close_stream() {
+    silent_ = true;
+    struct stat reply_file;
+    if (fstat(2, &reply_file) != 0) return;
+    int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    for (int fd : open_descriptors()) {
+      struct stat st;
+      if (fd == null_fd || fstat(fd, &st) != 0 || st.st_dev != reply_file.st_dev ||
+          st.st_ino != reply_file.st_ino)
+        continue;
+      if (null_fd < 0 || dup2(null_fd, fd) < 0) close(fd);
+    }
+    if (null_fd >= 0) close(null_fd);
+  }
 
   void reply(const std::string &text) {
     if (text.empty()) return;
-    if (exit_mid_reply_) {
+    if (after_first_line_ != AfterFirstLine::Go) {
       size_t nl = text.find('\n');
-      fwrite(text.data(), 1, nl == std::string::npos ? text.size() : nl + 1, stderr);
+      if (!silent_) fwrite(text.data(), 1, nl == std::string::npos ? text.size() : nl + 1, stderr);
       fflush(stderr);
-      _exit(1);
+      if (after_first_line_ == AfterFirstLine::Exit) _exit(1);
+      after_first_line_ = AfterFirstLine::Go;
+      silent_ = true;
+      return;
     }
-    fwrite(text.data(), 1, text.size(), stderr);
+    if (!silent_) fwrite(text.data(), 1, text.size(), stderr);
   }
   // A trace line: out at once, not part of the reply.
   void trace(const std::string &text) {
+    if (silent_) return;
     fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
   }
   void prompt(unsigned n) {
-    if (exit_mid_reply_) {
+    if (after_first_line_ != AfterFirstLine::Go) {
       fflush(stderr);
-      _exit(1);
+      if (after_first_line_ == AfterFirstLine::Exit) _exit(1);
+      after_first_line_ = AfterFirstLine::Go;
+      silent_ = true;
     }
+    if (silent_) return;
     std::string p = reply::prompt(n);
     fwrite(p.data(), 1, p.size(), stderr);
     fflush(stderr);
@@ -172,9 +210,36 @@ class Console {
   void flush() { fflush(stderr); }
 
  private:
+  // The open descriptors of this process, from /dev/fd where the system has
+  // it, else by trying each number below the table size.
+  static std::vector<int> open_descriptors() {
+    std::vector<int> fds;
+    if (DIR *d = opendir("/dev/fd")) {
+      int own = dirfd(d);
+      while (struct dirent *e = readdir(d)) {
+        char *end;
+        long fd = strtol(e->d_name, &end, 10);
+        if (end != e->d_name && *end == '\0' && fd != own) fds.push_back(int(fd));
+      }
+      closedir(d);
+      if (!fds.empty()) return fds;
+    }
+    long max = sysconf(_SC_OPEN_MAX);
+    if (max < 0 || max > 65536) max = 65536;
+    for (int fd = 0; fd < max; ++fd)
+      if (fcntl(fd, F_GETFD) >= 0) fds.push_back(fd);
+    return fds;
+  }
+
   char buffer_[1 << 16];
-  bool exit_mid_reply_ = false;
+  AfterFirstLine after_first_line_ = AfterFirstLine::Go;
+  bool silent_ = false;
 };
+
+// Sleeps until the program is killed (SIGINT interrupts the sleep only).
+[[noreturn]] void sleep_for_good() {
+  for (;;) pause();
+}
 
 void sleep_ms(unsigned ms) {
   struct timespec ts = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
@@ -206,11 +271,17 @@ class Debugger {
     for (;;) {
       g_line_pending = 0;
       console_.prompt(++prompt_);
-      if (!reader_.next(&line, &too_long)) return 0;
+      if (!reader_.next(&line, &too_long)) return end_of_input();
       record(line);
       ++received;
       if (o_.exit_after && received == o_.exit_after) return 0;
-      console_.arm_mid_reply_exit(o_.exit_mid_reply && received == o_.exit_mid_reply);
+      if (o_.silent_after && received == o_.silent_after) console_.fall_silent();
+      if (o_.close_replies_after && received == o_.close_replies_after) console_.close_stream();
+      console_.arm_mid_reply(o_.exit_mid_reply && received == o_.exit_mid_reply
+                                 ? Console::AfterFirstLine::Exit
+                             : o_.silent_mid_reply && received == o_.silent_mid_reply
+                                 ? Console::AfterFirstLine::FallSilent
+                                 : Console::AfterFirstLine::Go);
       if (o_.delay_ms) sleep_ms(o_.delay_ms);
       if (too_long) {
         g_line_pending = 0;
@@ -237,6 +308,16 @@ class Debugger {
     }
   }
 
+  // The end of standard input ends the program, unless quitting is ignored.
+  int end_of_input() {
+    if (!o_.ignore_quit) return 0;
+    console_.flush();
+    sleep_for_good();
+  }
+
+  // True when the writer of standard input has gone and that is to end a run.
+  bool input_gone() { return !o_.ignore_quit && stdin_hung_up(0, nullptr); }
+
   // False: quit.
   bool command(const std::string &line) {
     std::vector<std::string> w = split_words(line);
@@ -254,7 +335,7 @@ class Debugger {
     }
     g_line_pending = 0;
     if (w.empty()) return true;
-    if (cmd == "q" || cmd == "quit" || cmd == "exit") return false;
+    if (cmd == "q" || cmd == "quit" || cmd == "exit") return o_.ignore_quit;
     if (cmd == "s" || cmd == "step" || cmd == "stepi") {
       uint64_t n = 1;
       if (w.size() > 2 || (w.size() == 2 && !parse_decimal(w[1], kMaxStepCount, &n)))
@@ -378,9 +459,10 @@ class Debugger {
       return;
     }
     const unsigned size = unit == 'b' ? 1 : unit == 'h' ? 2 : unit == 'w' ? 4 : 8;
-    // Linear addresses are physical: there is no paging.
+    // Linear addresses are physical: there is no paging. A range that does
+    // not end inside memory gets the error line alone, no part of the dump.
     if (!Memory::in_range(address, uint64_t(count) * size)) {
-      console_.reply(reply::outside_memory(address));
+      console_.reply(reply::past_end_of_memory(address, uint64_t(count) * size));
       return;
     }
     console_.reply(reply::examine(m_.mem, address, count, unit, format));
@@ -393,7 +475,7 @@ class Debugger {
     g_running = 1;
     for (uint64_t i = 0; i < n && !g_interrupt; ++i) {
       if (sim::step(m_) == StepResult::Idle) break;
-      if ((i & 0xffff) == 0xffff && stdin_hung_up(0, nullptr)) break;
+      if ((i & 0xffff) == 0xffff && input_gone()) break;
     }
     g_running = 0;
     g_interrupt = 0;
@@ -435,7 +517,7 @@ class Debugger {
       }
       if (++since_poll == 0x10000) {
         since_poll = 0;
-        if (stdin_hung_up(0, nullptr)) break;
+        if (input_gone()) break;
       }
     }
     g_running = 0;
@@ -447,7 +529,8 @@ class Debugger {
   }
 
   // A halted processor: wait, without using the processor, for SIGINT.
-  // False when standard input hung up instead.
+  // False when standard input hung up instead (which, when quitting is
+  // ignored, is not waited for).
   bool wait_for_interrupt() {
     console_.flush();
     sigset_t block, old;
@@ -458,6 +541,10 @@ class Debugger {
     sigdelset(&during, SIGINT);
     bool interrupted = true;
     while (!g_interrupt) {
+      if (o_.ignore_quit) {
+        ppoll(nullptr, 0, nullptr, &during);
+        continue;
+      }
       if (stdin_hung_up(-1, &during)) {
         interrupted = false;
         break;
@@ -516,6 +603,8 @@ bool parse_examine_format(const std::string &text, unsigned *count, char *unit, 
 int run_debugger(Machine &m, const Options &options, const std::string &image_name,
                  const std::vector<std::string> &notes) {
   signal(SIGPIPE, SIG_IGN);
+  if (options.ignore_sigterm) signal(SIGTERM, SIG_IGN);
+  g_ignore_sigint = options.ignore_sigint;
   if (!options.transcript.empty())
     g_transcript_fd = open(options.transcript.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   std::vector<std::string> all = notes;

@@ -10,6 +10,8 @@
 namespace sim {
 namespace {
 
+bool switched_on(const char *value) { return *value && strcmp(value, "0") != 0; }
+
 void set_count(const char *name, const char *value, uint64_t max, uint64_t *target, Options *o) {
   uint64_t v;
   if (parse_decimal(value, max, &v))
@@ -26,10 +28,19 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
   if (const char *s = env("VUM_SIM_TRANSCRIPT")) o.transcript = s;
   if (const char *s = env("VUM_SIM_STATE")) o.state = s;
   if (const char *s = env("VUM_SIM_IMAGE")) o.image = s;
-  if (const char *s = env("VUM_SIM_EXIT_BEFORE_PROMPT")) o.exit_before_prompt = *s && strcmp(s, "0") != 0;
+  if (const char *s = env("VUM_SIM_EXIT_BEFORE_PROMPT")) o.exit_before_prompt = switched_on(s);
   if (const char *s = env("VUM_SIM_EXIT_AFTER")) set_count("VUM_SIM_EXIT_AFTER", s, UINT64_MAX / 16, &o.exit_after, &o);
   if (const char *s = env("VUM_SIM_EXIT_MID_REPLY"))
     set_count("VUM_SIM_EXIT_MID_REPLY", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
+  if (const char *s = env("VUM_SIM_SILENT_AFTER"))
+    set_count("VUM_SIM_SILENT_AFTER", s, UINT64_MAX / 16, &o.silent_after, &o);
+  if (const char *s = env("VUM_SIM_SILENT_MID_REPLY"))
+    set_count("VUM_SIM_SILENT_MID_REPLY", s, UINT64_MAX / 16, &o.silent_mid_reply, &o);
+  if (const char *s = env("VUM_SIM_CLOSE_REPLIES_AFTER"))
+    set_count("VUM_SIM_CLOSE_REPLIES_AFTER", s, UINT64_MAX / 16, &o.close_replies_after, &o);
+  if (const char *s = env("VUM_SIM_IGNORE_SIGINT")) o.ignore_sigint = switched_on(s);
+  if (const char *s = env("VUM_SIM_IGNORE_QUIT")) o.ignore_quit = switched_on(s);
+  if (const char *s = env("VUM_SIM_IGNORE_SIGTERM")) o.ignore_sigterm = switched_on(s);
   if (const char *s = env("VUM_SIM_DELAY_MS")) {
     v = 0;
     set_count("VUM_SIM_DELAY_MS", s, 600000, &v, &o);
@@ -63,6 +74,20 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
     } else if (a == "--exit-mid-reply") {
       if (const char *s = value("--exit-mid-reply"))
         set_count("--exit-mid-reply", s, UINT64_MAX / 16, &o.exit_mid_reply, &o);
+    } else if (a == "--silent-after") {
+      if (const char *s = value("--silent-after")) set_count("--silent-after", s, UINT64_MAX / 16, &o.silent_after, &o);
+    } else if (a == "--silent-mid-reply") {
+      if (const char *s = value("--silent-mid-reply"))
+        set_count("--silent-mid-reply", s, UINT64_MAX / 16, &o.silent_mid_reply, &o);
+    } else if (a == "--close-replies-after") {
+      if (const char *s = value("--close-replies-after"))
+        set_count("--close-replies-after", s, UINT64_MAX / 16, &o.close_replies_after, &o);
+    } else if (a == "--ignore-sigint") {
+      o.ignore_sigint = true;
+    } else if (a == "--ignore-quit") {
+      o.ignore_quit = true;
+    } else if (a == "--ignore-sigterm") {
+      o.ignore_sigterm = true;
     } else if (a == "--delay-ms") {
       if (const char *s = value("--delay-ms")) {
         v = o.delay_ms;
@@ -109,7 +134,32 @@ Options (each has an environment variable; an option given wins):
                            prompt)
   --delay-ms N             VUM_SIM_DELAY_MS=N: sleep N milliseconds before
                            each reply
-Values that do not parse are ignored (with a note in the start-up text).
+  --silent-after N         VUM_SIM_SILENT_AFTER=N: from the N-th command line
+                           received on, write nothing more on standard error
+                           (no reply, no prompt, no trace line); commands are
+                           still read, recorded and carried out, and "q" and
+                           the end of input still end the program
+  --silent-mid-reply N     VUM_SIM_SILENT_MID_REPLY=N: write the first line of
+                           the reply to the N-th command line (the same first
+                           line as --exit-mid-reply), then stay silent as with
+                           --silent-after
+  --close-replies-after N  VUM_SIM_CLOSE_REPLIES_AFTER=N: right after
+                           receiving the N-th command line, put /dev/null in
+                           place of standard error and of every other
+                           descriptor of the same file, so that its reader
+                           sees the end of the stream;
+                           commands are still read, recorded and carried out,
+                           and "q" and the end of input still end the program
+  --ignore-sigint          VUM_SIM_IGNORE_SIGINT=1: SIGINT stops nothing (a
+                           run goes on); the transcript still records it
+  --ignore-quit            VUM_SIM_IGNORE_QUIT=1: "q" (quit, exit) is read and
+                           recorded but not obeyed, and the end of input does
+                           not end the program, nor a run in progress: it goes
+                           on until it is killed
+  --ignore-sigterm         VUM_SIM_IGNORE_SIGTERM=1: SIGTERM is ignored (only
+                           SIGKILL ends the program then)
+Values that do not parse are ignored (with a note in the start-up text). A
+count of 0 leaves its hook off; a switch set to "0" or "" is off.
 
 Machine: 16 MiB of memory, one x86 processor executing a subset in real
 mode (and in protected mode, set up by a state file): mov, add, or, adc,

@@ -19,6 +19,13 @@ struct Options {
   uint64_t exit_after = 0;      // 0: off
   uint64_t exit_mid_reply = 0;  // 0: off
   unsigned delay_ms = 0;
+  // Faults for the front end's deadlines and its stop paths.
+  uint64_t silent_after = 0;          // 0: off
+  uint64_t silent_mid_reply = 0;      // 0: off
+  uint64_t close_replies_after = 0;   // 0: off
+  bool ignore_sigint = false;
+  bool ignore_quit = false;
+  bool ignore_sigterm = false;
   bool help = false;
   std::vector<std::string> notes;  // for the start-up text
 };

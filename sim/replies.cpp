@@ -217,8 +217,9 @@ std::string too_many_watchpoints() { return "Error: too many watchpoints\n"; }
 std::string no_segment(uint16_t selector) {
   return format("Error: selector 0x%04x is not in the descriptor table\n", selector);
 }
-std::string outside_memory(uint32_t address) {
-  return format("Error: address 0x%08x is outside physical memory\n", address);
+std::string past_end_of_memory(uint32_t address, uint64_t bytes) {
+  return format("Error: read past the end of memory (0x%08x): %" PRIu64 " byte%s at 0x%08x\n", kMemorySize, bytes,
+                bytes == 1 ? "" : "s", address);
 }
 std::string line_too_long() { return "Error: command line too long\n"; }
 

@@ -46,9 +46,10 @@ std::string watch_list(const std::vector<Watchpoint> &points, const Memory &mem)
 // "dump_cpu": 38 lines ending with "done".
 std::string dump_cpu(const Cpu &c);
 
-// "x" / "xp": lines "0x%08x <bogus+N>:" followed by TAB-separated values.
-// unit is one of b h w g; format one of x d u t o. The range must lie in
-// memory.
+// "x" / "xp": lines "0x%08x <bogus+N>:" (N the byte offset of the line's
+// first unit from `address`) followed by TAB-separated values: 8 bytes or
+// words, 4 doublewords or 2 quadwords to a line. unit is one of b h w g;
+// format one of x d u t o. The range must lie in memory.
 std::string examine(const Memory &mem, uint32_t address, unsigned count, char unit, char format);
 
 std::string tracing(bool on);
@@ -72,7 +73,10 @@ std::string too_many_breakpoints();
 std::string no_watchpoint(bool write, uint32_t address);
 std::string too_many_watchpoints();
 std::string no_segment(uint16_t selector);
-std::string outside_memory(uint32_t address);
+// An examined range that does not end inside memory. Its second word begins
+// with 'r' and its third is not a number, so that a dump window shows only
+// the text and the one-value reads find no value in it.
+std::string past_end_of_memory(uint32_t address, uint64_t bytes);
 std::string line_too_long();
 
 // `text` made safe to echo: at most `max` bytes (then "..."), bytes outside

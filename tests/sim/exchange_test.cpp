@@ -239,8 +239,9 @@ TEST(Exchange, ExamineInEverySizeAndFormat) {
       {{}, "x /b 0x7c00", "0x00007c00 <bogus+0>:\t0xfa\n<bochs:2> "},
       {{}, "x /d 0x7c00", "0x00007c00 <bogus+0>:\t-1900006918\n<bochs:2> "},
       {{}, "xp /2bx 0xfffffe", "0x00fffffe <bogus+0>:\t0x00\t0x00\n<bochs:2> "},
-      {{}, "xp /4bx 0xfffffe", "Error: address 0x00fffffe is outside physical memory\n<bochs:2> "},
-      {{}, "x /1wx 0xffffffff", "Error: address 0xffffffff is outside physical memory\n<bochs:2> "},
+      {{}, "xp /4bx 0xfffffe", "Error: read past the end of memory (0x01000000): 4 bytes at 0x00fffffe\n<bochs:2> "},
+      {{}, "x /1wx 0xffffffff", "Error: read past the end of memory (0x01000000): 4 bytes at 0xffffffff\n<bochs:2> "},
+      {{}, "x /1bx 0x1000000", "Error: read past the end of memory (0x01000000): 1 byte at 0x01000000\n<bochs:2> "},
   });
 }
 

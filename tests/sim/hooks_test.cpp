@@ -225,7 +225,11 @@ TEST(Usage, ListsEveryOptionAndEnvironmentVariable) {
   for (const char *word : {"-q", "--help", "--transcript", "VUM_SIM_TRANSCRIPT", "--state", "VUM_SIM_STATE",
                            "--image", "VUM_SIM_IMAGE", "--exit-before-prompt", "VUM_SIM_EXIT_BEFORE_PROMPT",
                            "--exit-after", "VUM_SIM_EXIT_AFTER", "--exit-mid-reply", "VUM_SIM_EXIT_MID_REPLY",
-                           "--delay-ms", "VUM_SIM_DELAY_MS", "#SIGINT", "mem ADDR BYTES", "7c3b spin", "7c3d bump"})
+                           "--delay-ms", "VUM_SIM_DELAY_MS", "--silent-after", "VUM_SIM_SILENT_AFTER",
+                           "--silent-mid-reply", "VUM_SIM_SILENT_MID_REPLY", "--close-replies-after",
+                           "VUM_SIM_CLOSE_REPLIES_AFTER", "--ignore-sigint", "VUM_SIM_IGNORE_SIGINT",
+                           "--ignore-quit", "VUM_SIM_IGNORE_QUIT", "--ignore-sigterm", "VUM_SIM_IGNORE_SIGTERM",
+                           "#SIGINT", "mem ADDR BYTES", "7c3b spin", "7c3d bump"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
 }
 

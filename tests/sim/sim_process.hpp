@@ -98,6 +98,15 @@ inline std::vector<std::string> wait_for_lines(const std::string &path, size_t c
 struct SimConfig {
   std::vector<std::pair<std::string, std::string>> env;
   std::vector<std::string> args{"-q"};
+  // Further descriptors of the program that also refer to the reply pipe
+  // (1 joins standard output to it).
+  std::vector<int> reply_duplicates{};
+};
+
+// What arrived on a stream within a wait, and whether the stream ended.
+struct Drained {
+  std::string bytes;
+  bool ended = false;
 };
 
 class Sim {
@@ -127,6 +136,7 @@ class Sim {
       dup2(out[1], 1);
       dup2(err[1], 2);
       for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+      for (int fd : config.reply_duplicates) dup2(2, fd);
       execve(program.c_str(), argv.data(), envp.data());
       _exit(127);
     }
@@ -190,6 +200,42 @@ class Sim {
   }
 
   void interrupt() { kill(pid_, SIGINT); }
+  void send_signal(int sig) { kill(pid_, sig); }
+
+  // True while the process has not ended (an ended one is reaped, and
+  // wait() then gives its status).
+  bool alive() {
+    if (waited_) return false;
+    int st = 0;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+    waited_ = true;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return false;
+  }
+
+  // Standard error for `ms` milliseconds, or up to its end if that comes
+  // first; with what was already read past the last prompt.
+  Drained drain(int ms) {
+    Drained d;
+    d.bytes = std::move(pending_);
+    pending_.clear();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return d;
+      struct pollfd p = {err_, POLLIN, 0};
+      int r = poll(&p, 1, int(left.count()));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return d;
+      char buf[65536];
+      ssize_t n = read(err_, buf, sizeof buf);
+      if (n <= 0) {
+        d.ended = true;
+        return d;
+      }
+      d.bytes.append(buf, size_t(n));
+    }
+  }
 
   // Stops reading replies: the program's writes then meet a closed pipe.
   void close_replies() {
