@@ -1,6 +1,8 @@
 #include "history/history.hpp"
 
 #include <array>
+#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <utility>
 
@@ -222,15 +224,43 @@ void forget_waiting_rows() {
 
 }  // namespace
 
+// The row's line in the log: "%s  %s  [%s]  %s\n" for an instruction, ": %s\n"
+// for a message. Put together by hand, as every step and trace line writes one.
+static void write_log_line(const char *const cells[4], bool instruction) {
+  char line[4 * 128 + 16];
+  for (int c = instruction ? 0 : 3; c < 4; c++)
+    if (strlen(cells[c]) >= 128) {  // longer than any cell the list keeps
+      if (instruction)
+        fprintf(history_log, "%s  %s  [%s]  %s\n", cells[0], cells[1], cells[2], cells[3]);
+      else
+        fprintf(history_log, ": %s\n", cells[3]);
+      return;
+    }
+  size_t n = 0;
+  auto put = [&](const char *text) {
+    size_t length = strlen(text);
+    memcpy(line + n, text, length);
+    n += length;
+  };
+  if (instruction) {
+    put(cells[0]);
+    put("  ");
+    put(cells[1]);
+    put("  [");
+    put(cells[2]);
+    put("]  ");
+  } else {
+    put(": ");
+  }
+  put(cells[3]);
+  line[n++] = '\n';
+  fwrite_unlocked(line, 1, n, history_log);
+}
+
 // The common tail of both kinds of row; `cells` holds the four column texts.
 static void add_row(const char *cells[4], bool instruction) {
   if (history_list == NULL) return;
-  if (history_log) {
-    if (instruction)
-      fprintf(history_log, "%s  %s  [%s]  %s\n", cells[0], cells[1], cells[2], cells[3]);
-    else
-      fprintf(history_log, ": %s\n", cells[3]);
-  }
+  if (history_log) write_log_line(cells, instruction);
   waiting_rows.emplace_back();
   for (int c = 0; c < 4; c++) g_strlcpy(waiting_rows.back().cells[c], cells[c], 128);
   history_rows++;

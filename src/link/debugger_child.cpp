@@ -174,8 +174,8 @@ void reply_stream_ended(ReplyReader::End why) {
   char text[128];
   switch (why) {
     case ReplyReader::End::silence:
-      snprintf(text, sizeof text, "No reply from Bochs for %d seconds: ending it",
-               (reply_stream.deadline() + 999) / 1000);
+      snprintf(text, sizeof text, "No reply from Bochs within %g seconds: ending it",
+               reply_stream.deadline() / 1000.0);
       break;
     case ReplyReader::End::end_of_file:
       snprintf(text, sizeof text, "Bochs closed its reply stream: ending it");
@@ -378,7 +378,15 @@ void send_command(const char *format, ...) {
   char *text = line;
   va_list args;
   va_start(args, format);
-  int length = vsnprintf(line, sizeof line, format, args);
+  int length;
+  if (strcmp(format, "%s") == 0) {
+    // A constant command, as every step sends: copied, not formatted.
+    const char *constant = va_arg(args, const char *);
+    length = (int)strlen(constant);
+    if ((size_t)length < sizeof line) memcpy(line, constant, (size_t)length + 1);
+  } else {
+    length = vsnprintf(line, sizeof line, format, args);
+  }
   va_end(args);
   if (length < 0) return;
   if ((size_t)length >= sizeof line) {  // a long text typed into an entry

@@ -1,12 +1,17 @@
 #include "link/reply_reader.hpp"
 
-#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 ReplyReader::~ReplyReader() {
   close();
@@ -41,27 +46,83 @@ static int64_t monotonic_ms() {
   return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
 
+// ---------------------------------------------------------------------------
+// Deadlines. A wait for reply bytes is a plain blocking read(), as cheap as a
+// read can be: the exchange with the debugger is the hot path of every step.
+// A watchdog thread looks at the waiting read a few times a second; once it
+// has waited past its deadline, the watchdog signals the reading thread,
+// whose handler leaves the read for the point where it began. Nothing but
+// two stores and a clock read (no system call) is added to a read.
+
+namespace {
+
+std::atomic<int64_t> read_started{0};  // when the waiting read began, 0 when none
+std::atomic<int> read_deadline{0};     // its deadline, in milliseconds
+std::atomic<pthread_t> reading_thread;
+volatile sig_atomic_t in_read = 0;     // the reading thread is inside read()
+sigjmp_buf read_abandoned;
+const int watchdog_interval_ms = 50;
+
+int watchdog_signal() { return SIGRTMIN + 4; }
+
+void read_overdue(int) {
+  int64_t since = read_started.load();
+  if (in_read && since != 0 && monotonic_ms() - since >= read_deadline.load()) {
+    in_read = 0;
+    siglongjmp(read_abandoned, 1);
+  }
+}
+
+void start_watchdog() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = read_overdue;
+    // Restarted and not blocked while it runs: a signal that comes just as
+    // the read returns changes nothing, and the jump leaves no mask behind.
+    sa.sa_flags = SA_RESTART | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    sigaction(watchdog_signal(), &sa, nullptr);
+    std::thread([] {
+      for (;;) {
+        struct timespec pause = {0, watchdog_interval_ms * 1000000L};
+        nanosleep(&pause, nullptr);
+        int64_t since = read_started.load();
+        if (since != 0 && monotonic_ms() - since >= read_deadline.load())
+          pthread_kill(reading_thread.load(), watchdog_signal());
+      }
+    }).detach();
+  });
+}
+
+}  // namespace
+
+// One read() into the buffer: the number of bytes, 0 at end of file, -1 on an
+// error (errno set), -2 when the deadline passed first.
+ssize_t ReplyReader::read_some() {
+  if (deadline_ms_ < 0) return read(fd_, buffer_, buffer_size);
+  start_watchdog();
+  if (sigsetjmp(read_abandoned, 0) != 0) {
+    read_started.store(0);
+    return -2;
+  }
+  reading_thread.store(pthread_self());
+  read_deadline.store(deadline_ms_);
+  read_started.store(monotonic_ms());
+  in_read = 1;
+  ssize_t n = read(fd_, buffer_, buffer_size);
+  int saved = errno;
+  in_read = 0;
+  read_started.store(0);
+  errno = saved;
+  return n;
+}
+
 bool ReplyReader::refill() {
   if (fd_ < 0 || end_ != End::none) return false;
-  int64_t give_up = deadline_ms_ >= 0 ? monotonic_ms() + deadline_ms_ : 0;
   for (;;) {
-    int wait = -1;
-    if (deadline_ms_ >= 0) {
-      int64_t left = give_up - monotonic_ms();
-      wait = left > 0 ? (int)left : 0;
-    }
-    struct pollfd p = {fd_, POLLIN, 0};
-    int ready = poll(&p, 1, wait);
-    if (ready == 0) {
-      finish(End::silence);
-      return false;
-    }
-    if (ready < 0) {
-      if (errno == EINTR) continue;  // a signal (the end of a child): wait on
-      finish(End::read_error);
-      return false;
-    }
-    ssize_t n = read(fd_, buffer_, buffer_size);
+    ssize_t n = read_some();
     if (n > 0) {
       position_ = 0;
       length_ = (size_t)n;
@@ -71,7 +132,11 @@ bool ReplyReader::refill() {
       finish(End::end_of_file);
       return false;
     }
-    if (errno == EINTR || errno == EAGAIN) continue;
+    if (n == -2) {
+      finish(End::silence);
+      return false;
+    }
+    if (errno == EINTR) continue;
     finish(End::read_error);
     return false;
   }

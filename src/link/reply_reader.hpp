@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 class ReplyReader {
  public:
@@ -92,6 +93,7 @@ class ReplyReader {
 
  private:
   bool refill();
+  ssize_t read_some();
   void finish(End why);
 
   int fd_ = -1;
