@@ -1,5 +1,58 @@
 #include "settings/config_file.hpp"
 
-// The configuration file is not read yet; these keep their final names.
-void load_config() {}
-bool parse_struct_block(char *, uint32_t *, bool) { return false; }
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "history/history.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/preferences_page.hpp"
+#include "views/stack_view.hpp"
+
+const char *const config_file_name = ".vumrc";
+
+void apply_config_settings(const ConfigSettings &s) {
+  if (s.history_length_set) history_length = MIN(s.history_length, largest_history_length);
+  if (s.stack_above_set) stack_above = MIN(s.stack_above, largest_stack_count);
+  if (s.stack_below_set) stack_below = MIN(s.stack_below, largest_stack_count);
+  if (s.reload_breakpoints_set) reload_breakpoints = s.reload_breakpoints != 0;
+  if (s.reload_watchpoints_set) reload_watchpoints = s.reload_watchpoints != 0;
+  // Moves the tabs at once, through the group's callback.
+  if (s.tabs_set && tabs_group != NULL) button_group_select(tabs_group, s.tabs);
+}
+
+// The whole file as one NUL-terminated text, or none when its size cannot
+// be had or there is no memory for it.
+static char *read_whole_file(FILE *file) {
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0 || st.st_size < 0) return NULL;
+  size_t size = (size_t)st.st_size;
+  char *text = static_cast<char *>(g_try_malloc(size + 1));
+  if (text == NULL) return NULL;
+  // A file that changed since its size was taken is read as far as it goes.
+  size_t got = fread(text, 1, size, file);
+  text[got] = '\0';
+  return text;
+}
+
+void load_config() {
+  FILE *file = fopen(config_file_name, "r");
+  if (file == NULL) {
+    g_print("VUM: %s file not found, using defaults\n", config_file_name);
+    return;
+  }
+  char *text = read_whole_file(file);
+  fclose(file);
+  if (text == NULL) {
+    g_print("VUM: Couldn't process %s file, using defaults\n", config_file_name);
+    return;
+  }
+  ConfigScan scan;
+  scan_config(text, &scan, &struct_defs);
+  apply_config_settings(scan.settings);
+  if (scan.end == ConfigEnd::unknown_block)
+    g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name);
+  g_free(text);
+}

@@ -1,9 +1,19 @@
-// The configuration file ".vumrc": settings and structure definitions.
+// The configuration file ".vumrc", read once at start-up: settings and the
+// structure and list definitions. Its text is scanned by config_text.
 #pragma once
 
 #include <cstdint>
 
+#include "settings/config_text.hpp"
 #include "views/struct_defs.hpp"
 
+extern const char *const config_file_name;  // ".vumrc", in the current directory
+
+// Reads the file and applies what it gives: the settings it names and the
+// definitions, appended to struct_defs. A missing or malformed file is never
+// fatal; whatever came before the first error stays in effect.
 void load_config();
-bool parse_struct_block(char *text, uint32_t *position, bool is_struct);
+
+// Stores the settings a file gave. The history length and the stack counts
+// are kept within what the Preferences page's entries can show.
+void apply_config_settings(const ConfigSettings &settings);

@@ -1,9 +1,203 @@
 #include "views/struct_windows.hpp"
 
+#include <cstdio>
+#include <string>
+
+#include "kit/widget_kit.hpp"
+#include "link/debugger_child.hpp"
+#include "link/reply_scan.hpp"
+
 GtkWidget *structs_list = NULL;
 
-// The Structures page is not built yet; these keep their final names.
-void build_structures_page(GtkWidget *) {}
-void fill_struct_list() {}
-void refresh_struct_window(StructDef *) {}
-void set_structs_sensitive(bool) {}
+static const char *const invalid_size_message =
+    "VUM: encountered a structure value with a non power of 2 size, or a size larger than 8 "
+    "bytes.\n";
+
+void build_structures_page(GtkWidget *box) {
+  static const char *const titles[5] = {"Open", "Base", "Elements", "Fields", "Name"};
+  static const GtkJustification justifications[5] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
+                                                     GTK_JUSTIFY_RIGHT, GTK_JUSTIFY_RIGHT,
+                                                     GTK_JUSTIFY_LEFT};
+  structs_list = add_list(box, 5, titles);
+  GtkCList *list = GTK_CLIST(structs_list);
+  gtk_clist_column_titles_show(list);
+  for (int c = 0; c < 5; c++) gtk_clist_set_column_justification(list, c, justifications[c]);
+  connect_signal(structs_list, "select_row", VUM_SIGNAL_FUNC(open_struct_window), NULL);
+}
+
+void fill_struct_list() {
+  if (structs_list == NULL) return;
+  GtkCList *list = GTK_CLIST(structs_list);
+  gtk_clist_freeze(list);
+  gtk_clist_clear(list);
+  int row = 0;
+  for (StructDef *def = struct_defs.first; def != NULL; def = def->next, row++) {
+    char base[12], elements[12], fields[12];
+    format_hex(base, def->base, 8);
+    snprintf(elements, sizeof elements, "%u", def->elements);
+    snprintf(fields, sizeof fields, "%u", def->field_count);
+    const char *cells[5] = {"", base, elements, fields, def->name};
+    gtk_clist_append(list, const_cast<gchar **>(cells));
+    gtk_clist_set_row_data(list, row, def);
+  }
+  gtk_clist_thaw(list);
+}
+
+// The list form (Start and Total, an Index column) is for two or more elements.
+static bool list_form(const StructDef *def) { return def->elements >= 2; }
+
+// " Refresh " of a window.
+static void refresh_clicked(GtkWidget *, StructDef *def) { refresh_struct_window(def); }
+
+void open_struct_window(GtkWidget *, gint row, gint column, GdkEvent *, gpointer) {
+  GtkCList *structs = GTK_CLIST(structs_list);
+  StructDef *def = static_cast<StructDef *>(gtk_clist_get_row_data(structs, row));
+  gtk_clist_unselect_row(structs, row, column);
+  if (def == NULL || def->window != NULL) return;
+
+  bool is_list = list_form(def);
+  char title[160];
+  snprintf(title, sizeof title, def->elements == 1 ? "VUM - Structure - %s" : "VUM - List - %s",
+           def->name);
+  def->window = new_top_window(GTK_WINDOW_TOPLEVEL, title, 400, 300);
+  connect_signal(def->window, "destroy", VUM_SIGNAL_FUNC(close_struct_window), GINT_TO_POINTER(row));
+  GtkWidget *box = add_window_box(def->window);
+
+  static const char *const structure_titles[3] = {"Base", "Field", "Value"};
+  static const GtkJustification structure_justifications[3] = {
+      GTK_JUSTIFY_CENTER, GTK_JUSTIFY_RIGHT, GTK_JUSTIFY_LEFT};
+  static const char *const list_titles[4] = {"Base", "Index", "Field", "Value"};
+  static const GtkJustification list_justifications[4] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
+                                                          GTK_JUSTIFY_RIGHT, GTK_JUSTIFY_LEFT};
+  int columns = is_list ? 4 : 3;
+  def->list = add_list(box, columns, is_list ? list_titles : structure_titles);
+  GtkCList *list = GTK_CLIST(def->list);
+  for (int c = 0; c < columns; c++)
+    gtk_clist_set_column_justification(
+        list, c, is_list ? list_justifications[c] : structure_justifications[c]);
+  gtk_clist_column_titles_show(list);
+
+  GtkWidget *bottom = add_hbox(box, 0);
+  if (is_list) {
+    add_label(bottom, 0, "Start", 0);
+    def->start_entry = add_entry(bottom, 0, 50);
+    gtk_entry_set_max_length(GTK_ENTRY(def->start_entry), 6);
+    gtk_entry_set_text(GTK_ENTRY(def->start_entry), "0");
+    add_label(bottom, 0, "Total", 0);
+    def->total_entry = add_entry(bottom, 0, 50);
+    gtk_entry_set_max_length(GTK_ENTRY(def->total_entry), 6);
+    char total[12];
+    snprintf(total, sizeof total, "%u", def->elements);
+    gtk_entry_set_text(GTK_ENTRY(def->total_entry), total);
+  } else {
+    add_filler(bottom);
+    def->start_entry = def->total_entry = NULL;
+  }
+  def->refresh_button = add_button(bottom, 1, " Refresh ");
+  connect_signal(def->refresh_button, "clicked", VUM_SIGNAL_FUNC(refresh_clicked), def);
+  def->close_button = add_button(bottom, 0, " Close ");
+  connect_signal(def->close_button, "clicked", VUM_SIGNAL_FUNC(close_struct_window),
+                 GINT_TO_POINTER(row));
+  // A window opened while the debugger cannot answer waits, like the others,
+  // for it to come back.
+  gtk_widget_set_sensitive(def->refresh_button, GTK_WIDGET_SENSITIVE(structs_list));
+
+  gtk_clist_set_text(structs, row, 0, "X");
+  refresh_struct_window(def);
+}
+
+void close_struct_window(GtkWidget *, gpointer data) {
+  int row = GPOINTER_TO_INT(data);
+  StructDef *def = static_cast<StructDef *>(gtk_clist_get_row_data(GTK_CLIST(structs_list), row));
+  if (def == NULL || def->window == NULL) return;
+  GtkWidget *window = def->window;
+  // Closed before the window goes, so that its "destroy" finds it closed.
+  def->window = NULL;
+  def->close_button = def->refresh_button = def->start_entry = def->total_entry = def->list = NULL;
+  gtk_clist_set_text(GTK_CLIST(structs_list), row, 0, "");
+  if (!(GTK_OBJECT_FLAGS(window) & GTK_IN_DESTRUCTION)) gtk_widget_destroy(window);
+}
+
+// Shows a number in a Start or Total entry.
+static void show_count(GtkWidget *entry, uint32_t value) {
+  char text[12];
+  snprintf(text, sizeof text, "%u", value);
+  gtk_entry_set_text(GTK_ENTRY(entry), text);
+}
+
+// Reads one field at the address into its value text.
+static void read_field(const StructField *field, uint32_t address, char value[field_value_size]) {
+  const char *format = field_read_format(field->size);
+  if (format == NULL) {
+    g_print("%s", invalid_size_message);
+    g_strlcpy(value, invalid_size_text, field_value_size);
+    return;
+  }
+  send_command(format, address);
+  static std::string reply;
+  uint32_t words[2] = {0, 0};
+  reply_stream.read_until_prompt(&reply);
+  if (scan_field_reply(reply.c_str(), words, field->size == 8 ? 2 : 1))
+    format_field_value(value, field->size, words);
+  else
+    g_strlcpy(value, unreadable_value_text, field_value_size);
+  wait_for_prompt();
+}
+
+void refresh_struct_window(StructDef *def) {
+  if (debugger_offline || target_running || def->window == NULL) return;
+  bool is_list = list_form(def);
+  uint32_t start = 0, total = 1;
+  if (is_list) {
+    StructRange range = struct_range(def->elements, gtk_entry_get_text(GTK_ENTRY(def->start_entry)),
+                                     gtk_entry_get_text(GTK_ENTRY(def->total_entry)));
+    start = range.start;
+    total = range.total;
+    if (range.total_changed) show_count(def->total_entry, total);
+    if (range.start_changed) show_count(def->start_entry, start);
+  }
+  uint32_t size = element_size(def);
+
+  GtkCList *list = GTK_CLIST(def->list);
+  gtk_clist_freeze(list);
+  gtk_clist_clear(list);
+  const char *empty[4] = {"", "", "", ""};
+  int value_column = is_list ? 3 : 2;
+  if (def->elements == 0) {
+    // A list without elements: nothing to read.
+    const char *cells[3] = {"", "", no_elements_text};
+    gtk_clist_append(list, const_cast<gchar **>(cells));
+  }
+  for (uint32_t n = 0; n < total && def->elements != 0; n++) {
+    uint32_t index = start + n;
+    uint32_t address = def->base + index * size;
+    char base[12], number[16];
+    format_hex(base, address, 8);
+    snprintf(number, sizeof number, "(%u)", index);
+    const char *element_row[4] = {base, is_list ? number : "", "", ""};
+    gtk_clist_append(list, const_cast<gchar **>(element_row));
+
+    uint32_t offset = 0;
+    for (const StructField *f = def->first_field; f != NULL; f = f->next) {
+      if (is_separator(f)) {
+        gtk_clist_append(list, const_cast<gchar **>(empty));
+        continue;
+      }
+      char value[field_value_size];
+      read_field(f, address + offset, value);
+      offset += f->size;
+      const char *row[4] = {"", "", "", ""};
+      row[value_column - 1] = f->name;
+      row[value_column] = value;
+      gtk_clist_append(list, const_cast<gchar **>(row));
+    }
+  }
+  gtk_clist_thaw(list);
+}
+
+void set_structs_sensitive(bool on) {
+  if (structs_list == NULL) return;
+  gtk_widget_set_sensitive(structs_list, on ? TRUE : FALSE);
+  for (StructDef *def = struct_defs.first; def != NULL; def = def->next)
+    if (def->window != NULL) gtk_widget_set_sensitive(def->refresh_button, on ? TRUE : FALSE);
+}

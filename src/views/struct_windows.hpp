@@ -1,4 +1,6 @@
-// The Structures page and the structure and list windows.
+// The Structures page and the structure and list windows: each definition of
+// the configuration file opens a window that reads every field of the shown
+// elements from memory through the debugger, one command per field.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -9,5 +11,18 @@ extern GtkWidget *structs_list;
 
 void build_structures_page(GtkWidget *box);
 void fill_struct_list();
+
+// "select_row" of structs_list: opens the row's window (the row is
+// unselected at once, so that it can be clicked again).
+void open_struct_window(GtkWidget *list, gint row, gint column, GdkEvent *event, gpointer data);
+
+// Reads the shown elements again; nothing while the debugger is offline or
+// the target runs, or when the definition's window is closed. Also the
+// handler of the window's " Refresh " ("clicked", the definition as data).
 void refresh_struct_window(StructDef *def);
+
+// " Close " ("clicked") and the window's "destroy", with the definition's row
+// in structs_list as data.
+void close_struct_window(GtkWidget *widget, gpointer row);
+
 void set_structs_sensitive(bool on);
