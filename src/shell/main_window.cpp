@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <gdk/gdkkeysyms.h>
+
 #include "exec/control_bar.hpp"
 #include "exec/stop_reports.hpp"
 #include "history/history.hpp"
@@ -170,6 +172,34 @@ static void connect_events() {
   exec_events.run_state = run_state_changed;
 }
 
+// Keys a debugger user's hands already know, anywhere in the main window.
+// Each one clicks its button, so it does what the button does, and nothing
+// while the button is insensitive (the toolkit activates no accelerator of
+// an insensitive widget). The buttons' tooltips name them.
+static void add_key_bindings(GtkWidget *quit_button) {
+  GtkAccelGroup *keys = gtk_accel_group_new();
+  gtk_window_add_accel_group(GTK_WINDOW(main_window), keys);
+  struct Binding {
+    GtkWidget *button;
+    guint key;
+    GdkModifierType modifiers;
+  } bindings[] = {
+      {go_button, GDK_F5, (GdkModifierType)0},
+      {stop_button, GDK_F5, GDK_SHIFT_MASK},
+      {stop_button, GDK_Escape, (GdkModifierType)0},
+      {step_button, GDK_F11, (GdkModifierType)0},
+      {next_button, GDK_F10, (GdkModifierType)0},
+      {quit_button, GDK_q, GDK_CONTROL_MASK},
+  };
+  for (const Binding &b : bindings)
+    gtk_widget_add_accelerator(b.button, "clicked", keys, b.key, b.modifiers, GTK_ACCEL_VISIBLE);
+  gtk_widget_set_tooltip_text(go_button, "Run until something stops the target (F5)");
+  gtk_widget_set_tooltip_text(stop_button, "Stop the running target (Shift+F5 or Escape)");
+  gtk_widget_set_tooltip_text(step_button, "Step one instruction (F11)");
+  gtk_widget_set_tooltip_text(next_button, "Step over a call, interrupt, loop or jump (F10)");
+  gtk_widget_set_tooltip_text(quit_button, "Quit VUM (Ctrl+Q)");
+}
+
 void start_up(int *argc, char ***argv) {
   state_panel_shown = false;
   init_link_state();
@@ -214,6 +244,7 @@ void start_up(int *argc, char ***argv) {
   connect_signal(show_state_button, "clicked", VUM_SIGNAL_FUNC(toggle_state_panel), NULL);
   GtkWidget *quit = add_button(row, 0, " Quit ");
   connect_signal(quit, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
+  add_key_bindings(quit);
 
   stop_debugger();
   fill_struct_list();

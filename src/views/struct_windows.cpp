@@ -134,14 +134,16 @@ static void read_field(const StructField *field, uint32_t address, char value[fi
     return;
   }
   send_command(format, address);
+  // The reply shows the address as "<bogus+N>:", so its text is read up to
+  // the prompt itself rather than to the first '<'.
   static std::string reply;
+  bool prompt_read = read_reply_through_prompt(reply_stream, &reply, &prompt_number);
   uint32_t words[2] = {0, 0};
-  reply_stream.read_until_prompt(&reply);
   if (scan_field_reply(reply.c_str(), words, field->size == 8 ? 2 : 1))
     format_field_value(value, field->size, words);
   else
     g_strlcpy(value, unreadable_value_text, field_value_size);
-  wait_for_prompt();
+  if (!prompt_read) wait_for_prompt();  // the replies ended: returns at once
 }
 
 void refresh_struct_window(StructDef *def) {
