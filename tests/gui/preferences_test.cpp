@@ -1,0 +1,281 @@
+// The Preferences page: its layout, the defaults, the configuration file read
+// between the defaults and the display, the entries, the check buttons, the
+// history button and the page tabs.
+#include <string>
+#include <vector>
+
+#include "exec/stop_reports.hpp"
+#include "history/history.hpp"
+#include "link/debugger_child.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/preferences_page.hpp"
+#include "shell/main_window.hpp"
+#include "support/settings_fixture.hpp"
+#include "views/stack_view.hpp"
+
+namespace {
+
+class PreferencesTest : public SettingsTest {
+ protected:
+  std::vector<GtkWidget *> entries() const {
+    return {history_length_entry, stack_above_entry, stack_below_entry, step_lock_time_entry,
+            next_lock_time_entry};
+  }
+
+  Lines entry_texts() const {
+    Lines out;
+    for (int i = 0; i < 5; i++) out.push_back(entry_text(entries()[i]));
+    return out;
+  }
+
+  std::vector<uint32_t> settings() const {
+    return {history_length, stack_above, stack_below, step_lock_time, next_lock_time};
+  }
+
+  void enter(GtkWidget *entry, const std::string &text) {
+    type_into(entry, text);
+    activate(entry);
+  }
+
+  GtkPositionType tab_position() const {
+    return gtk_notebook_get_tab_pos(GTK_NOTEBOOK(notebook));
+  }
+};
+
+}  // namespace
+
+TEST_F(PreferencesTest, LayoutAndDefaultsWithoutAFile) {
+  build_window();
+  EXPECT_NE(printed.find("VUM: .vumrc file not found, using defaults\n"), std::string::npos);
+  // The fifth page, titled "Preferences".
+  GtkWidget *page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), 4);
+  EXPECT_STREQ(gtk_notebook_get_tab_label_text(GTK_NOTEBOOK(notebook), page), "Preferences");
+  EXPECT_TRUE(gtk_widget_is_ancestor(history_length_entry, page));
+
+  // Left column: five rows of an entry and its label.
+  GtkWidget *left = gtk_widget_get_parent(gtk_widget_get_parent(history_length_entry));
+  std::vector<std::string> labels;
+  GList *rows_list = gtk_container_get_children(GTK_CONTAINER(left));
+  for (GList *r = rows_list; r; r = r->next) {
+    Lines row = box_contents(GTK_WIDGET(r->data));
+    ASSERT_EQ(row.size(), 2u);
+    EXPECT_EQ(row[0], "entry");
+    labels.push_back(row[1]);
+  }
+  g_list_free(rows_list);
+  EXPECT_EQ(labels, (Lines{"label:Instruction History Length", "label:Stack values above ESP",
+                           "label:Stack values below ESP", "label:Step-Lock Time (seconds)",
+                           "label:Next-Lock Time (seconds)"}));
+  const int max_characters[5] = {5, 4, 4, 3, 3};
+  for (int i = 0; i < 5; i++) {
+    GtkWidget *e = entries()[i];
+    EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(e)), max_characters[i]);
+    EXPECT_TRUE(gtk_editable_get_editable(GTK_EDITABLE(e)));
+    EXPECT_EQ(gtk_widget_get_parent(gtk_widget_get_parent(e)), left);
+    gint w = 0, h = 0;
+    gtk_widget_get_size_request(e, &w, &h);
+    EXPECT_EQ(w, 75);
+  }
+  // The separator between the columns, then the right column.
+  GtkWidget *columns = gtk_widget_get_parent(left);
+  Lines column_kinds = box_contents(columns);
+  EXPECT_EQ(column_kinds, (Lines{"GtkVBox", "GtkVSeparator", "GtkVBox"}));
+  GtkWidget *right = gtk_widget_get_parent(clear_history_button);
+  EXPECT_EQ(box_contents(right),
+            (Lines{"button:Clear History", "button:Enable instruction tracing",
+                   "button:Reload breakpoints when restarting Bochs",
+                   "button:Reload watchpoints when restarting Bochs", "GtkHBox"}));
+  GtkWidget *tabs_row = gtk_widget_get_parent(gtk_widget_get_parent(tabs_group->buttons[0].button));
+  EXPECT_EQ(box_contents(tabs_row), (Lines{"label:Page tabs", "GtkHBox"}));
+  Lines tab_labels;
+  for (uint32_t i = 0; i < tabs_group->count; i++) tab_labels.push_back(button_label(tabs_group->buttons[i].button));
+  EXPECT_EQ(tab_labels, (Lines{" Bottom ", " Top ", " Left ", " Right "}));
+
+  // The defaults, shown.
+  EXPECT_EQ(settings(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
+  EXPECT_EQ(entry_texts(), (Lines{"50", "8", "4", "2", "2"}));
+  EXPECT_FALSE(tracing);
+  EXPECT_FALSE(active(trace_button));
+  EXPECT_TRUE(reload_breakpoints);
+  EXPECT_TRUE(active(reload_breakpoints_button));
+  EXPECT_TRUE(reload_watchpoints);
+  EXPECT_TRUE(active(reload_watchpoints_button));
+  EXPECT_EQ(tabs_group->selected, 0u);
+  EXPECT_TRUE(active(tabs_group->buttons[0].button));
+  EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
+  EXPECT_EQ(struct_defs.first, nullptr);
+  EXPECT_EQ(row_count(structs_list), 0);
+  // Offline, tracing waits for the debugger; the rest does not.
+  EXPECT_FALSE(sensitive(trace_button));
+  EXPECT_TRUE(sensitive(clear_history_button));
+  EXPECT_TRUE(sensitive(reload_breakpoints_button));
+  EXPECT_TRUE(sensitive(history_length_entry));
+}
+
+TEST_F(PreferencesTest, TheFileIsReadBetweenTheDefaultsAndTheDisplay) {
+  write_config("{history 80}\n{stack 3 2}\n{reload 0 5}\n{tabs 2}\n");
+  build_window();
+  EXPECT_EQ(printed.find(".vumrc"), std::string::npos) << "no message for a good file";
+  EXPECT_EQ(settings(), (std::vector<uint32_t>{80, 3, 2, 2, 2}));
+  EXPECT_EQ(entry_texts(), (Lines{"80", "3", "2", "2", "2"}));
+  // 0 shows the button up; 5 shows it pressed and stores 1.
+  EXPECT_FALSE(reload_breakpoints);
+  EXPECT_FALSE(active(reload_breakpoints_button));
+  EXPECT_TRUE(reload_watchpoints);
+  EXPECT_TRUE(active(reload_watchpoints_button));
+  // The tabs on the left from the start, " Left " pressed and no other.
+  EXPECT_EQ(tab_position(), GTK_POS_LEFT);
+  EXPECT_EQ(tabs_group->selected, 2u);
+  for (uint32_t i = 0; i < 4; i++) EXPECT_EQ(active(tabs_group->buttons[i].button), i == 2) << i;
+}
+
+TEST_F(PreferencesTest, FileValuesAreHeldToWhatTheEntriesShow) {
+  write_config("{history 123456}\n{stack 10000 4294967295}\n{tabs 9}\n");
+  build_window();
+  EXPECT_EQ(settings(), (std::vector<uint32_t>{99999, 9999, 9999, 2, 2}));
+  EXPECT_EQ(entry_texts(), (Lines{"99999", "9999", "9999", "2", "2"}));
+  EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
+}
+
+TEST_F(PreferencesTest, HistoryZeroFromTheFileIsKept) {
+  write_config("{history 0}\n");
+  build_window();
+  EXPECT_EQ(history_length, 0u);
+  EXPECT_EQ(entry_text(history_length_entry), "0");
+}
+
+TEST_F(PreferencesTest, AnUnknownBlockEndsTheLoadWithItsMessage) {
+  write_config("{history 70}\n{colour red}\n{stack 1 1}\n{struct s 10 a 1 }\n");
+  build_window();
+  EXPECT_NE(printed.find("VUM: Unknown block type 'colour' in .vumrc\n"), std::string::npos);
+  EXPECT_EQ(settings(), (std::vector<uint32_t>{70, 8, 4, 2, 2}));
+  EXPECT_EQ(struct_defs.first, nullptr);
+}
+
+TEST_F(PreferencesTest, EntriesConvertAsAtoiAndShowWhatWasStored) {
+  build_window();
+  struct Case {
+    const char *typed;
+    // Shown afterwards in history, above, below, step lock, next lock.
+    Lines shown;
+  } cases[] = {
+      {"0", {"1", "0", "0", "1", "1"}},  // 0 becomes 1 for the history and the lock times
+      {"007", {"7", "7", "7", "7", "7"}},
+      {"12x", {"12", "12", "12", "12", "12"}},
+      {"abc", {"1", "0", "0", "1", "1"}},
+      {"  9", {"9", "9", "9", "9", "9"}},
+      {"", {"1", "0", "0", "1", "1"}},
+      {"+5", {"5", "5", "5", "5", "5"}},
+      {"-0", {"1", "0", "0", "1", "1"}},
+  };
+  for (const Case &c : cases) {
+    for (int i = 0; i < 5; i++) {
+      SCOPED_TRACE(std::string("'") + c.typed + "' in entry " + std::to_string(i));
+      enter(entries()[i], c.typed);
+      EXPECT_EQ(entry_text(entries()[i]), c.shown[i]);
+      EXPECT_EQ(std::to_string(settings()[i]), c.shown[i]);
+    }
+  }
+}
+
+TEST_F(PreferencesTest, ANegativeNumberIsRefusedAndTheStoredValueShownAgain) {
+  build_window();
+  for (int i = 0; i < 5; i++) enter(entries()[i], std::to_string(20 + i));
+  ASSERT_EQ(settings(), (std::vector<uint32_t>{20, 21, 22, 23, 24}));
+  for (const char *typed : {"-1", "-999", " -5x"}) {
+    for (int i = 0; i < 5; i++) {
+      SCOPED_TRACE(std::string("'") + typed + "' in entry " + std::to_string(i));
+      enter(entries()[i], typed);
+      EXPECT_EQ(settings()[i], 20u + i);
+      EXPECT_EQ(entry_text(entries()[i]), std::to_string(20 + i));
+    }
+  }
+  // A refused history length trims nothing.
+  history_message("one");
+  history_message("two");
+  history_message("three");
+  enter(history_length_entry, "-2");
+  EXPECT_EQ(history_texts(), (Lines{"one", "two", "three"}));
+}
+
+TEST_F(PreferencesTest, AnEntryTakesEffectOnlyOnEnter) {
+  build_window();
+  type_into(stack_above_entry, "30");
+  EXPECT_EQ(stack_above, 8u);
+  activate(stack_above_entry);
+  EXPECT_EQ(stack_above, 30u);
+}
+
+TEST_F(PreferencesTest, TheHistoryLengthTrimsTheOldestRows) {
+  build_window();
+  for (const char *m : {"a", "b", "c", "d", "e"}) history_message(m);
+  enter(history_length_entry, "3");
+  EXPECT_EQ(history_texts(), (Lines{"c", "d", "e"}));
+  enter(history_length_entry, "0");
+  EXPECT_EQ(history_length, 1u);
+  EXPECT_EQ(entry_text(history_length_entry), "1");
+  EXPECT_EQ(history_texts(), (Lines{"e"}));
+  history_message("f");
+  EXPECT_EQ(history_texts(), (Lines{"f"}));
+}
+
+TEST_F(PreferencesTest, ReloadButtonsFlipTheirSwitches) {
+  build_window();
+  struct Step {
+    GtkWidget *button;
+    bool breakpoints, watchpoints;
+  } steps[] = {
+      {reload_breakpoints_button, false, true},
+      {reload_breakpoints_button, true, true},
+      {reload_watchpoints_button, true, false},
+      {reload_breakpoints_button, false, false},
+      {reload_watchpoints_button, false, true},
+  };
+  for (const Step &s : steps) {
+    click(s.button);
+    EXPECT_EQ(reload_breakpoints, s.breakpoints);
+    EXPECT_EQ(reload_watchpoints, s.watchpoints);
+    EXPECT_EQ(active(reload_breakpoints_button), s.breakpoints);
+    EXPECT_EQ(active(reload_watchpoints_button), s.watchpoints);
+  }
+}
+
+TEST_F(PreferencesTest, PageTabsMoveTheNotebooksTabs) {
+  build_window();
+  struct Step {
+    uint32_t button;
+    GtkPositionType position;
+  } steps[] = {
+      {1, GTK_POS_TOP}, {1, GTK_POS_TOP},  // the pressed button again: nothing changes
+      {2, GTK_POS_LEFT}, {3, GTK_POS_RIGHT}, {0, GTK_POS_BOTTOM},
+  };
+  for (const Step &s : steps) {
+    click(tabs_group->buttons[s.button].button);
+    EXPECT_EQ(tab_position(), s.position);
+    EXPECT_EQ(tabs_group->selected, s.button);
+    for (uint32_t i = 0; i < 4; i++) EXPECT_EQ(active(tabs_group->buttons[i].button), i == s.button);
+  }
+}
+
+TEST_F(PreferencesTest, TracingAndClearHistory) {
+  build_window();
+  start_bochs();
+  ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+  new_commands();
+  EXPECT_TRUE(sensitive(trace_button));
+  click(trace_button);
+  EXPECT_TRUE(tracing);
+  EXPECT_TRUE(active(trace_button));
+  EXPECT_EQ(new_commands(), (Lines{"trace-on"}));
+  EXPECT_TRUE(history_has("--- TRACE ENABLED ---"));
+  click(trace_button);
+  EXPECT_FALSE(tracing);
+  EXPECT_EQ(new_commands(), (Lines{"trace-off"}));
+
+  ASSERT_GT(history_texts().size(), 2u);
+  click(clear_history_button);
+  EXPECT_EQ(history_texts(), Lines{});
+  if (history_log) fflush(history_log);
+  EXPECT_EQ(read_file("__vum.log__"), "");
+}
