@@ -1,0 +1,158 @@
+// Settings and structure windows against the simulated PC's demo, through
+// real pipes: the example configuration file read at start-up, structure and
+// list windows, Refresh All, the reload switches at a restart and the
+// history length typed in.
+#include <string>
+#include <vector>
+
+#include "exec/control_bar.hpp"
+#include "exec/stop_reports.hpp"
+#include "history/history.hpp"
+#include "link/debugger_child.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/preferences_page.hpp"
+#include "shell/main_window.hpp"
+#include "support/settings_fixture.hpp"
+#include "views/stack_view.hpp"
+
+namespace {
+
+const char *const example_file =
+    "Settings for the boot-sector work.\n"
+    "{history 200}\n"
+    "{stack 10 6}\n"
+    "{tabs 1}\n"
+    "{reload 1 0}\n"
+    "{struct header 7c00\n"
+    "  magic 2\n"
+    "  \\\\ 0\n"
+    "  flags 4\n"
+    "  count 1\n"
+    "}\n"
+    "{list entries 8000 16\n"
+    "  start 4\n"
+    "  length 4\n"
+    "  kind 4\n"
+    "  link 4\n"
+    "}\n";
+
+class SettingsEndToEndTest : public SettingsTest {
+ protected:
+  void start() {
+    start_bochs();
+    ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+    new_commands();
+  }
+};
+
+}  // namespace
+
+TEST_F(SettingsEndToEndTest, TheExampleFileAtStartAndItsWindows) {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 256; i++) bytes.push_back((uint8_t)i);
+  put_memory(0x8000, bytes);
+  write_config(example_file);
+  build_window();
+
+  // The settings it gives, shown; the tabs at the top; the two definitions.
+  EXPECT_EQ(entry_text(history_length_entry), "200");
+  EXPECT_EQ(entry_text(stack_above_entry), "10");
+  EXPECT_EQ(entry_text(stack_below_entry), "6");
+  EXPECT_EQ(entry_text(step_lock_time_entry), "2");
+  EXPECT_EQ(entry_text(next_lock_time_entry), "2");
+  EXPECT_EQ((std::vector<uint32_t>{history_length, stack_above, stack_below}),
+            (std::vector<uint32_t>{200, 10, 6}));
+  EXPECT_TRUE(reload_breakpoints);
+  EXPECT_TRUE(active(reload_breakpoints_button));
+  EXPECT_FALSE(reload_watchpoints);
+  EXPECT_FALSE(active(reload_watchpoints_button));
+  EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(notebook)), GTK_POS_TOP);
+  EXPECT_TRUE(active(tabs_group->buttons[1].button));
+  EXPECT_EQ(rows(structs_list), (Lines{"|00007C00|1|4|header", "|00008000|16|4|entries"}));
+  EXPECT_EQ(printed.find(".vumrc"), std::string::npos);
+
+  start();
+  // The structure: magic, a separator, flags and count over the demo's first
+  // instructions (fa 31 c0 8e d8 8e c0).
+  StructDef *header = open_row(0);
+  EXPECT_EQ(window_title(header->window), "VUM - Structure - header");
+  EXPECT_EQ(rows(header->list),
+            (Lines{"00007C00||", "|magic|= 31FA", "||", "|flags|= 8ED88EC0", "|count|= C0"}));
+  EXPECT_EQ(new_commands(), (Lines{"x /1hx 0x7C00", "x /1wx 0x7C02", "x /1bx 0x7C06"}));
+
+  // The list, 16 elements of 16 bytes; Start 14 with Total 5 shows the last
+  // two and Total becomes 2.
+  StructDef *entries = open_row(1);
+  EXPECT_EQ(window_title(entries->window), "VUM - List - entries");
+  EXPECT_EQ(row_count(entries->list), 16 * 5);
+  EXPECT_EQ(new_commands().size(), 64u);
+  type_into(entries->start_entry, "14");
+  type_into(entries->total_entry, "5");
+  click(entries->refresh_button);
+  EXPECT_EQ(entry_text(entries->start_entry), "14");
+  EXPECT_EQ(entry_text(entries->total_entry), "2");
+  const Lines last_two = {"000080E0|(14)||", "||start|= E3E2E1E0", "||length|= E7E6E5E4",
+                          "||kind|= EBEAE9E8", "||link|= EFEEEDEC",
+                          "000080F0|(15)||", "||start|= F3F2F1F0", "||length|= F7F6F5F4",
+                          "||kind|= FBFAF9F8", "||link|= FFFEFDFC"};
+  EXPECT_EQ(rows(entries->list), last_two);
+  const Lines list_reads = {"x /1wx 0x80E0", "x /1wx 0x80E4", "x /1wx 0x80E8", "x /1wx 0x80EC",
+                            "x /1wx 0x80F0", "x /1wx 0x80F4", "x /1wx 0x80F8", "x /1wx 0x80FC"};
+  EXPECT_EQ(new_commands(), list_reads);
+
+  // Refresh All: the structure, then the list, in the order of the file.
+  click(refresh_all_button);
+  Lines all = {"x /1hx 0x7C00", "x /1wx 0x7C02", "x /1bx 0x7C06"};
+  all.insert(all.end(), list_reads.begin(), list_reads.end());
+  EXPECT_EQ(new_commands(), all);
+  EXPECT_EQ(rows(entries->list), last_two);
+  EXPECT_EQ(rows(structs_list), (Lines{"X|00007C00|1|4|header", "X|00008000|16|4|entries"}));
+}
+
+TEST_F(SettingsEndToEndTest, WithTheWatchpointReloadOffARestartOnlyListsThem) {
+  write_config("{reload 1 0}\n");
+  build_window();
+  start();
+  type_into(breakpoint_entry, "0x7c10");
+  click(add_breakpoint_button);
+  type_into(watchpoint_entry, "0x600");
+  click(add_watchpoint_button);
+  EXPECT_EQ(new_commands(), (Lines{"pb 0x7c10", "info break", "watch read 0x600", "watch"}));
+  click(start_button);  // Kill Bochs
+  ASSERT_TRUE(debugger_offline);
+  EXPECT_EQ(new_commands(), (Lines{"q"}));
+  start_bochs();
+  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "pb 0x7c10", "info break",
+                                   "watch read 0x600", "watch", "q", "s", "pb 0x00007C10",
+                                   "info break", "watch"}));
+  // The breakpoint is back; the watchpoint is not.
+  EXPECT_EQ(row_count(breakpoint_list), 1);
+  EXPECT_EQ(row_count(watchpoint_list), 0);
+
+  // Both switches off from the page: the next restart sends the two queries alone.
+  click(reload_breakpoints_button);
+  ASSERT_FALSE(reload_breakpoints);
+  click(start_button);
+  new_commands();
+  start_bochs();
+  EXPECT_TRUE(pump_until([&] { return transcript().size() >= 16; }));
+  EXPECT_EQ(new_commands(), (Lines{"s", "info break", "watch"}));
+}
+
+TEST_F(SettingsEndToEndTest, HistoryLengthZeroTypedInKeepsTheNewestRow) {
+  build_window();
+  start();
+  for (int i = 0; i < 4; i++) click(step_button);
+  Lines before = history_texts();
+  ASSERT_GE(before.size(), 5u);
+  type_into(history_length_entry, "0");
+  activate(history_length_entry);
+  EXPECT_EQ(entry_text(history_length_entry), "1");
+  EXPECT_EQ(history_length, 1u);
+  EXPECT_EQ(history_texts(), (Lines{before.back()}));
+  EXPECT_EQ(new_commands(), (Lines{"s", "s", "s", "s"})) << "trimming asks the debugger nothing";
+  click(step_button);
+  EXPECT_EQ(history_texts().size(), 1u);
+  EXPECT_EQ(history_texts().back(), stop_location.text);
+}
