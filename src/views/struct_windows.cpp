@@ -1,6 +1,7 @@
 #include "views/struct_windows.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "kit/widget_kit.hpp"
@@ -8,6 +9,121 @@
 #include "link/reply_scan.hpp"
 
 GtkWidget *structs_list = NULL;
+
+// ---------------------------------------------------------------------------
+// Column widths of the windows' lists. Each column is as wide as its widest
+// cell, as an auto-resized column is. Left to the toolkit, that lays out
+// every cell text with Pango as it is appended, which costs a list of a
+// thousand elements several times its exchanges with the debugger. The
+// windows measure each character once per font instead, add up a text's
+// characters, and size the columns once the rows are in. (Kerning can only
+// make a text narrower than the sum, so no cell is ever cut.)
+
+namespace {
+
+class TextWidths {
+ public:
+  // Measures for the list's current font from now on.
+  void use(GtkWidget *list) {
+    list_ = list;
+    const PangoFontDescription *font = list->style->font_desc;
+    if (font_ != NULL && pango_font_description_equal(font_, font)) return;
+    if (font_ != NULL) pango_font_description_free(font_);
+    font_ = pango_font_description_copy(font);
+    for (int &a : advance_) a = -1;
+  }
+
+  // The width in pixels the list gives a cell of the text.
+  int width(const char *text) {
+    int64_t units = 0;
+    for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
+      if (*p < 0x20 || *p >= 0x7f) return PANGO_PIXELS_CEIL(measure(text));
+      if (advance_[*p] < 0) {
+        char one[2] = {(char)*p, '\0'};
+        advance_[*p] = measure(one);
+      }
+      units += advance_[*p];
+    }
+    return PANGO_PIXELS_CEIL(units);
+  }
+
+ private:
+  // The logical width in Pango units of the text laid out as a cell.
+  int measure(const char *text) {
+    PangoLayout *layout = gtk_widget_create_pango_layout(list_, text);
+    pango_layout_set_font_description(layout, font_);
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, NULL, &logical);
+    g_object_unref(layout);
+    return logical.width;
+  }
+
+  GtkWidget *list_ = NULL;
+  PangoFontDescription *font_ = NULL;
+  int advance_[128];
+};
+
+TextWidths text_widths;
+
+// Fills a frozen list with rows, without the toolkit measuring them, keeping
+// the widest cell of each column; finish() sizes the columns. A list that
+// already has as many rows as are coming keeps them and gets the texts that
+// differ written into them: rereading a long list usually changes a few
+// values, and the rows it would otherwise free and make again cost more
+// than the exchanges. Either way the list ends as if cleared and filled.
+class RowFiller {
+ public:
+  RowFiller(GtkWidget *list, uint64_t rows_coming) : list_(GTK_CLIST(list)) {
+    text_widths.use(list);
+    for (int &w : widest_) w = 0;
+    if ((uint64_t)list_->rows == rows_coming) {
+      next_ = list_->row_list;
+      if (list_->selection != NULL) gtk_clist_unselect_all(list_);
+    } else {
+      gtk_clist_clear(list_);
+    }
+    GTK_CLIST_SET_FLAG(list_, CLIST_AUTO_RESIZE_BLOCKED);
+  }
+
+  void add(const char *const cells[4]) {
+    for (int c = 0; c < list_->columns; c++)
+      if (cells[c][0] != '\0') widest_[c] = MAX(widest_[c], text_widths.width(cells[c]));
+    if (next_ == NULL) {
+      gtk_clist_append(list_, const_cast<gchar **>(cells));
+      return;
+    }
+    GtkCListRow *row = GTK_CLIST_ROW(next_);
+    next_ = next_->next;
+    for (int c = 0; c < list_->columns; c++) {
+      const gchar *old = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
+      // As gtk_clist_set_text does, with the row at hand (it would look the
+      // row up from the top of the list); the frozen list is drawn at thaw.
+      if (old == NULL || strcmp(old, cells[c]) != 0)
+        GTK_CLIST_GET_CLASS(list_)->set_cell_contents(list_, row, c, GTK_CELL_TEXT, cells[c], 0,
+                                                      NULL, NULL);
+    }
+  }
+
+  void finish() {
+    GTK_CLIST_UNSET_FLAG(list_, CLIST_AUTO_RESIZE_BLOCKED);
+    // As the toolkit does: no narrower than the column's title.
+    const int cell_spacing = 1, column_inset = 3;
+    for (int c = 0; c < list_->columns; c++) {
+      int width = widest_[c];
+      GtkWidget *title = list_->column[c].button;
+      if (GTK_CLIST_SHOW_TITLES(list_) && title != NULL)
+        width = MAX(width, title->requisition.width - (cell_spacing + 2 * column_inset));
+      if (width != list_->column[c].width) gtk_clist_set_column_width(list_, c, width);
+    }
+  }
+
+ private:
+  GtkCList *list_;
+  GList *next_ = NULL;  // the next row to reuse
+  int widest_[4];
+};
+
+}  // namespace
 
 static const char *const invalid_size_message =
     "VUM: encountered a structure value with a non power of 2 size, or a size larger than 8 "
@@ -133,7 +249,16 @@ static void read_field(const StructField *field, uint32_t address, char value[fi
     g_strlcpy(value, invalid_size_text, field_value_size);
     return;
   }
-  send_command(format, address);
+  // The command, as its format makes it ("x /1wx 0x%X\n"), put together
+  // without printf: a list of many elements sends thousands of them.
+  char command[32];
+  size_t n = 0;
+  while (format[n] != '%' && n < 16) {
+    command[n] = format[n];
+    n++;
+  }
+  format_hex(command + n, address, 1);
+  send_command("%s", command);
   // The reply shows the address as "<bogus+N>:", so its text is read up to
   // the prompt itself rather than to the first '<'.
   static std::string reply;
@@ -162,13 +287,14 @@ void refresh_struct_window(StructDef *def) {
 
   GtkCList *list = GTK_CLIST(def->list);
   gtk_clist_freeze(list);
-  gtk_clist_clear(list);
+  uint64_t rows_coming = def->elements == 0 ? 1 : (uint64_t)total * (1 + (uint64_t)def->field_count);
+  RowFiller rows(def->list, rows_coming);
   const char *empty[4] = {"", "", "", ""};
   int value_column = is_list ? 3 : 2;
   if (def->elements == 0) {
     // A list without elements: nothing to read.
-    const char *cells[3] = {"", "", no_elements_text};
-    gtk_clist_append(list, const_cast<gchar **>(cells));
+    const char *cells[4] = {"", "", no_elements_text, ""};
+    rows.add(cells);
   }
   for (uint32_t n = 0; n < total && def->elements != 0; n++) {
     uint32_t index = start + n;
@@ -177,12 +303,12 @@ void refresh_struct_window(StructDef *def) {
     format_hex(base, address, 8);
     snprintf(number, sizeof number, "(%u)", index);
     const char *element_row[4] = {base, is_list ? number : "", "", ""};
-    gtk_clist_append(list, const_cast<gchar **>(element_row));
+    rows.add(element_row);
 
     uint32_t offset = 0;
     for (const StructField *f = def->first_field; f != NULL; f = f->next) {
       if (is_separator(f)) {
-        gtk_clist_append(list, const_cast<gchar **>(empty));
+        rows.add(empty);
         continue;
       }
       char value[field_value_size];
@@ -191,9 +317,10 @@ void refresh_struct_window(StructDef *def) {
       const char *row[4] = {"", "", "", ""};
       row[value_column - 1] = f->name;
       row[value_column] = value;
-      gtk_clist_append(list, const_cast<gchar **>(row));
+      rows.add(row);
     }
   }
+  rows.finish();
   gtk_clist_thaw(list);
 }
 

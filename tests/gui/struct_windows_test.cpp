@@ -1,6 +1,7 @@
 // The Structures page and the structure and list windows, against the
 // simulated PC through real pipes, with memory laid out by each test and the
 // exact commands the debugger received.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -350,4 +351,46 @@ TEST_F(StructRepliesTest, RepliesThatDoNotScanShowNoNumberAndKeepTheDialogueInSt
   EXPECT_EQ(sent(), (std::vector<std::string>{"x /1wx 0x10", "x /1wx 0x14", "x /2wx 0x18",
                                               "x /2wx 0x20", "x /1hx 0x28", "x /1bx 0x2A"}));
   EXPECT_EQ(unread(), " ");
+}
+
+TEST_F(StructWindowTest, ColumnsAreAsWideAsTheirWidestCellAndNarrowAgain) {
+  std::vector<uint8_t> bytes(16, 0xdd);
+  put_memory(0xfffff0, bytes);
+  start_with("{list edge fffff0 4 gr\xc3\xb6\xc3\x9f" "e 8 }\n");
+  StructDef *def = open_row(0);
+  pump_for(100);  // laid out, so that the titles have their sizes
+  auto pixels = [&](const std::string &text) {
+    PangoLayout *layout = gtk_widget_create_pango_layout(def->list, text.c_str());
+    pango_layout_set_font_description(layout, def->list->style->font_desc);
+    PangoRectangle logical;
+    pango_layout_get_pixel_extents(layout, NULL, &logical);
+    g_object_unref(layout);
+    return logical.width;
+  };
+  auto check_widths = [&] {
+    GtkCList *list = GTK_CLIST(def->list);
+    for (int c = 0; c < list->columns; c++) {
+      SCOPED_TRACE(c);
+      int widest = 0;
+      for (int r = 0; r < list->rows; r++) widest = std::max(widest, pixels(cell(def->list, r, c)));
+      int title = list->column[c].button->requisition.width - 7;
+      // As wide as the widest cell (kerning may make the sum of the
+      // characters a pixel or so wider), and no narrower than the title.
+      EXPECT_GE(list->column[c].width, widest);
+      EXPECT_LE(list->column[c].width, std::max(widest + 2, title));
+    }
+  };
+  // Elements 0 and 1 are read; 2 and 3 lie past the end of memory.
+  type_into(def->start_entry, "0");
+  type_into(def->total_entry, "2");
+  click(def->refresh_button);
+  EXPECT_EQ(cell(def->list, 1, 3), "= DDDDDDDDDDDDDDDD");
+  check_widths();
+  int wide = GTK_CLIST(def->list)->column[3].width;
+  type_into(def->start_entry, "2");
+  click(def->refresh_button);
+  EXPECT_EQ(cell(def->list, 1, 3), "<unreadable>");
+  EXPECT_EQ(cell(def->list, 1, 2), "gr\xc3\xb6\xc3\x9f" "e");
+  check_widths();
+  EXPECT_LT(GTK_CLIST(def->list)->column[3].width, wide) << "the Value column narrows";
 }
