@@ -115,8 +115,8 @@ TEST_F(HistoryTest, RepeatsFoldIntoACountShownBeforeTheNextRow) {
 }
 
 TEST_F(HistoryTest, LengthLimitDropsOldestRowsButTheLogKeepsThem) {
+  build_window();  // the Preferences page sets the default length
   history_length = 3;
-  build_window();
   for (uint32_t a = 1; a <= 4; a++) stop_at(0x7c00 + a);
   EXPECT_EQ(history_texts(),
             (std::vector<std::string>{"nop ; at 7c02", "nop ; at 7c03", "nop ; at 7c04"}));
@@ -136,8 +136,8 @@ TEST_F(HistoryTest, LengthLimitDropsOldestRowsButTheLogKeepsThem) {
 }
 
 TEST_F(HistoryTest, ZeroLengthKeepsTheListEmptyAndStillLogs) {
-  history_length = 0;
   build_window();
+  history_length = 0;
   stop_at(0x7c00);
   history_message("GO...");
   EXPECT_EQ(row_count(history_list), 0);

@@ -207,9 +207,9 @@ TEST_F(PointsEndToEndTest, StartingAgainSetsThemAgainUnderNewNumbers) {
 }
 
 TEST_F(PointsEndToEndTest, StartingAgainWithReloadOffOnlyReadsTheLists) {
+  build_window();  // the Preferences page sets the switches' defaults
   reload_breakpoints = 0;
   reload_watchpoints = 0;
-  build_window();
   start_bochs();
   add_one_of_each();
   kill_bochs();
