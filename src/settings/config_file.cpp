@@ -24,7 +24,7 @@ void apply_config_settings(const ConfigSettings &s) {
 }
 
 // The whole file as one NUL-terminated text, or none when its size cannot
-// be had or there is no memory for it.
+// be had, there is no memory for it or it cannot be read.
 static char *read_whole_file(FILE *file) {
   struct stat st;
   if (fstat(fileno(file), &st) != 0 || st.st_size < 0) return NULL;
@@ -33,6 +33,10 @@ static char *read_whole_file(FILE *file) {
   if (text == NULL) return NULL;
   // A file that changed since its size was taken is read as far as it goes.
   size_t got = fread(text, 1, size, file);
+  if (ferror(file)) {  // a directory, say: opened, but not read
+    g_free(text);
+    return NULL;
+  }
   text[got] = '\0';
   return text;
 }

@@ -1,6 +1,8 @@
 // The Preferences page: its layout, the defaults, the configuration file read
 // between the defaults and the display, the entries, the check buttons, the
 // history button and the page tabs.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -136,6 +138,23 @@ TEST_F(PreferencesTest, FileValuesAreHeldToWhatTheEntriesShow) {
   EXPECT_EQ(settings(), (std::vector<uint32_t>{99999, 9999, 9999, 2, 2}));
   EXPECT_EQ(entry_texts(), (Lines{"99999", "9999", "9999", "2", "2"}));
   EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
+}
+
+TEST_F(PreferencesTest, AFileThatCannotBeReadLeavesTheDefaults) {
+  ASSERT_EQ(mkdir(".vumrc", 0755), 0);  // opens, but gives no text
+  build_window();
+  EXPECT_NE(printed.find("VUM: Couldn't process .vumrc file, using defaults\n"), std::string::npos);
+  EXPECT_EQ(printed.find("file not found"), std::string::npos);
+  EXPECT_EQ(settings(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
+  EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
+}
+
+TEST_F(PreferencesTest, AFileWithoutBlocksGivesTheDefaultsSilently) {
+  write_config("no blocks here, only words } and 12\n");
+  build_window();
+  EXPECT_EQ(printed.find(".vumrc"), std::string::npos);
+  EXPECT_EQ(settings(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
+  EXPECT_EQ(struct_defs.first, nullptr);
 }
 
 TEST_F(PreferencesTest, HistoryZeroFromTheFileIsKept) {
