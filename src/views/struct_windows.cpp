@@ -195,15 +195,18 @@ void open_struct_window(GtkWidget *, gint row, gint column, GdkEvent *, gpointer
 
   GtkWidget *bottom = add_hbox(box, 0);
   if (is_list) {
+    // Six characters, or as many as the element count has, so that the
+    // entries can always show the range that is read.
+    char total[12];
+    int digits = snprintf(total, sizeof total, "%u", def->elements);
+    int longest = MAX(6, digits);
     add_label(bottom, 0, "Start", 0);
     def->start_entry = add_entry(bottom, 0, 50);
-    gtk_entry_set_max_length(GTK_ENTRY(def->start_entry), 6);
+    gtk_entry_set_max_length(GTK_ENTRY(def->start_entry), longest);
     gtk_entry_set_text(GTK_ENTRY(def->start_entry), "0");
     add_label(bottom, 0, "Total", 0);
     def->total_entry = add_entry(bottom, 0, 50);
-    gtk_entry_set_max_length(GTK_ENTRY(def->total_entry), 6);
-    char total[12];
-    snprintf(total, sizeof total, "%u", def->elements);
+    gtk_entry_set_max_length(GTK_ENTRY(def->total_entry), longest);
     gtk_entry_set_text(GTK_ENTRY(def->total_entry), total);
   } else {
     add_filler(bottom);

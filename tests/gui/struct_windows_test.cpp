@@ -184,6 +184,29 @@ TEST_F(StructWindowTest, StartAndTotalChooseTheElementsAndAreClamped) {
   }
 }
 
+TEST_F(StructWindowTest, EntriesOfAListWithMoreThanSixDigitsOfElementsShowTheirRange) {
+  write_config("{list huge 0 12345678 v 1 }\n");
+  build_window();
+  // Opened offline, so that nothing is read yet.
+  StructDef *def = open_row(0);
+  EXPECT_EQ(row_count(def->list), 0);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(def->total_entry)), 8);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(def->start_entry)), 8);
+  EXPECT_EQ(entry_text(def->total_entry), "12345678");
+  EXPECT_FALSE(sensitive(def->refresh_button));
+  start_bochs();
+  ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+  new_commands();
+  EXPECT_TRUE(sensitive(def->refresh_button));
+  type_into(def->start_entry, "12345677");
+  type_into(def->total_entry, "9");
+  click(def->refresh_button);
+  EXPECT_EQ(entry_text(def->start_entry), "12345677");
+  EXPECT_EQ(entry_text(def->total_entry), "1");
+  EXPECT_EQ(rows(def->list), (Lines{"00BC614D|(12345677)||", "||v|= 00"}));
+  EXPECT_EQ(new_commands(), (Lines{"x /1bx 0xBC614D"}));
+}
+
 TEST_F(StructWindowTest, OpeningAgainOnlyUnselectsAndEitherCloseRemovesTheMark) {
   start_with("{struct s 100 a 1 }\n{struct t 200 b 1 }\n");
   StructDef *s = open_row(0);
