@@ -1,8 +1,10 @@
 #include "views/struct_windows.hpp"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
@@ -95,12 +97,19 @@ class RowFiller {
     GtkCListRow *row = GTK_CLIST_ROW(next_);
     next_ = next_->next;
     for (int c = 0; c < list_->columns; c++) {
-      const gchar *old = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
+      gchar *old = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
+      if (old != NULL && strcmp(old, cells[c]) == 0) continue;
+      size_t length = strlen(cells[c]);
+      if (old != NULL && strlen(old) == length) {
+        // A text of the same length (a value read again) goes over the
+        // cell's own copy; the list keeps nothing else of it.
+        memcpy(old, cells[c], length);
+        continue;
+      }
       // As gtk_clist_set_text does, with the row at hand (it would look the
       // row up from the top of the list); the frozen list is drawn at thaw.
-      if (old == NULL || strcmp(old, cells[c]) != 0)
-        GTK_CLIST_GET_CLASS(list_)->set_cell_contents(list_, row, c, GTK_CELL_TEXT, cells[c], 0,
-                                                      NULL, NULL);
+      GTK_CLIST_GET_CLASS(list_)->set_cell_contents(list_, row, c, GTK_CELL_TEXT, cells[c], 0,
+                                                    NULL, NULL);
     }
   }
 
@@ -237,6 +246,21 @@ void close_struct_window(GtkWidget *, gpointer data) {
   if (!(GTK_OBJECT_FLAGS(window) & GTK_IN_DESTRUCTION)) gtk_widget_destroy(window);
 }
 
+// "(%u)" of an element's index, without printf (one per element).
+static void format_index(char out[16], uint32_t index) {
+  char digits[10];
+  int n = 0;
+  do {
+    digits[n++] = (char)('0' + index % 10);
+    index /= 10;
+  } while (index != 0);
+  char *p = out;
+  *p++ = '(';
+  while (n > 0) *p++ = digits[--n];
+  *p++ = ')';
+  *p = '\0';
+}
+
 // Shows a number in a Start or Total entry.
 static void show_count(GtkWidget *entry, uint32_t value) {
   char text[12];
@@ -288,6 +312,22 @@ void refresh_struct_window(StructDef *def) {
   }
   uint32_t size = element_size(def);
 
+  // First every field is read, then the rows are made: the list's rows are
+  // not touched between exchanges, which would find them out of the cache
+  // each time the debugger has run.
+  static std::vector<std::array<char, field_value_size>> values;
+  values.clear();
+  for (uint32_t n = 0; n < total && def->elements != 0; n++) {
+    uint32_t address = def->base + (start + n) * size;
+    uint32_t offset = 0;
+    for (const StructField *f = def->first_field; f != NULL; f = f->next) {
+      if (is_separator(f)) continue;
+      values.emplace_back();
+      read_field(f, address + offset, values.back().data());
+      offset += f->size;
+    }
+  }
+
   GtkCList *list = GTK_CLIST(def->list);
   gtk_clist_freeze(list);
   uint64_t rows_coming = def->elements == 0 ? 1 : (uint64_t)total * (1 + (uint64_t)def->field_count);
@@ -299,27 +339,22 @@ void refresh_struct_window(StructDef *def) {
     const char *cells[4] = {"", "", no_elements_text, ""};
     rows.add(cells);
   }
+  size_t next_value = 0;
   for (uint32_t n = 0; n < total && def->elements != 0; n++) {
     uint32_t index = start + n;
-    uint32_t address = def->base + index * size;
     char base[12], number[16];
-    format_hex(base, address, 8);
-    snprintf(number, sizeof number, "(%u)", index);
+    format_hex(base, def->base + index * size, 8);
+    format_index(number, index);
     const char *element_row[4] = {base, is_list ? number : "", "", ""};
     rows.add(element_row);
-
-    uint32_t offset = 0;
     for (const StructField *f = def->first_field; f != NULL; f = f->next) {
       if (is_separator(f)) {
         rows.add(empty);
         continue;
       }
-      char value[field_value_size];
-      read_field(f, address + offset, value);
-      offset += f->size;
       const char *row[4] = {"", "", "", ""};
       row[value_column - 1] = f->name;
-      row[value_column] = value;
+      row[value_column] = values[next_value++].data();
       rows.add(row);
     }
   }
