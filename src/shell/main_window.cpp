@@ -150,6 +150,13 @@ static void link_started() {
   reload_watchpoints_now();
 }
 
+// A new debugger: the history folds afresh, and nothing counts as changed
+// until its second stop.
+static void link_starting() {
+  history_reset_repeats();
+  forget_previous_stop();
+}
+
 static void tracing_enabled() {
   history_flush_repeats();
   history_reset_repeats();
@@ -157,7 +164,7 @@ static void tracing_enabled() {
 
 // What the link and execution control report, to the pages that show it.
 static void connect_events() {
-  link_events.starting = history_reset_repeats;
+  link_events.starting = link_starting;
   link_events.online = set_debugger_controls_sensitive;
   link_events.started = link_started;
   link_events.reply_ready = reply_ready;
