@@ -1,35 +1,46 @@
 #include "views/cpu_scan.hpp"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "link/reply_scan.hpp"
 
-int scan_cpu_state(const char *text, CpuState *c) {
+// The pattern of the register dump, as the scanf family reads it; read here
+// by scan_pattern, which gives what sscanf gives at a fraction of its cost
+// (the dump is read at every stop).
+static const char *const cpu_pattern =
+    " eax:%x\nebx:%x\necx:%x\nedx:%x\nebp:%x\nesi:%x\nedi:%x\nesp:%x\neflags:%x\neip:%x\n"
+    "cs:s=%x, dl=%x, dh=%x, valid=%u\nss:s=%x, dl=%x, dh=%x, valid=%u\n"
+    "ds:s=%x, dl=%x, dh=%x, valid=%u\nes:s=%x, dl=%x, dh=%x, valid=%u\n"
+    "fs:s=%x, dl=%x, dh=%x, valid=%u\ngs:s=%x, dl=%x, dh=%x, valid=%u\n"
+    "ldtr:s=%x, dl=%x, dh=%x, valid=%u\ntr:s=%x, dl=%x, dh=%x, valid=%u\n"
+    "gdtr:base=%x, limit=%x\nidtr:base=%x, limit=%x\n"
+    "dr0:%x\ndr1:%x\ndr2:%x\ndr3:%x\ndr6:%x\ndr7:%x\n"
+    "tr3:%x\ntr4:%x\ntr5:%x\ntr6:%x\ntr7:%x\n"
+    "cr0:%x\ncr1:%x\ncr2:%x\ncr3:%x\ncr4:%x\ninhibit_mask:%u\ndone\n";
+
+const char *cpu_state_pattern() { return cpu_pattern; }
+
+int cpu_state_fields(CpuState *c, uint32_t *fields[63]) {
   SegmentState *s[8] = {&c->cs, &c->ss, &c->ds, &c->es, &c->fs, &c->gs, &c->ldtr, &c->tr};
-  int n = sscanf(text,
-                 " eax:%x\nebx:%x\necx:%x\nedx:%x\nebp:%x\nesi:%x\nedi:%x\nesp:%x\neflags:%x\neip:%x\n"
-                 "cs:s=%x, dl=%x, dh=%x, valid=%u\nss:s=%x, dl=%x, dh=%x, valid=%u\n"
-                 "ds:s=%x, dl=%x, dh=%x, valid=%u\nes:s=%x, dl=%x, dh=%x, valid=%u\n"
-                 "fs:s=%x, dl=%x, dh=%x, valid=%u\ngs:s=%x, dl=%x, dh=%x, valid=%u\n"
-                 "ldtr:s=%x, dl=%x, dh=%x, valid=%u\ntr:s=%x, dl=%x, dh=%x, valid=%u\n"
-                 "gdtr:base=%x, limit=%x\nidtr:base=%x, limit=%x\n"
-                 "dr0:%x\ndr1:%x\ndr2:%x\ndr3:%x\ndr6:%x\ndr7:%x\n"
-                 "tr3:%x\ntr4:%x\ntr5:%x\ntr6:%x\ntr7:%x\n"
-                 "cr0:%x\ncr1:%x\ncr2:%x\ncr3:%x\ncr4:%x\ninhibit_mask:%u\ndone\n",
-                 &c->eax, &c->ebx, &c->ecx, &c->edx, &c->ebp, &c->esi, &c->edi, &c->esp, &c->eflags,
-                 &c->eip,
-                 &s[0]->selector, &s[0]->dl, &s[0]->dh, &s[0]->valid,
-                 &s[1]->selector, &s[1]->dl, &s[1]->dh, &s[1]->valid,
-                 &s[2]->selector, &s[2]->dl, &s[2]->dh, &s[2]->valid,
-                 &s[3]->selector, &s[3]->dl, &s[3]->dh, &s[3]->valid,
-                 &s[4]->selector, &s[4]->dl, &s[4]->dh, &s[4]->valid,
-                 &s[5]->selector, &s[5]->dl, &s[5]->dh, &s[5]->valid,
-                 &s[6]->selector, &s[6]->dl, &s[6]->dh, &s[6]->valid,
-                 &s[7]->selector, &s[7]->dl, &s[7]->dh, &s[7]->valid,
-                 &c->gdtr.base, &c->gdtr.limit, &c->idtr.base, &c->idtr.limit,
-                 &c->dr[0], &c->dr[1], &c->dr[2], &c->dr[3], &c->dr[6], &c->dr[7],
-                 &c->tr3, &c->tr4, &c->tr5, &c->tr6, &c->tr7,
-                 &c->cr0, &c->cr1, &c->cr2, &c->cr3, &c->cr4, &c->inhibit_mask);
+  int n = 0;
+  for (uint32_t *f : {&c->eax, &c->ebx, &c->ecx, &c->edx, &c->ebp, &c->esi, &c->edi, &c->esp,
+                      &c->eflags, &c->eip})
+    fields[n++] = f;
+  for (SegmentState *g : s)
+    for (uint32_t *f : {&g->selector, &g->dl, &g->dh, &g->valid}) fields[n++] = f;
+  for (uint32_t *f : {&c->gdtr.base, &c->gdtr.limit, &c->idtr.base, &c->idtr.limit, &c->dr[0],
+                      &c->dr[1], &c->dr[2], &c->dr[3], &c->dr[6], &c->dr[7], &c->tr3, &c->tr4,
+                      &c->tr5, &c->tr6, &c->tr7, &c->cr0, &c->cr1, &c->cr2, &c->cr3, &c->cr4,
+                      &c->inhibit_mask})
+    fields[n++] = f;
+  return n;
+}
+
+int scan_cpu_state(const char *text, CpuState *c) {
+  uint32_t *fields[63];
+  cpu_state_fields(c, fields);
+  int n = scan_pattern(text, cpu_pattern, fields);
   return n < 0 ? 0 : n;
 }
 

@@ -36,6 +36,11 @@ struct CpuState {
 // is the number of values stored (63 for a whole reply).
 int scan_cpu_state(const char *text, CpuState *cpu);
 
+// The pattern itself, and the 63 fields it fills in order (the result is
+// their number), for checking the scan against the C library's.
+const char *cpu_state_pattern();
+int cpu_state_fields(CpuState *cpu, uint32_t *fields[63]);
+
 // The 16-bit rule: four digits when the value is below 0x10000 and either
 // protection is off (bit 0 of cr0) or the descriptor's D/B bit (bit 22 of dh)
 // is clear; eight otherwise. `out` holds at least 9 bytes.
