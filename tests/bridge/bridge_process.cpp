@@ -82,13 +82,14 @@ void remove_tree(const std::string &dir) {
   if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", dir.c_str());
 }
 
-BridgeProcess::BridgeProcess(const std::string &dir, const std::vector<std::string> &env) {
+BridgeProcess::BridgeProcess(const std::string &dir, const std::vector<std::string> &env,
+                             const std::string &link_dir) {
   int in[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipes";
     return;
   }
-  std::string path = std::string(VUM_BRIDGE_BIN_DIR) + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+  std::string path = link_dir + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
   pid_ = fork();
   if (pid_ == 0) {
     dup2(in[0], 0);

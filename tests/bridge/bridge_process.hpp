@@ -12,8 +12,10 @@
 
 class BridgeProcess {
  public:
-  // `dir`: the current directory of the bridge; `env`: NAME=VALUE settings.
-  explicit BridgeProcess(const std::string &dir, const std::vector<std::string> &env = {});
+  // `dir`: the current directory of the bridge; `env`: NAME=VALUE settings;
+  // `link_dir`: the directory whose "bochs" is the bridge.
+  explicit BridgeProcess(const std::string &dir, const std::vector<std::string> &env = {},
+                         const std::string &link_dir = VUM_BRIDGE_BIN_DIR);
   ~BridgeProcess();
   BridgeProcess(const BridgeProcess &) = delete;
   BridgeProcess &operator=(const BridgeProcess &) = delete;
