@@ -106,6 +106,12 @@ bool read_hex(std::string_view text, uint64_t *value, size_t *used) {
   return true;
 }
 
+std::string without_prompt_marks(std::string text) {
+  for (size_t i = text.find('<'); i != std::string::npos; i = text.find('<', i + 1))
+    if (text.compare(i + 1, 6, "bogus+") != 0) text[i] = '?';
+  return text;
+}
+
 // ---------------------------------------------------------------------------
 // Watchpoints
 

@@ -91,6 +91,11 @@ std::string rewrite_watch_list(std::string_view reply, const WatchTable &watches
 std::string rebuild_registers(std::string_view reply);
 std::string rewrite_examine(std::string_view reply, const ExamineForm &form);
 
+// Reply text VUM can read without losing its place: every '<' but the one
+// of a memory dump's "<bogus+N>" label becomes '?', since VUM takes a '<'
+// for the start of the prompt.
+std::string without_prompt_marks(std::string text);
+
 // Small text helpers shared with the session.
 bool starts_with(std::string_view text, std::string_view prefix);
 // Hex digits (an optional 0x first) at the start of `text`: the value and how

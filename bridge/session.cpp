@@ -131,7 +131,7 @@ void Session::on_line(std::string_view line) {
   watches_.learn(line);
   switch (phase_) {
     case Phase::Starting:
-      held_ += translate_line(line, watches_) + "\n";
+      held_ += without_prompt_marks(translate_line(line, watches_)) + "\n";
       return;
     case Phase::Idle:
       // Bochs does not speak unasked; a line here would open VUM's next reply.
@@ -141,16 +141,16 @@ void Session::on_line(std::string_view line) {
   }
   switch (plan_.reply) {
     case Reply::Pass:
-      held_ += translate_line(line, watches_) + "\n";
+      held_ += without_prompt_marks(translate_line(line, watches_)) + "\n";
       break;
     case Reply::Step:
       if (seen_next_at_) {
-        held_ += translate_line(line, watches_) + "\n";
+        held_ += without_prompt_marks(translate_line(line, watches_)) + "\n";
       } else if (starts_with(line, "Next at t=")) {
         seen_next_at_ = true;
-        held_ += std::string(line) + "\n";
+        held_ += without_prompt_marks(std::string(line)) + "\n";
       } else {
-        before_next_ += translate_line(line, watches_) + "\n";
+        before_next_ += without_prompt_marks(translate_line(line, watches_)) + "\n";
       }
       break;
     case Reply::Continue:
@@ -158,7 +158,7 @@ void Session::on_line(std::string_view line) {
       // lines ("CPU 0: Interrupt 0x12 occurred (error_code=0x0000)"). The old
       // dialect has no such line, and VUM would take it for the end of the run.
       if (is_cpu_notice(line)) break;
-      to_front_ += translate_line(line, watches_) + "\n";
+      to_front_ += without_prompt_marks(translate_line(line, watches_)) + "\n";
       break;
     case Reply::BreakList:
     case Reply::WatchList:
@@ -181,10 +181,10 @@ void Session::on_prompt() {
       return;
     }
     switch (plan_.reply) {
-      case Reply::BreakList: held_ += rewrite_breakpoint_list(collected_); break;
-      case Reply::WatchList: held_ += rewrite_watch_list(collected_, watches_); break;
-      case Reply::Registers: held_ += rebuild_registers(collected_); break;
-      case Reply::Examine: held_ += rewrite_examine(collected_, plan_.examine); break;
+      case Reply::BreakList: held_ += without_prompt_marks(rewrite_breakpoint_list(collected_)); break;
+      case Reply::WatchList: held_ += without_prompt_marks(rewrite_watch_list(collected_, watches_)); break;
+      case Reply::Registers: held_ += without_prompt_marks(rebuild_registers(collected_)); break;
+      case Reply::Examine: held_ += without_prompt_marks(rewrite_examine(collected_, plan_.examine)); break;
       case Reply::Step:
         // A step that printed no location (an error): its lines as they are.
         if (!seen_next_at_) held_ += before_next_;

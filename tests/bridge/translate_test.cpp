@@ -527,3 +527,15 @@ TEST(BridgeTranslate, TypedAddressesAreHex) {
                {"0x7c00+2", "0x7c00+2"},   {"", ""},              {"zz", "zz"}};
   for (const auto &c : cases) EXPECT_EQ(bridge::hex_address(c.typed), c.sent) << c.typed;
 }
+
+TEST(BridgeTranslate, NoReplyTextOpensAPromptEarly) {
+  // VUM takes any '<' for the start of the prompt; only the prompt and a
+  // dump's "<bogus+N>" label keep theirs.
+  const Exchange table[] = {
+      {"an error naming a '<'", "foo", {"foo"}, "foo\n:150: syntax error at '<x>'\n<bochs:151> ",
+       ":150: syntax error at '?x>'\n<bochs:2> "},
+      {"a step that printed no location", "s", {"s"}, "s\nError: <no cpu>\n<bochs:4> ", "Error: ?no cpu>\n<bochs:2> "},
+  };
+  for (const Exchange &e : table) check_every_split(e);
+  EXPECT_EQ(bridge::without_prompt_marks("0x00007c00 <bogus+0>:\t<"), "0x00007c00 <bogus+0>:\t?");
+}
