@@ -520,64 +520,87 @@ std::string rewrite_watch_list(std::string_view reply, const WatchTable &watches
   return out + other;
 }
 
+namespace {
+
+// Slots of the register values, in the order of the old dump.
+enum RegisterSlot {
+  kGeneral = 0,                 // eax ebx ecx edx ebp esi edi esp eflags eip
+  kSegments = 10,               // cs ss ds es fs gs ldtr tr: s, dl, dh, valid each
+  kTables = kSegments + 8 * 4,  // gdtr base, limit; idtr base, limit
+  kDebug = kTables + 4,         // dr0 dr1 dr2 dr3 dr6 dr7
+  kControl = kDebug + 6,        // cr0 cr2 cr3 cr4
+  kSlots = kControl + 4,
+};
+
+const char *const kGeneralNames[] = {"eax", "ebx", "ecx", "edx", "ebp", "esi", "edi", "esp", "eflags", "eip"};
+const char *const kSegmentNames[] = {"cs", "ss", "ds", "es", "fs", "gs", "ldtr", "tr"};
+
+int general_slot(std::string_view two) {  // "ax" of "rax", "ip" of "rip"
+  static const char *const names[] = {"ax", "bx", "cx", "dx", "bp", "si", "di", "sp"};
+  for (int i = 0; i < 8; i++)
+    if (two == names[i]) return kGeneral + i;
+  return two == "ip" ? kGeneral + 9 : -1;
+}
+
+int segment_index(std::string_view name) {
+  for (int i = 0; i < 8; i++)
+    if (name == kSegmentNames[i]) return i;
+  return -1;
+}
+
+}  // namespace
+
 std::string rebuild_registers(std::string_view reply) {
-  // Register values by their old names; segments as "cs.s", "cs.dl", ...
-  struct Value {
-    std::string name;
-    uint64_t value;
+  uint64_t value[kSlots] = {};
+  bool have[kSlots] = {};
+  auto put = [&](int slot, uint64_t v) {
+    value[slot] = v & 0xffffffffu;  // VUM keeps 32 bits
+    have[slot] = true;
   };
-  std::vector<Value> got;
-  auto put = [&got](std::string name, uint64_t value) { got.push_back(Value{std::move(name), value}); };
   for (std::string_view l : lines_of(reply)) {
     uint64_t v = 0;
     size_t used = 0;
     // "rax: 00000000_00000004"
-    if (l.size() == 22 && l[3] == ':' && l[13] == '_' && l[0] == 'r') {
+    if (l.size() == 22 && l[0] == 'r' && l[3] == ':' && l[13] == '_') {
+      int slot = general_slot(l.substr(1, 2));
       std::string digits = std::string(l.substr(5, 8)) + std::string(l.substr(14, 8));
-      if (!whole_hex(digits, &v)) continue;
-      std::string reg(l.substr(1, 2));
-      if (reg == "ip") put("eip", v);
-      else if (reg == "ax" || reg == "bx" || reg == "cx" || reg == "dx" || reg == "sp" || reg == "bp" ||
-               reg == "si" || reg == "di")
-        put("e" + reg, v);
+      if (slot >= 0 && whole_hex(digits, &v)) put(slot, v);
       continue;
     }
-    if (starts_with(l, "eflags 0x") && read_hex(l.substr(7), &v, &used)) {
-      put("eflags", v);
+    if (starts_with(l, "eflags 0x")) {
+      if (read_hex(l.substr(7), &v, &used)) put(kGeneral + 8, v);
       continue;
     }
     // "cs:0x0008, dh=0x00cf9b00, dl=0x0000ffff, valid=1"
     size_t colon = l.find(":0x");
-    if (colon != std::string_view::npos && colon <= 4) {
-      std::string seg(l.substr(0, colon));
-      if (seg == "es" || seg == "cs" || seg == "ss" || seg == "ds" || seg == "fs" || seg == "gs" ||
-          seg == "ldtr" || seg == "tr") {
-        std::string_view r = l.substr(colon + 1);
-        uint64_t sel = 0, dh = 0, dl = 0, valid = 0;
-        if (!read_hex(r, &sel, &used)) continue;
-        r.remove_prefix(used);
-        if (!starts_with(r, ", dh=") || !read_hex(r.substr(5), &dh, &used)) continue;
-        r.remove_prefix(5 + used);
-        if (!starts_with(r, ", dl=") || !read_hex(r.substr(5), &dl, &used)) continue;
-        r.remove_prefix(5 + used);
-        if (!starts_with(r, ", valid=") || !read_decimal(r.substr(8), &valid, &used)) continue;
-        put(seg + ".s", sel);
-        put(seg + ".dl", dl);
-        put(seg + ".dh", dh);
-        put(seg + ".valid", valid != 0);
-        continue;
-      }
+    int seg = colon != std::string_view::npos && colon <= 4 ? segment_index(l.substr(0, colon)) : -1;
+    if (seg >= 0) {
+      std::string_view r = l.substr(colon + 1);
+      uint64_t sel = 0, dh = 0, dl = 0, valid = 0;
+      if (!read_hex(r, &sel, &used)) continue;
+      r.remove_prefix(used);
+      if (!starts_with(r, ", dh=") || !read_hex(r.substr(5), &dh, &used)) continue;
+      r.remove_prefix(5 + used);
+      if (!starts_with(r, ", dl=") || !read_hex(r.substr(5), &dl, &used)) continue;
+      r.remove_prefix(5 + used);
+      if (!starts_with(r, ", valid=") || !read_decimal(r.substr(8), &valid, &used)) continue;
+      int base = kSegments + 4 * seg;
+      put(base, sel);
+      put(base + 1, dl);
+      put(base + 2, dh);
+      put(base + 3, valid != 0);  // 2.7 shows a mask of cache states; VUM asks "valid or not"
+      continue;
     }
     // "gdtr:base=0x00000000000f9ad7, limit=0x30"
     if (starts_with(l, "gdtr:base=") || starts_with(l, "idtr:base=")) {
-      std::string t(l.substr(0, 4));
+      int slot = kTables + (l[0] == 'g' ? 0 : 2);
       uint64_t base = 0, limit = 0;
       std::string_view r = l.substr(10);
       if (!read_hex(r, &base, &used)) continue;
       r.remove_prefix(used);
       if (!starts_with(r, ", limit=") || !read_hex(r.substr(8), &limit, &used)) continue;
-      put(t + ".base", base);
-      put(t + ".limit", limit);
+      put(slot, base);
+      put(slot + 1, limit);
       continue;
     }
     // "CR0=0x60000010: …", "CR2=page fault laddr=0x…", "CR3=0x…", "DR6=0x…: …"
@@ -585,49 +608,47 @@ std::string rebuild_registers(std::string_view reply) {
       std::string_view r = l.substr(4);
       if (starts_with(r, "page fault laddr=")) r.remove_prefix(17);
       if (!read_hex(r, &v, &used)) continue;
-      put(std::string(l[0] == 'C' ? "cr" : "dr") + l[2], v);
+      static const int debug_slot[8] = {0, 1, 2, 3, -1, -1, 4, 5};
+      static const int control_slot[5] = {0, -1, 1, 2, 3};
+      int n = l[2] - '0';
+      int slot = l[0] == 'D' ? (n < 8 && debug_slot[n] >= 0 ? kDebug + debug_slot[n] : -1)
+                             : (n < 5 && control_slot[n] >= 0 ? kControl + control_slot[n] : -1);
+      if (slot >= 0) put(slot, v);
     }
   }
-  auto find = [&got](const std::string &name, uint64_t *v) {
-    for (const Value &x : got)
-      if (x.name == name) {
-        *v = x.value & 0xffffffffu;  // VUM keeps 32 bits
-        return true;
-      }
-    return false;
-  };
   // The old dump, line by line; it stops at the first value Bochs did not
   // give, so that VUM's reader keeps its old values from there on.
   std::string out;
-  uint64_t v = 0;
-  for (const char *reg : {"eax", "ebx", "ecx", "edx", "ebp", "esi", "edi", "esp", "eflags", "eip"}) {
-    if (!find(reg, &v)) return out;
-    out += format("%s:0x%08" PRIx64 "\n", reg, v);
+  out.reserve(1200);
+  for (int i = 0; i < 10; i++) {
+    if (!have[kGeneral + i]) return out;
+    out += format("%s:0x%08" PRIx64 "\n", kGeneralNames[i], value[kGeneral + i]);
   }
-  for (const char *seg : {"cs", "ss", "ds", "es", "fs", "gs", "ldtr", "tr"}) {
-    uint64_t s = 0, dl = 0, dh = 0, valid = 0;
-    std::string n(seg);
-    if (!find(n + ".s", &s) || !find(n + ".dl", &dl) || !find(n + ".dh", &dh) || !find(n + ".valid", &valid))
-      return out;
-    out += format("%s:s=0x%04" PRIx64 ", dl=0x%08" PRIx64 ", dh=0x%08" PRIx64 ", valid=%" PRIu64 "\n", seg, s,
-                  dl, dh, valid);
+  for (int i = 0; i < 8; i++) {
+    int b = kSegments + 4 * i;
+    if (!have[b] || !have[b + 1] || !have[b + 2] || !have[b + 3]) return out;
+    out += format("%s:s=0x%04" PRIx64 ", dl=0x%08" PRIx64 ", dh=0x%08" PRIx64 ", valid=%" PRIu64 "\n",
+                  kSegmentNames[i], value[b], value[b + 1], value[b + 2], value[b + 3]);
   }
-  for (const char *table : {"gdtr", "idtr"}) {
-    uint64_t base = 0, limit = 0;
-    std::string n(table);
-    if (!find(n + ".base", &base) || !find(n + ".limit", &limit)) return out;
-    out += format("%s:base=0x%08" PRIx64 ", limit=0x%" PRIx64 "\n", table, base, limit);
+  for (int i = 0; i < 2; i++) {
+    int b = kTables + 2 * i;
+    if (!have[b] || !have[b + 1]) return out;
+    out += format("%s:base=0x%08" PRIx64 ", limit=0x%" PRIx64 "\n", i ? "idtr" : "gdtr", value[b], value[b + 1]);
   }
-  for (const char *dr : {"dr0", "dr1", "dr2", "dr3", "dr6", "dr7"}) {
-    if (!find(dr, &v)) return out;
-    out += format("%s:0x%08" PRIx64 "\n", dr, v);
+  static const char *const debug_names[] = {"dr0", "dr1", "dr2", "dr3", "dr6", "dr7"};
+  for (int i = 0; i < 6; i++) {
+    if (!have[kDebug + i]) return out;
+    out += format("%s:0x%08" PRIx64 "\n", debug_names[i], value[kDebug + i]);
   }
   // Bochs 2.7 emulates no test registers.
   for (int i = 3; i <= 7; i++) out += format("tr%d:0x%08x\n", i, 0u);
-  for (const char *cr : {"cr0", "cr1", "cr2", "cr3", "cr4"}) {
-    v = 0;  // CR1 is reserved and has no source
-    if (std::string(cr) != "cr1" && !find(cr, &v)) return out;
-    out += format("%s:0x%08" PRIx64 "\n", cr, v);
+  for (int cr = 0, slot = kControl; cr <= 4; cr++) {
+    if (cr == 1) {  // reserved: no source
+      out += "cr1:0x00000000\n";
+      continue;
+    }
+    if (!have[slot]) return out;
+    out += format("cr%d:0x%08" PRIx64 "\n", cr, value[slot++]);
   }
   // No 2.7 command shows the interrupt shadow; VUM never shows it either.
   out += "inhibit_mask:0\n";

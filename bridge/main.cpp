@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -37,7 +38,9 @@ const char kUsage[] =
     "\n"
     "Environment: VUM_BOCHSRC (configuration file), VUM_BRIDGE_LOG (file that gets\n"
     "the emulator's own standard error), VUM_BOCHS_BIN (emulator program, default\n"
-    "bochs-bin), VUM_BRIDGE_TRANSCRIPT (file that gets every command line received).\n";
+    "bochs-bin), VUM_BRIDGE_TRANSCRIPT (file that gets every command line received),\n"
+    "VUM_BRIDGE_SPIN_US (how long the bridge waits awake for the next bytes after a\n"
+    "command or a reply, default 200 microseconds; 0 makes it sleep at once).\n";
 
 volatile sig_atomic_t emulator_pid = 0;
 volatile sig_atomic_t terminate_requested = 0;
@@ -90,16 +93,17 @@ std::string demo_configuration() {
   return std::string();
 }
 
-// Writes all of `text` to a descriptor that may be a pipe nobody reads any
-// more; used for the log and the transcript, not for replies.
-void write_all(int fd, const std::string &text) {
+// Writes all of `text`; false when the descriptor takes no more (its
+// reader has gone).
+bool write_all(int fd, const std::string &text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n <= 0) return false;
     done += size_t(n);
   }
+  return true;
 }
 
 // Messages of the bridge itself: to the log when there is one, and to
@@ -204,6 +208,9 @@ bool start_emulator(const Options &o, Emulator *e, Notes *notes) {
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  fcntl(out[0], F_SETFL, O_NONBLOCK);
+  fcntl(err[0], F_SETFL, O_NONBLOCK);
   e->pid = pid;
   e->in = in[1];
   e->out = out[0];
@@ -215,17 +222,50 @@ bool start_emulator(const Options &o, Emulator *e, Notes *notes) {
   return true;
 }
 
+// Reads what the emulator wrote on its standard error (non-blocking): to the
+// log, and kept while it has not shown its first prompt.
+void drain_errors(int fd, bool *open, Notes *notes, const bridge::Session *session, std::string *start_error,
+                  char *buf, size_t size) {
+  while (*open) {
+    ssize_t got = read(fd, buf, size);
+    if (got > 0) {
+      if (notes->log >= 0) write_all(notes->log, std::string(buf, size_t(got)));
+      if (!session->started()) {
+        start_error->append(buf, size_t(got));
+        if (start_error->size() > 4096) start_error->erase(0, start_error->size() - 4096);
+      }
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return;
+    *open = false;
+    close(fd);
+  }
+}
+
+// After a command or a reply, the next bytes are watched for this long
+// without sleeping (VUM_BRIDGE_SPIN_US; 0 never).
+long long hot_microseconds() {
+  const char *v = getenv("VUM_BRIDGE_SPIN_US");
+  return v && *v ? atoll(v) : 200;
+}
+const long long kHotMicroseconds = hot_microseconds();
+
+long long now_us() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
 long long now_ms() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Writes what fits without blocking: a pipe that poll calls writable takes
-// PIPE_BUF bytes at once.
+// Writes what the (non-blocking) descriptor takes now.
 bool write_some(int fd, std::string *buf) {
-  size_t n = buf->size() < PIPE_BUF ? buf->size() : PIPE_BUF;
-  ssize_t w = write(fd, buf->data(), n);
+  ssize_t w = write(fd, buf->data(), buf->size());
   if (w > 0) {
     buf->erase(0, size_t(w));
     return true;
@@ -263,6 +303,7 @@ int main(int argc, char **argv) {
   sa.sa_handler = pass_interrupt;
   sigaction(SIGINT, &sa, NULL);
   sa.sa_handler = wake;
+  sa.sa_flags = 0;  // these end a wait in poll at once
   sigaction(SIGCHLD, &sa, NULL);
   sigaction(SIGTERM, &sa, NULL);
   sigaction(SIGHUP, &sa, NULL);
@@ -276,20 +317,22 @@ int main(int argc, char **argv) {
   bool emulator_out_open = true, emulator_err_open = true, emulator_exited = false;
   int exit_status = 0;
   long long give_up_at = -1;  // when the emulator is killed if it has not ended
-  long long flush_until = -1;  // when the bridge stops waiting for VUM to read
   bool terminated = false;
   std::string start_error;  // the emulator's last words before its first prompt
   char buf[65536];
 
+  bool check_exit = false;     // SIGCHLD or the end of the emulator's output
+  long long hot_until = 0;     // until then the loop polls for VUM's next command without sleeping
   for (;;) {
-    if (!emulator_exited) {
+    if (check_exit && !emulator_exited) {
+      check_exit = false;
       int status;
-      pid_t r = waitpid(emu.pid, &status, WNOHANG);
-      if (r == emu.pid) {
+      if (waitpid(emu.pid, &status, WNOHANG) == emu.pid) {
         emulator_exited = true;
         emulator_pid = 0;
         exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (notes.log >= 0) write_all(notes.log, "vum-bridge: the emulator ended, status " + std::to_string(exit_status) + "\n");
+        if (notes.log >= 0)
+          write_all(notes.log, "vum-bridge: the emulator ended, status " + std::to_string(exit_status) + "\n");
       }
     }
     if (session.started()) notes.to_stderr = false;
@@ -300,14 +343,28 @@ int main(int argc, char **argv) {
       }
     else
       session.received().clear();
-    if (!front_out_open) session.to_front().clear();
-    if (emu.in < 0) session.to_emulator().clear();
-    // Everything the emulator said is in and handed on (or VUM had two
-    // seconds to take it): the bridge ends with the emulator.
-    if (emulator_exited && !emulator_out_open) {
-      if (flush_until < 0) flush_until = now_ms() + 2000;
-      if (session.to_front().empty() || !front_out_open || now_ms() >= flush_until) break;
+
+    // Hand over what is ready at once. The command pipe is the bridge's own
+    // and does not block; VUM's reply pipe may, which only holds the bridge
+    // back while VUM is not reading (and VUM reads every reply it asked for).
+    if (emu.in >= 0 && !session.to_emulator().empty()) {
+      if (!write_some(emu.in, &session.to_emulator())) {
+        close(emu.in);
+        emu.in = -1;
+      }
     }
+    if (emu.in < 0) session.to_emulator().clear();
+    if (!session.to_front().empty()) {
+      if (front_out_open) {
+        std::string &out = session.to_front();
+        if (!write_all(2, out)) front_out_open = false;
+        hot_until = now_us() + kHotMicroseconds;  // VUM's next command comes soon
+      }
+      session.to_front().clear();
+    }
+
+    // Everything the emulator said is in and handed on: the bridge ends with it.
+    if (emulator_exited && !emulator_out_open) break;
     if (terminate_requested && !terminated) {
       // SIGTERM or SIGHUP: the emulator goes first.
       terminated = true;
@@ -320,29 +377,54 @@ int main(int argc, char **argv) {
       give_up_at = now_ms() + 60000;
     }
 
-    struct pollfd fds[6];
+    // A step or a dump is answered within a few dozen microseconds, in many
+    // small writes (readline writes the echo and the prompt a byte at a
+    // time). Reading them as they come, without sleeping in between, spares
+    // a wake-up per write, and Bochs writes without waking anybody. After
+    // half a millisecond without a byte the loop sleeps in poll as usual.
+    if (emulator_out_open && session.awaiting_reply() && !session.running() && session.to_emulator().empty()) {
+      long long until = now_us() + kHotMicroseconds;
+      while (session.awaiting_reply() && session.to_front().empty() && now_us() < until && !terminate_requested &&
+             !check_exit) {
+        ssize_t got = read(emu.out, buf, sizeof buf);
+        if (got > 0) {
+          session.from_emulator(std::string_view(buf, size_t(got)));
+          until = now_us() + kHotMicroseconds;
+        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+          break;  // the end: the poll below sees it
+        } else {
+          sched_yield();
+        }
+      }
+      if (!session.to_front().empty() || !session.to_emulator().empty()) continue;
+    }
+
+    struct pollfd fds[5];
     int n = 0;
     int i_wake = n;
     fds[n++] = {wake_pipe[0], POLLIN, 0};
-    int i_front_in = -1, i_emu_out = -1, i_emu_err = -1, i_front_out = -1, i_emu_in = -1;
+    int i_front_in = -1, i_emu_out = -1, i_emu_err = -1, i_emu_in = -1;
     if (front_in_open) fds[i_front_in = n++] = {0, POLLIN, 0};
-    // Replies are read only while VUM keeps up with what it was given.
-    if (emulator_out_open && session.to_front().size() < sizeof buf) fds[i_emu_out = n++] = {emu.out, POLLIN, 0};
+    if (emulator_out_open) fds[i_emu_out = n++] = {emu.out, POLLIN, 0};
     if (emulator_err_open) fds[i_emu_err = n++] = {emu.err, POLLIN, 0};
-    if (front_out_open && !session.to_front().empty()) fds[i_front_out = n++] = {2, POLLOUT, 0};
     if (emu.in >= 0 && !session.to_emulator().empty()) fds[i_emu_in = n++] = {emu.in, POLLOUT, 0};
     int timeout = -1;
     if (give_up_at >= 0) timeout = int(std::max(0LL, give_up_at - now_ms()));
     if (emulator_exited) timeout = timeout < 0 ? 200 : std::min(timeout, 200);
+    // Right after a reply VUM's next command is usually a few microseconds
+    // away (a step is followed by the register dump): wait for it awake.
+    if (now_us() < hot_until && !session.awaiting_reply()) timeout = 0;
     int r = poll(fds, nfds_t(n), timeout);
     if (r < 0 && errno != EINTR) break;
     if (r <= 0) {
-      if (emulator_exited) emulator_out_open = emulator_err_open = false;
+      if (emulator_exited && timeout != 0) emulator_out_open = emulator_err_open = false;
+      if (timeout == 0) sched_yield();  // the emulator may want this processor
       continue;
     }
     if (fds[i_wake].revents) {
       while (read(wake_pipe[0], buf, sizeof buf) > 0) {
       }
+      check_exit = true;
     }
     if (i_emu_in >= 0 && fds[i_emu_in].revents) {
       if (!write_some(emu.in, &session.to_emulator())) {
@@ -350,31 +432,18 @@ int main(int argc, char **argv) {
         emu.in = -1;
       }
     }
-    if (i_front_out >= 0 && fds[i_front_out].revents) {
-      if (!write_some(2, &session.to_front())) front_out_open = false;
-    }
     if (i_emu_out >= 0 && fds[i_emu_out].revents) {
       ssize_t got = read(emu.out, buf, sizeof buf);
       if (got > 0) {
         session.from_emulator(std::string_view(buf, size_t(got)));
-      } else if (got == 0 || errno != EINTR) {
+      } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
         emulator_out_open = false;
         close(emu.out);
+        check_exit = true;
       }
     }
-    if (i_emu_err >= 0 && fds[i_emu_err].revents) {
-      ssize_t got = read(emu.err, buf, sizeof buf);
-      if (got > 0) {
-        if (notes.log >= 0) write_all(notes.log, std::string(buf, size_t(got)));
-        if (!session.started()) {
-          start_error.append(buf, size_t(got));
-          if (start_error.size() > 4096) start_error.erase(0, start_error.size() - 4096);
-        }
-      } else if (got == 0 || errno != EINTR) {
-        emulator_err_open = false;
-        close(emu.err);
-      }
-    }
+    if (i_emu_err >= 0 && fds[i_emu_err].revents)
+      drain_errors(emu.err, &emulator_err_open, &notes, &session, &start_error, buf, sizeof buf);
     if (i_front_in >= 0 && fds[i_front_in].revents) {
       ssize_t got = read(0, buf, sizeof buf);
       if (got > 0) {

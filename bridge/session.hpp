@@ -33,6 +33,8 @@ class Session {
 
   // A run ("c") is under way: Bochs prints nothing more until it stops.
   bool running() const;
+  // A line went to Bochs and its reply is not complete yet.
+  bool awaiting_reply() const { return phase_ == Phase::Echo || phase_ == Phase::Reply; }
   // The quit command has gone to Bochs: nothing more is read from it.
   bool quit_sent() const { return phase_ == Phase::Quit; }
   // Bochs has shown its first prompt.
