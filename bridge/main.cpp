@@ -343,6 +343,10 @@ int main(int argc, char **argv) {
       }
     else
       session.received().clear();
+    while (!session.refusals().empty()) {
+      if (notes.log >= 0) write_all(notes.log, "vum-bridge: Bochs refused: " + session.refusals().front() + "\n");
+      session.refusals().pop_front();
+    }
 
     // Hand over what is ready at once. The command pipe is the bridge's own
     // and does not block; VUM's reply pipe may, which only holds the bridge

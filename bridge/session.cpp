@@ -129,6 +129,7 @@ void Session::from_emulator(std::string_view bytes) {
 
 void Session::on_line(std::string_view line) {
   watches_.learn(line);
+  if (starts_with(line, "Error: no more ") || starts_with(line, "Too many ")) refusals_.emplace_back(line);
   switch (phase_) {
     case Phase::Starting:
       held_ += without_prompt_marks(translate_line(line, watches_)) + "\n";

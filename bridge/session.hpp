@@ -44,6 +44,9 @@ class Session {
 
   // Each old line received, for a transcript; cleared by the reader.
   std::deque<std::string> &received() { return received_; }
+  // Bochs's refusals that VUM drops (a 17th breakpoint of a kind, ...), for
+  // the log; cleared by the reader.
+  std::deque<std::string> &refusals() { return refusals_; }
 
   const WatchTable &watches() const { return watches_; }
 
@@ -63,6 +66,7 @@ class Session {
   std::string front_line_;   // a command line from VUM not complete yet
   std::deque<std::string> queue_;  // old lines waiting for Bochs's prompt
   std::deque<std::string> received_;
+  std::deque<std::string> refusals_;
   Plan plan_;
   size_t plan_step_ = 0;
   std::string collected_;    // a whole reply, for the replies rewritten as a whole

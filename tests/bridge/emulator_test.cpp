@@ -457,12 +457,17 @@ TEST_F(EmulatorTest, ReadlineNeitherRepeatsNorCompletesNorWraps) {
 }
 
 TEST_F(EmulatorTest, TheSeventeenthBreakpointOfAKindIsRefused) {
-  start();
+  std::string log = dir + "/bridge.log";
+  start({"VUM_BRIDGE_LOG=" + log});
   for (int i = 0; i < 17; i++) x("pb " + hex(0x8000 + uint32_t(i)));
   EXPECT_EQ(scan_breakpoint_list(x("info break")).size(), 16u);
   for (int i = 0; i < 17; i++) x("watch read " + hex(0x8000 + uint32_t(i)));
   EXPECT_EQ(scan_watch_list(x("watch")).size(), 16u);
   step();
+  std::ifstream in(log);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Bochs refused: Error: no more physical breakpoint slots left."), std::string::npos) << text;
+  EXPECT_NE(text.find("Bochs refused: Too many read watchpoints (16)"), std::string::npos);
 }
 
 TEST_F(EmulatorTest, QuitLeavesNoProcessBehind) {
