@@ -33,11 +33,11 @@ build: configure
 # run and run-bochs build only what they start.
 run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target vum vum-sim -- --no-print-directory
-	PATH="$(CURDIR)/$(BUILD)/sim-bin:$$PATH" $(BUILD)/vum
+	PATH="$(abspath $(BUILD))/sim-bin:$$PATH" $(BUILD)/vum
 
 run-bochs: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target vum vum-bridge -- --no-print-directory
-	PATH="$(CURDIR)/$(BUILD)/bridge-bin:$$PATH" $(BUILD)/vum
+	PATH="$(abspath $(BUILD))/bridge-bin:$$PATH" $(BUILD)/vum
 
 install: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target vum vum-sim vum-bridge -- --no-print-directory
