@@ -119,3 +119,43 @@ TEST_F(InstallTest, TheLauncherStartsVumInFrontOfTheInstalledBridge) {
   unsigned number = 0;
   EXPECT_TRUE(old_grammar::scan_breakpoint_stop(stop[0], &number)) << stop[0];
 }
+
+TEST_F(InstallTest, TheSampleConfigurationReadsToItsEnd) {
+  // The configuration file's block grammar: text outside blocks is skipped
+  // up to a '{'; a block is a keyword and its values; struct and list blocks
+  // end with a "}" token standing apart. Every block of the sample must read.
+  std::string text = read_file(prefix + "/share/doc/vum/vumrc.sample");
+  ASSERT_FALSE(text.empty());
+  auto is_number = [](const std::string &t, int base) {
+    char *end = nullptr;
+    strtoul(t.c_str(), &end, base);
+    return end != t.c_str();
+  };
+  std::vector<std::string> keywords;
+  size_t pos = 0;
+  while ((pos = text.find('{', pos)) != std::string::npos) {
+    std::istringstream block(text.substr(pos + 1));
+    std::string keyword;
+    ASSERT_TRUE(bool(block >> keyword));
+    keywords.push_back(keyword);
+    std::string a, b, c;
+    if (keyword == "history" || keyword == "tabs") {
+      ASSERT_TRUE(block >> a && is_number(a, 10)) << keyword;
+    } else if (keyword == "stack" || keyword == "reload") {
+      ASSERT_TRUE(block >> a >> b && is_number(a, 10) && is_number(b, 10)) << keyword;
+    } else if (keyword == "struct" || keyword == "list") {
+      ASSERT_TRUE(block >> a >> b && is_number(b, 16)) << keyword;
+      if (keyword == "list") {
+        ASSERT_TRUE(block >> c && is_number(c, 10));
+      }
+      int fields = 0;
+      for (std::string name, size; block >> name && name != "}"; fields++)
+        ASSERT_TRUE(block >> size && is_number(size, 10)) << a << " " << name;
+      EXPECT_GT(fields, 0) << a;
+    } else {
+      ADD_FAILURE() << "unknown block " << keyword;
+    }
+    pos++;
+  }
+  EXPECT_EQ(keywords, std::vector<std::string>({"history", "stack", "tabs", "reload", "struct", "list"}));
+}
