@@ -617,38 +617,66 @@ std::string rebuild_registers(std::string_view reply) {
     }
   }
   // The old dump, line by line; it stops at the first value Bochs did not
-  // give, so that VUM's reader keeps its old values from there on.
+  // give, so that VUM's reader keeps its old values from there on. (Written
+  // out by hand: it is on the path of every stop.)
   std::string out;
   out.reserve(1200);
+  auto hex = [&out](uint64_t v, int digits) {
+    static const char kDigits[] = "0123456789abcdef";
+    char buf[16];
+    int n = 0;
+    do {
+      buf[n++] = kDigits[v & 15];
+      v >>= 4;
+    } while (v != 0 && n < 16);
+    out += "0x";
+    for (int i = n; i < digits; i++) out += '0';
+    while (n > 0) out += buf[--n];
+  };
   for (int i = 0; i < 10; i++) {
     if (!have[kGeneral + i]) return out;
-    out += format("%s:0x%08" PRIx64 "\n", kGeneralNames[i], value[kGeneral + i]);
+    out += kGeneralNames[i];
+    out += ':';
+    hex(value[kGeneral + i], 8);
+    out += '\n';
   }
   for (int i = 0; i < 8; i++) {
     int b = kSegments + 4 * i;
     if (!have[b] || !have[b + 1] || !have[b + 2] || !have[b + 3]) return out;
-    out += format("%s:s=0x%04" PRIx64 ", dl=0x%08" PRIx64 ", dh=0x%08" PRIx64 ", valid=%" PRIu64 "\n",
-                  kSegmentNames[i], value[b], value[b + 1], value[b + 2], value[b + 3]);
+    out += kSegmentNames[i];
+    out += ":s=";
+    hex(value[b], 4);
+    out += ", dl=";
+    hex(value[b + 1], 8);
+    out += ", dh=";
+    hex(value[b + 2], 8);
+    out += value[b + 3] ? ", valid=1\n" : ", valid=0\n";
   }
   for (int i = 0; i < 2; i++) {
     int b = kTables + 2 * i;
     if (!have[b] || !have[b + 1]) return out;
-    out += format("%s:base=0x%08" PRIx64 ", limit=0x%" PRIx64 "\n", i ? "idtr" : "gdtr", value[b], value[b + 1]);
+    out += i ? "idtr:base=" : "gdtr:base=";
+    hex(value[b], 8);
+    out += ", limit=";
+    hex(value[b + 1], 1);
+    out += '\n';
   }
-  static const char *const debug_names[] = {"dr0", "dr1", "dr2", "dr3", "dr6", "dr7"};
+  static const char *const debug_names[] = {"dr0:", "dr1:", "dr2:", "dr3:", "dr6:", "dr7:"};
   for (int i = 0; i < 6; i++) {
     if (!have[kDebug + i]) return out;
-    out += format("%s:0x%08" PRIx64 "\n", debug_names[i], value[kDebug + i]);
+    out += debug_names[i];
+    hex(value[kDebug + i], 8);
+    out += '\n';
   }
   // Bochs 2.7 emulates no test registers.
-  for (int i = 3; i <= 7; i++) out += format("tr%d:0x%08x\n", i, 0u);
-  for (int cr = 0, slot = kControl; cr <= 4; cr++) {
-    if (cr == 1) {  // reserved: no source
-      out += "cr1:0x00000000\n";
-      continue;
-    }
-    if (!have[slot]) return out;
-    out += format("cr%d:0x%08" PRIx64 "\n", cr, value[slot++]);
+  out += "tr3:0x00000000\ntr4:0x00000000\ntr5:0x00000000\ntr6:0x00000000\ntr7:0x00000000\n";
+  static const char *const control_names[] = {"cr0:", "cr2:", "cr3:", "cr4:"};
+  for (int i = 0; i < 4; i++) {
+    if (!have[kControl + i]) return out;
+    out += control_names[i];
+    hex(value[kControl + i], 8);
+    out += '\n';
+    if (i == 0) out += "cr1:0x00000000\n";  // reserved: no source
   }
   // No 2.7 command shows the interrupt shadow; VUM never shows it either.
   out += "inhibit_mask:0\n";

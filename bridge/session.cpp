@@ -89,6 +89,13 @@ long Session::prompt_length() const {
 void Session::from_emulator(std::string_view bytes) {
   if (phase_ == Phase::Quit) return;
   pending_.append(bytes.data(), bytes.size());
+  // A reply handed over whole is read once its prompt has come: until the
+  // text ends with a prompt at the start of a line there is nothing to do.
+  if (phase_ == Phase::Reply && plan_.reply != Reply::Continue) {
+    size_t nl = pending_.rfind('\n');
+    size_t last = nl == std::string::npos ? 0 : nl + 1;
+    if (pending_.size() - last < 10 || pending_[last] != '<' || pending_.back() != ' ') return;
+  }
   size_t at = 0;  // bytes of pending_ handled
   while (at < pending_.size() && phase_ != Phase::Quit) {
     if (phase_ == Phase::Echo) {
@@ -117,7 +124,8 @@ void Session::from_emulator(std::string_view bytes) {
       if (pending_.size() - at < kLongestLine) break;
       nl = pending_.size();
     }
-    std::string line = pending_.substr(at, nl - at);
+    // on_line does not touch pending_, so the line can stay where it is.
+    std::string_view line(pending_.data() + at, nl - at);
     at = nl < pending_.size() ? nl + 1 : nl;
     on_line(line);
   }
