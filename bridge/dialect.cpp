@@ -183,14 +183,14 @@ std::string hex_address(std::string_view text) {
 namespace {
 
 // "/NUF": count, then unit and format letters in either order.
-bool read_examine_form(std::string_view spec, ExamineForm *form, std::string_view *count) {
-  if (spec.empty() || spec[0] != '/') return false;
+bool read_examine_form(std::string_view form_text, ExamineForm *form, std::string_view *count) {
+  if (form_text.empty() || form_text[0] != '/') return false;
   size_t i = 1;
-  while (i < spec.size() && is_digit(spec[i])) i++;
-  *count = spec.substr(1, i - 1);
+  while (i < form_text.size() && is_digit(form_text[i])) i++;
+  *count = form_text.substr(1, i - 1);
   bool unit = false, fmt = false;
-  for (; i < spec.size(); i++) {
-    char c = spec[i];
+  for (; i < form_text.size(); i++) {
+    char c = form_text[i];
     if (!unit && (c == 'b' || c == 'h' || c == 'w' || c == 'g')) {
       form->unit = c;
       unit = true;
