@@ -1,31 +1,47 @@
 # Set-up and everyday commands. `make run` and `make test` install what is
 # missing (Debian packages, as root), build, and then start VUM or run the suite.
+# `make run-bochs` starts VUM in front of Debian's Bochs 2.7 (through the bridge)
+# on the demo floppy; `make install PREFIX=...` installs VUM.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake g++ make pkg-config libgtk2.0-dev googletest libgtest-dev \
-              libbenchmark-dev xvfb xauth fonts-dejavu-core
+              libbenchmark-dev xvfb xauth fonts-dejavu-core \
+              nasm bochs bochs-x bochsbios vgabios
+PREFIX     ?= /usr/local
 
-ifeq ($(filter run,$(MAKECMDGOALS)),run)
+ifneq ($(filter run run-bochs,$(MAKECMDGOALS)),)
 ifeq ($(strip $(DISPLAY)),)
 $(error VUM needs an X display and DISPLAY is not set: run it inside an X session, or try "xvfb-run -a make run")
 endif
 endif
 
-.PHONY: all deps build run test asan bench fuzz clean
+.PHONY: all deps configure build run run-bochs install test asan bench fuzz clean
 
 all: build
 
 deps:
 	@./tools/install-deps $(PACKAGES)
 
-build: deps
+configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
 	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
-run: build
-	PATH="$(CURDIR)/$(BUILD)/sim-bin:$$PATH" $(BUILD)/vum
+# run and run-bochs build only what they start.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target vum vum-sim -- --no-print-directory
+	PATH="$(abspath $(BUILD))/sim-bin:$$PATH" $(BUILD)/vum
+
+run-bochs: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target vum vum-bridge -- --no-print-directory
+	PATH="$(abspath $(BUILD))/bridge-bin:$$PATH" $(BUILD)/vum
+
+install: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target vum vum-sim vum-bridge -- --no-print-directory
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: build
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD) --output-on-failure -j 4
