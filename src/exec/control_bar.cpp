@@ -164,5 +164,6 @@ void refresh_after_stop() {
   if (instruction_report_lost) return;
   note_new_stop();
   refresh_cpu_state();
-  if (exec_events.instruction) exec_events.instruction();
+  // An unreadable report gives no row: there is no instruction to show.
+  if (!instruction_report_unreadable && exec_events.instruction) exec_events.instruction();
 }

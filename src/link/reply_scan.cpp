@@ -1,5 +1,7 @@
 #include "link/reply_scan.hpp"
 
+#include <cstring>
+
 bool is_white(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -143,4 +145,19 @@ int scan_pattern(const char *text, const char *pattern, uint32_t *const targets[
     in++;
   }
   return stored;
+}
+
+void printable_excerpt(const char *text, char *out) {
+  size_t length = strlen(text);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) length--;
+  size_t n = 0;
+  for (; n < length && n < 40; n++) {
+    unsigned char c = (unsigned char)text[n];
+    out[n] = c >= 0x20 && c < 0x7f ? (char)c : '?';
+  }
+  if (n < length) {
+    memcpy(out + n, "...", 3);
+    n += 3;
+  }
+  out[n] = '\0';
 }

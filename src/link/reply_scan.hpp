@@ -48,3 +48,8 @@ bool scan_unsigned(const char *text, uint32_t *value, int *consumed);
 // the number of values stored, or -1 when the text ends before the first
 // conversion or mismatch.
 int scan_pattern(const char *text, const char *pattern, uint32_t *const targets[]);
+
+// The start of a text as it can be shown in one line: at most 40 characters,
+// each byte outside printable ASCII shown as '?', "..." after a longer text;
+// a trailing line break is left out. `out` holds at least 44 bytes.
+void printable_excerpt(const char *text, char *out);
