@@ -8,6 +8,7 @@
 
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
+#include "points/breakpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
@@ -122,6 +123,22 @@ TEST_F(ShellTest, ClosingTheMainWindowFlushesRepeatsThenTerminates) {
   ASSERT_NE(repeated, std::string::npos) << log;
   ASSERT_NE(terminating, std::string::npos) << log;
   EXPECT_LT(repeated, terminating);
+}
+
+TEST_F(ShellTest, TheWindowBuiltAgainAfterItWasClosedLeavesNoButtonGroupBehind) {
+  build_window();
+  int groups = button_groups_alive();
+  EXPECT_GE(groups, 5) << "the point kinds, the memory form";
+  gtk_widget_destroy(main_window);
+  EXPECT_EQ(button_groups_alive(), 0) << "each group goes with its buttons";
+  main_loop_left = 0;
+  build_window();
+  EXPECT_EQ(button_groups_alive(), groups);
+  start_bochs();
+  click(breakpoint_kind_group->buttons[1].button);
+  EXPECT_EQ(breakpoint_kind_group->selected, 1u);
+  gtk_widget_destroy(main_window);
+  EXPECT_EQ(button_groups_alive(), 0);
 }
 
 // A directory holding a "bochs" that is a shell script with the given body.
