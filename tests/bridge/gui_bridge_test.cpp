@@ -3,82 +3,15 @@
 // Stop, watchpoints, tracing, Kill and start again with the points reloaded,
 // Quit. The bridge records the old-dialect lines it received, so the
 // dialogue is checked as with the simulated PC.
-#include <signal.h>
-#include <stdlib.h>
-
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
-#include "bridge_process.hpp"
-#include "exec/control_bar.hpp"
+#include "bridge_gui_fixture.hpp"
 #include "exec/stop_reports.hpp"
 #include "history/history.hpp"
-#include "link/debugger_child.hpp"
-#include "points/breakpoints_page.hpp"
-#include "points/watchpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
-#include "support/gui_fixture.hpp"
-
-namespace {
-
-typedef std::vector<std::string> Lines;
-
-class BridgeGuiTest : public GuiTest {
- protected:
-  void SetUp() override {
-    GuiTest::SetUp();
-    std::string path = std::string(VUM_BRIDGE_BIN_DIR) + ":" + getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
-    setenv("VUM_BRIDGE_TRANSCRIPT", transcript_path.c_str(), 1);
-  }
-
-  void TearDown() override {
-    // Whatever happened, the emulator goes with the test.
-    pid_t emulator = debugger_offline ? 0 : emulator_now();
-    if (!debugger_offline) stop_debugger();
-    if (emulator > 0) {
-      EXPECT_TRUE(process_ends(emulator, 8000)) << "an emulator was left behind";
-    }
-    GuiTest::TearDown();
-  }
-
-  // The emulator under the bridge VUM started.
-  pid_t emulator_now() {
-    std::vector<pid_t> kids = emulator_children(child_pid);
-    return kids.empty() ? 0 : kids[0];
-  }
-
-  void add_breakpoint_at(int kind, const char *address) {
-    click(breakpoint_kind_group->buttons[kind].button);
-    type_into(breakpoint_entry, address);
-    click(add_breakpoint_button);
-  }
-  void add_watchpoint_at(int kind, const char *address) {
-    click(watchpoint_kind_group->buttons[kind].button);
-    type_into(watchpoint_entry, address);
-    click(add_watchpoint_button);
-  }
-
-  bool go_until_stopped(int timeout_ms = 20000) {
-    click(go_button);
-    return pump_until([] { return target_running == 0; }, timeout_ms);
-  }
-
-  Lines rows(GtkWidget *list, int columns) {
-    Lines out;
-    for (int r = 0; r < row_count(list); r++) {
-      std::string row;
-      for (int c = 0; c < columns; c++) row += (c ? "|" : "") + cell(list, r, c);
-      out.push_back(row);
-    }
-    return out;
-  }
-};
-
-}  // namespace
 
 TEST_F(BridgeGuiTest, StartStepAndNextOverACall) {
   build_window();
