@@ -164,6 +164,8 @@ TEST_F(LinkFaultTest, QuitEndsADebuggerThatIgnoresTheInterruptAndQuit) {
   start_bochs();
   int32_t pid = child_pid;
   click(go_button);
+  // The run has begun before Quit interrupts it.
+  ASSERT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c"}));
   std::vector<GtkWidget *> quit;
   GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(start_button)));
   for (GList *l = row; l; l = l->next)
