@@ -3,7 +3,8 @@
 //
 // (a) Steps per second: VUM's real Step handler (reply parsing, control bar,
 //     history row, log line, redraw of the real window) against a client that
-//     writes "s\n" and reads the reply up to the prompt.
+//     writes "s\n" and "dump_cpu\n", the two exchanges of every stop, and
+//     reads each reply up to its prompt.
 // (b) Tracing over an endless loop: trace lines per second that VUM ingests
 //     (history length 50) against a reader of the same stream, and VUM's
 //     resident memory after 10 thousand and after 1 million lines.
@@ -182,6 +183,8 @@ double bare_steps(BareClient &bare, int steps) {
   double t0 = now();
   for (int i = 0; i < steps; i++) {
     bare.send("s\n");
+    bare.wait_prompt();
+    bare.send("dump_cpu\n");
     bare.wait_prompt();
   }
   return now() - t0;

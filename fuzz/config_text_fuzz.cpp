@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "link/reply_scan.hpp"
 #include "settings/config_text.hpp"
 
 static void check_defs(const StructDefList &defs) {

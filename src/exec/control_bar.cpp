@@ -162,6 +162,8 @@ void refresh_after_stop() {
   // A report cut off by the end of the debugger adds nothing: the lost
   // connection is reported when the end of the child is handled.
   if (instruction_report_lost) return;
+  note_new_stop();
   refresh_cpu_state();
-  if (exec_events.instruction) exec_events.instruction();
+  // An unreadable report gives no row: there is no instruction to show.
+  if (!instruction_report_unreadable && exec_events.instruction) exec_events.instruction();
 }

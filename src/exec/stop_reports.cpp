@@ -14,6 +14,26 @@
 StopLocation stop_location;
 bool tracing = false;
 bool instruction_report_lost = false;
+bool instruction_report_unreadable = false;
+
+// A report has given a location since the program started.
+static bool location_known = false;
+
+// The entries show where the CPU last stood, or nothing before any report.
+static void show_last_location() {
+  char shown[32];
+  if (!location_known) {
+    show_in_entry(physical_entry, "");
+    show_in_entry(location_entry, "");
+    show_in_entry(instruction_entry, "");
+    return;
+  }
+  format_hex(shown, stop_location.physical_address, 8);
+  show_in_entry(physical_entry, shown);
+  format_hex(format_hex(shown, stop_location.cs, 4), stop_location.eip, 8, ':');
+  show_in_entry(location_entry, shown);
+  show_in_entry(instruction_entry, stop_location.text);
+}
 
 static void history_row() {
   if (exec_events.instruction) exec_events.instruction();
@@ -33,12 +53,25 @@ void read_current_instruction() {
   next_enabled = false;
   if (next_button) gtk_widget_set_sensitive(next_button, FALSE);
   instruction_report_lost = false;
+  instruction_report_unreadable = false;
   if (debugger_offline || !reply_stream.is_open()) return;
 
   bool lost;
-  InstructionScan scan = scan_current_instruction(reply_stream, &stop_location, &lost, report_lines);
+  char line[reply_line_size];
+  InstructionScan scan = scan_current_instruction(reply_stream, &stop_location, &lost, report_lines, line);
   instruction_report_lost = lost;
+  instruction_report_unreadable = !lost && scan.stage <= instruction_no_location;
+  if (instruction_report_unreadable) {
+    // Said once, by its first characters; the bar goes back to the last
+    // place known, not a banner of a state that is over.
+    char excerpt[44], text[80];
+    printable_excerpt(line, excerpt);
+    snprintf(text, sizeof text, "Unreadable reply from Bochs: %s", excerpt[0] ? excerpt : "(empty)");
+    report_message(text);
+    show_last_location();
+  }
   if (scan.stage <= instruction_no_location) return;
+  location_known = true;
 
   char shown[32];
   format_hex(shown, stop_location.physical_address, 8);  // "%.8X"
@@ -114,14 +147,12 @@ void handle_reply_ready(bool from_child) {
         wait_for_prompt();
         break;
       case stop_line_other:
-        // After Stop, the first line of the interrupt's report: the
-        // current-instruction line follows. Without Stop and with tracing
-        // off, any other line ends the wait.
-        if (!from_child) {
-          report_lines = 1;
-          refresh_after_stop();
-          report_lines = 2;
-        }
+        // The first line of a report of a stop, for Stop's interrupt or any
+        // other reason: the current-instruction line follows, and the
+        // prompt; both are read, so the dialogue stays in step.
+        report_lines = 1;
+        refresh_after_stop();
+        report_lines = 2;
         break;
       default:  // stop_line_missing: the debugger has gone
         break;

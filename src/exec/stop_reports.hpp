@@ -18,3 +18,7 @@ void toggle_tracing(GtkWidget *widget = NULL, gpointer data = NULL);
 // True when the last current-instruction report met the end of the replies
 // (the debugger has gone): nothing of it was parsed.
 extern bool instruction_report_lost;
+
+// True when the last current-instruction report came but did not give a
+// location: it has been named in the history, and gives no history row.
+extern bool instruction_report_unreadable;

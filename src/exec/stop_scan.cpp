@@ -87,14 +87,17 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, bool t
   return scan;
 }
 
-InstructionScan scan_current_instruction(ReplyReader &reader, StopLocation *at, bool *lost, int lines) {
-  char line[reply_line_size];
+InstructionScan scan_current_instruction(ReplyReader &reader, StopLocation *at, bool *lost, int lines,
+                                         char *shown) {
+  char first[reply_line_size] = "", line[reply_line_size];
   *lost = false;
-  if ((lines > 1 && !read_reply_line(reader, line)) || !read_reply_line(reader, line)) {
+  if (shown) shown[0] = '\0';
+  if ((lines > 1 && !read_reply_line(reader, first)) || !read_reply_line(reader, line)) {
     *lost = true;
     InstructionScan none = {instruction_no_address, false};
     return none;
   }
+  if (shown) memcpy(shown, line[0] != '\0' ? line : first, reply_line_size);
   return scan_instruction_line(line, at, false);
 }
 

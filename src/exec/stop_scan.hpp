@@ -51,8 +51,10 @@ bool offers_next(const char *text);
 // Reads the two-line current-instruction report (the first line is passed
 // over) and parses the second; with `lines` 1, the first line has been read
 // already and only the second is. `lost` is set when a line was missing.
+// `shown`, when given, receives the line parsed, or the first line when the
+// second is empty: the text to name when the report does not scan.
 InstructionScan scan_current_instruction(ReplyReader &reader, StopLocation *at, bool *lost,
-                                         int lines = 2);
+                                         int lines = 2, char *shown = nullptr);
 
 enum StopLineKind {
   stop_line_missing = 0,  // the replies ended: no line

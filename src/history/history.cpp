@@ -257,10 +257,19 @@ static void write_log_line(const char *const cells[4], bool instruction) {
   fwrite_unlocked(line, 1, n, history_log);
 }
 
+// Lines reach the disk once the main loop is idle: many rows in a row (a
+// trace) cost one write, and no row shown is ever missing from the file.
+static void flush_history_log() {
+  if (history_log) fflush(history_log);
+}
+
 // The common tail of both kinds of row; `cells` holds the four column texts.
 static void add_row(const char *cells[4], bool instruction) {
   if (history_list == NULL) return;
-  if (history_log) write_log_line(cells, instruction);
+  if (history_log) {
+    write_log_line(cells, instruction);
+    defer_display_update(flush_history_log);
+  }
   waiting_rows.emplace_back();
   for (int c = 0; c < 4; c++) g_strlcpy(waiting_rows.back().cells[c], cells[c], 128);
   history_rows++;

@@ -118,6 +118,17 @@ void set_toggle_quietly(GtkWidget *button, uint32_t *handler, GtkSignalFunc func
   *handler = connect_signal(button, "clicked", func, data);
 }
 
+static int groups_alive = 0;
+
+int button_groups_alive() { return groups_alive; }
+
+// A group lives as long as its buttons: when their box is destroyed (the
+// window closes) the record goes with it.
+static void free_button_group(GtkWidget *, ButtonGroup *group) {
+  groups_alive--;
+  g_free(group);
+}
+
 ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t count,
                               const char *const labels[]) {
   // The record and its `count` button entries are one allocation; a group
@@ -145,6 +156,8 @@ ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t
   group->callback = NULL;
   group->selected = 0;
   group->count = count;
+  groups_alive++;
+  connect_signal(inner, "destroy", VUM_SIGNAL_FUNC(free_button_group), group);
   return group;
 }
 

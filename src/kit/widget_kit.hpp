@@ -47,6 +47,9 @@ struct ButtonGroup {
 ButtonGroup *add_button_group(GtkWidget *box, int expand, int vertical, uint32_t count,
                               const char *const labels[]);
 void button_group_select(ButtonGroup *group, uint32_t index);
+
+// Groups made and not yet freed; a group is freed when its box is destroyed.
+int button_groups_alive();
 void button_group_clicked(GtkWidget *button, ButtonGroup *group);
 
 // Display updates that can wait until the main loop is idle: they run once,

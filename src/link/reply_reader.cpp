@@ -98,10 +98,10 @@ void start_watchdog() {
 
 }  // namespace
 
-// One read() into the buffer: the number of bytes, 0 at end of file, -1 on an
-// error (errno set), -2 when the deadline passed first.
-ssize_t ReplyReader::read_some() {
-  if (deadline_ms_ < 0) return read(fd_, buffer_, buffer_size);
+// One read() into the buffer from `offset` on: the number of bytes, 0 at end
+// of file, -1 on an error (errno set), -2 when the deadline passed first.
+ssize_t ReplyReader::read_some(size_t offset) {
+  if (deadline_ms_ < 0) return read(fd_, buffer_ + offset, buffer_size - offset);
   start_watchdog();
   if (sigsetjmp(read_abandoned, 0) != 0) {
     read_started.store(0);
@@ -111,7 +111,7 @@ ssize_t ReplyReader::read_some() {
   read_deadline.store(deadline_ms_);
   read_started.store(monotonic_ms());
   in_read = 1;
-  ssize_t n = read(fd_, buffer_, buffer_size);
+  ssize_t n = read(fd_, buffer_ + offset, buffer_size - offset);
   int saved = errno;
   in_read = 0;
   read_started.store(0);
@@ -120,12 +120,17 @@ ssize_t ReplyReader::read_some() {
 }
 
 bool ReplyReader::refill() {
-  if (fd_ < 0 || end_ != End::none) return false;
+  position_ = length_ = 0;
+  return read_more();
+}
+
+// Appends what one read() gives to the buffered bytes.
+bool ReplyReader::read_more() {
+  if (fd_ < 0 || end_ != End::none || length_ >= buffer_size) return false;
   for (;;) {
-    ssize_t n = read_some();
+    ssize_t n = read_some(length_);
     if (n > 0) {
-      position_ = 0;
-      length_ = (size_t)n;
+      length_ += (size_t)n;
       return true;
     }
     if (n == 0) {
@@ -181,33 +186,63 @@ bool ReplyReader::read_line(char *line, size_t size, bool stop_at_prompt) {
   return true;
 }
 
+// Appends [start, end) to the text, a line keeping at most line_limit bytes
+// and its newline, the text at most total_limit.
+static void append_limited(std::string *text, const char *start, const char *end,
+                           size_t *line_length, size_t line_limit, size_t total_limit) {
+  for (const char *p = start; p < end;) {
+    const char *newline = static_cast<const char *>(memchr(p, '\n', (size_t)(end - p)));
+    const char *stop = newline ? newline : end;
+    size_t room = *line_length < line_limit ? line_limit - *line_length : 0;
+    size_t keep = (size_t)(stop - p) < room ? (size_t)(stop - p) : room;
+    if (text->size() + keep > total_limit) keep = total_limit > text->size() ? total_limit - text->size() : 0;
+    text->append(p, keep);
+    *line_length += (size_t)(stop - p);
+    p = stop;
+    if (newline != nullptr) {
+      if (text->size() < total_limit) text->push_back('\n');
+      *line_length = 0;
+      p++;
+    }
+  }
+}
+
 bool ReplyReader::read_until_prompt(std::string *text, size_t line_limit, size_t total_limit) {
+  return read_until_marker(text, "<", line_limit, total_limit);
+}
+
+bool ReplyReader::read_until_marker(std::string *text, const char *marker, size_t line_limit,
+                                    size_t total_limit) {
   text->clear();
-  size_t line_length = 0;  // kept so far of the line being read
+  size_t line_length = 0;  // of the line being read, kept or not
+  const size_t marker_length = strlen(marker);
   for (;;) {
     if (position_ == length_ && !refill()) return false;
-    const char *start = buffer_ + position_;
-    size_t avail = length_ - position_;
-    const char *lt = static_cast<const char *>(memchr(start, '<', avail));
-    const char *end = lt ? lt : start + avail;
-    // Line by line: a line keeps at most line_limit bytes and its newline.
-    for (const char *p = start; p < end;) {
-      const char *newline = static_cast<const char *>(memchr(p, '\n', (size_t)(end - p)));
-      const char *stop = newline ? newline : end;
-      size_t room = line_length < line_limit ? line_limit - line_length : 0;
-      size_t keep = (size_t)(stop - p) < room ? (size_t)(stop - p) : room;
-      if (text->size() + keep > total_limit) keep = total_limit > text->size() ? total_limit - text->size() : 0;
-      text->append(p, keep);
-      line_length += (size_t)(stop - p);
-      p = stop;
-      if (newline != nullptr) {
-        if (text->size() < total_limit) text->push_back('\n');
-        line_length = 0;
-        p++;
-      }
+    const char *start = buffer_ + position_, *end = buffer_ + length_;
+    const char *first = static_cast<const char *>(memchr(start, marker[0], (size_t)(end - start)));
+    if (first == nullptr) {
+      append_limited(text, start, end, &line_length, line_limit, total_limit);
+      position_ = length_;
+      continue;
     }
-    position_ += (size_t)(end - start);
-    if (lt != nullptr) return true;
+    append_limited(text, start, first, &line_length, line_limit, total_limit);
+    position_ = (size_t)(first - buffer_);
+    if ((size_t)(end - first) < marker_length) {
+      // The marker may go on in bytes not read yet: keep what is there at
+      // the front of the buffer and read on behind it.
+      memmove(buffer_, buffer_ + position_, length_ - position_);
+      length_ -= position_;
+      position_ = 0;
+      if (!read_more()) {
+        append_limited(text, buffer_, buffer_ + length_, &line_length, line_limit, total_limit);
+        position_ = length_;
+        return false;
+      }
+      continue;
+    }
+    if (memcmp(first, marker, marker_length) == 0) return true;
+    append_limited(text, first, first + 1, &line_length, line_limit, total_limit);
+    position_++;
   }
 }
 

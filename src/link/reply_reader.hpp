@@ -78,6 +78,13 @@ class ReplyReader {
   static const size_t default_line_limit = 4096;
   static const size_t default_reply_limit = 1 << 20;
 
+  // The same up to the next `marker` (left unread), such as "<bochs:" for a
+  // reply whose text may hold other '<' characters. True when the marker ends
+  // the text.
+  bool read_until_marker(std::string *text, const char *marker,
+                         size_t line_limit = default_line_limit,
+                         size_t total_limit = default_reply_limit);
+
   // Drops bytes up to and including the next `wanted`; false when the bytes
   // end first.
   bool skip_through(char wanted);
@@ -93,7 +100,8 @@ class ReplyReader {
 
  private:
   bool refill();
-  ssize_t read_some();
+  bool read_more();
+  ssize_t read_some(size_t offset);
   void finish(End why);
 
   int fd_ = -1;

@@ -1,5 +1,7 @@
 #include "link/reply_scan.hpp"
 
+#include <cstring>
+
 bool is_white(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -95,3 +97,67 @@ char *format_hex(char *out, uint32_t value, int digits, char separator) {
   return out;
 }
 
+
+bool scan_unsigned(const char *text, uint32_t *value, int *consumed) {
+  const char *p = text;
+  while (is_white(*p)) p++;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (*p < '0' || *p > '9') return false;
+  uint64_t magnitude = 0;
+  bool overflow = false;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    uint64_t digit = (uint64_t)(*p - '0');
+    if (magnitude > (UINT64_MAX - digit) / 10) overflow = true;
+    magnitude = magnitude * 10 + digit;
+  }
+  uint64_t result = overflow ? UINT64_MAX : negative ? (uint64_t)0 - magnitude : magnitude;
+  *value = (uint32_t)result;
+  *consumed = (int)(p - text);
+  return true;
+}
+
+int scan_pattern(const char *text, const char *pattern, uint32_t *const targets[]) {
+  const char *in = text;
+  int stored = 0;
+  // The text ran out: a failure of input, which counts as -1 before anything
+  // was stored.
+  auto ran_out = [&]() { return stored > 0 ? stored : -1; };
+  for (const char *p = pattern; *p != '\0'; p++) {
+    if (is_white(*p)) {
+      while (is_white(*in)) in++;
+      continue;
+    }
+    if (*p == '%' && (p[1] == 'x' || p[1] == 'u')) {
+      while (is_white(*in)) in++;
+      if (*in == '\0') return ran_out();
+      uint32_t value;
+      int taken;
+      bool ok = p[1] == 'x' ? scan_hex(in, &value, &taken) : scan_unsigned(in, &value, &taken);
+      if (!ok) return stored;
+      *targets[stored++] = value;
+      in += taken;
+      p++;
+      continue;
+    }
+    if (*in == '\0') return ran_out();
+    if (*in != *p) return stored;
+    in++;
+  }
+  return stored;
+}
+
+void printable_excerpt(const char *text, char *out) {
+  size_t length = strlen(text);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) length--;
+  size_t n = 0;
+  for (; n < length && n < 40; n++) {
+    unsigned char c = (unsigned char)text[n];
+    out[n] = c >= 0x20 && c < 0x7f ? (char)c : '?';
+  }
+  if (n < length) {
+    memcpy(out + n, "...", 3);
+    n += 3;
+  }
+  out[n] = '\0';
+}

@@ -35,3 +35,21 @@ bool scan_hex(const char *text, uint32_t *value, int *consumed);
 // after the separator character when one is given, and ends it with NUL.
 // Returns the end of the text.
 char *format_hex(char *out, uint32_t value, int digits, char separator = '\0');
+
+// Reads a decimal number at the start of the text as the scanf conversion
+// "%u" does: white space skipped, an optional sign, the digits (a minus sign
+// negates, an overflow gives the largest value). False where "%u" converts
+// nothing; otherwise stores the value and the number of characters taken.
+bool scan_unsigned(const char *text, uint32_t *value, int *consumed);
+
+// Scans the text against a pattern of literal characters, white space and
+// the conversions "%x" and "%u" only, storing into targets[0], targets[1],
+// ... in order, exactly as sscanf does with the same pattern: the result is
+// the number of values stored, or -1 when the text ends before the first
+// conversion or mismatch.
+int scan_pattern(const char *text, const char *pattern, uint32_t *const targets[]);
+
+// The start of a text as it can be shown in one line: at most 40 characters,
+// each byte outside printable ASCII shown as '?', "..." after a longer text;
+// a trailing line break is left out. `out` holds at least 44 bytes.
+void printable_excerpt(const char *text, char *out);

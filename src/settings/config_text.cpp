@@ -13,7 +13,8 @@ static const int32_t longest_name = 127;
 static bool next_unsigned(char *text, uint32_t *position, uint32_t *value) {
   char *token;
   if (next_token(text, position, &token) == 0) return false;
-  return scan_unsigned(token, value);
+  int taken;
+  return scan_unsigned(token, value, &taken);
 }
 
 static bool next_hex(char *text, uint32_t *position, uint32_t *value) {

@@ -1,7 +1,14 @@
 #include "shell/main_window.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include <gdk/gdkkeysyms.h>
 
@@ -68,10 +75,8 @@ GtkWidget *add_scrolled_page(const char *title) {
 GtkWidget *add_plain_page(const char *title) { return append_page_box(title); }
 
 void leave_main_loop() {
-  if (gtk_main_level() > 0)
-    gtk_main_quit();
-  else
-    main_loop_left = 1;
+  main_loop_left = 1;
+  if (gtk_main_level() > 0) gtk_main_quit();
 }
 
 static void quit_sequence() {
@@ -82,6 +87,38 @@ static void quit_sequence() {
 }
 
 void main_window_destroyed(GtkWidget *, gpointer) { quit_sequence(); }
+
+// SIGTERM, SIGHUP and SIGINT end VUM as Quit does. The handler only wakes the
+// main loop through a pipe; the quit itself runs there.
+static int quit_pipe[2] = {-1, -1};
+
+static void quit_signal_handler(int) {
+  int saved = errno;
+  ssize_t ignored = write(quit_pipe[1], "q", 1);
+  (void)ignored;
+  errno = saved;
+}
+
+static gboolean quit_signal_ready(GIOChannel *, GIOCondition, gpointer) {
+  char drain[16];
+  while (read(quit_pipe[0], drain, sizeof drain) > 0) {
+  }
+  if (!main_loop_left) quit_sequence();
+  return TRUE;
+}
+
+static void install_quit_signals() {
+  if (quit_pipe[0] >= 0 || pipe2(quit_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  GIOChannel *channel = g_io_channel_unix_new(quit_pipe[0]);
+  g_io_add_watch(channel, G_IO_IN, quit_signal_ready, NULL);
+  g_io_channel_unref(channel);
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = quit_signal_handler;
+  sa.sa_flags = SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, NULL);
+}
 
 void quit_clicked(GtkWidget *, gpointer) { quit_sequence(); }
 
@@ -152,6 +189,13 @@ static void link_started() {
   reload_watchpoints_now();
 }
 
+// A new debugger: the history folds afresh, and nothing counts as changed
+// until its second stop.
+static void link_starting() {
+  history_reset_repeats();
+  forget_previous_stop();
+}
+
 static void tracing_enabled() {
   history_flush_repeats();
   history_reset_repeats();
@@ -159,7 +203,7 @@ static void tracing_enabled() {
 
 // What the link and execution control report, to the pages that show it.
 static void connect_events() {
-  link_events.starting = history_reset_repeats;
+  link_events.starting = link_starting;
   link_events.online = set_debugger_controls_sensitive;
   link_events.started = link_started;
   link_events.reply_ready = reply_ready;
@@ -204,6 +248,7 @@ void start_up(int *argc, char ***argv) {
   state_panel_shown = false;
   init_link_state();
   connect_events();
+  install_quit_signals();
   gtk_init(argc, argv);
 
   char paths[3][200];

@@ -1,16 +1,154 @@
 #include "views/cpu_state_panel.hpp"
 
+#include <cstring>
+#include <string>
+
+#include "kit/widget_kit.hpp"
+#include "link/debugger_child.hpp"
+#include "link/debugger_commands.hpp"
+#include "views/stack_view.hpp"
+
 CpuState cpu_state;
 bool state_panel_shown = false;
-static GtkWidget *panel_box = NULL;  // the main window's state panel
 GtkWidget *stack_label = NULL;
 GtkWidget *stack_list = NULL;
 GtkWidget *flags_list = NULL;
+GtkWidget *register_entry[register_entries];
 
-// The register widgets and the "dump_cpu" exchange are not built yet.
-void build_state_panel(GtkWidget *panel) { panel_box = panel; }
-void read_cpu_state() {}
-void refresh_cpu_state() { read_cpu_state(); }
+const GdkColor changed_colour = {0, 0xCCCC, 0x0000, 0x0000};
+
+static GtkWidget *panel_box = NULL;  // the main window's state panel
+
+// The registers as they were at the previous stop, while there was one.
+static CpuState state_at_previous_stop;
+static bool have_previous_stop = false;
+static bool have_this_stop = false;
+
+void note_new_stop() {
+  state_at_previous_stop = cpu_state;
+  have_previous_stop = have_this_stop;
+  have_this_stop = true;
+  note_stack_stop();
+}
+
+void forget_previous_stop() {
+  have_previous_stop = false;
+  have_this_stop = false;
+  forget_stack_stops();
+}
+
+// EIP moves at every stop and EFLAGS is shown bit by bit in the flags list:
+// neither entry is marked.
+static bool markable(int entry) { return entry != entry_eip && entry != entry_eflags; }
+
+static void mark_entry(GtkWidget *entry, bool changed) {
+  gtk_widget_modify_text(entry, GTK_STATE_NORMAL, changed ? &changed_colour : NULL);
+}
+
+bool entry_marked(GtkWidget *entry) {
+  GtkRcStyle *style = gtk_widget_get_modifier_style(entry);
+  return (style->color_flags[GTK_STATE_NORMAL] & GTK_RC_TEXT) != 0;
+}
+
+bool row_marked(GtkWidget *list, int row) {
+  GList *node = g_list_nth(GTK_CLIST(list)->row_list, (guint)row);
+  return node != NULL && GTK_CLIST_ROW(node)->fg_set;
+}
+
+// A register row: its name, then its read-only entry.
+static void add_register(GtkWidget *column, RegisterEntry entry, int width) {
+  GtkWidget *row = add_hbox(column, 0);
+  add_label(row, 1, register_labels[entry], 0);
+  register_entry[entry] = add_entry(row, 0, width);
+  gtk_entry_set_editable(GTK_ENTRY(register_entry[entry]), FALSE);
+}
+
+static GtkWidget *add_column(GtkWidget *panel) {
+  GtkWidget *column = gtk_vbox_new(FALSE, 1);
+  gtk_box_pack_start(GTK_BOX(panel), column, FALSE, FALSE, 0);
+  gtk_widget_show(column);
+  return column;
+}
+
+void build_state_panel(GtkWidget *panel) {
+  panel_box = panel;
+
+  GtkWidget *first = add_column(panel);
+  stack_label = add_label(first, 1, "Stack", 0);
+  static const char *const stack_titles[3] = {"ESP", "Value", "EBP"};
+  stack_list = add_sized_list(first, 3, stack_titles, 150, 140);
+  gtk_clist_column_titles_show(GTK_CLIST(stack_list));
+  for (RegisterEntry e : {entry_dr0, entry_dr1, entry_dr2, entry_dr3, entry_dr6, entry_dr7})
+    add_register(first, e, 85);
+
+  GtkWidget *second = add_column(panel);
+  for (int e = entry_eax; e <= entry_esp; e++) add_register(second, (RegisterEntry)e, 85);
+  add_filler(second);
+  for (int e = entry_tr3; e <= entry_tr7; e++) add_register(second, (RegisterEntry)e, 85);
+
+  GtkWidget *third = add_column(panel);
+  add_register(third, entry_eflags, 85);
+  add_register(third, entry_eip, 85);
+  for (int e = entry_cs; e <= entry_gs; e++) add_register(third, (RegisterEntry)e, 110);
+  add_filler(third);
+  for (int e = entry_cr0; e <= entry_cr4; e++) add_register(third, (RegisterEntry)e, 85);
+
+  GtkWidget *fourth = add_column(panel);
+  add_register(fourth, entry_tr, 110);
+  add_register(fourth, entry_ldtr, 110);
+  add_register(fourth, entry_gdtr, 140);
+  add_register(fourth, entry_idtr, 140);
+  static const char *const flag_titles[2] = {"", ""};
+  flags_list = add_sized_list(fourth, 2, flag_titles, 160, 210);
+}
+
+void read_cpu_state() {
+  if (target_running || debugger_offline || !reply_stream.is_open()) return;
+  send_command("%s", command_dump_cpu);
+  std::string text;
+  reply_stream.read_until_prompt(&text);
+  scan_cpu_state(text.c_str(), &cpu_state);
+  wait_for_prompt();
+}
+
+static void show_registers() {
+  for (int e = 0; e < register_entries; e++) {
+    char text[32], before[32];
+    format_register(text, cpu_state, (RegisterEntry)e);
+    gtk_entry_set_text(GTK_ENTRY(register_entry[e]), text);
+    bool changed = false;
+    if (have_previous_stop && markable(e)) {
+      format_register(before, state_at_previous_stop, (RegisterEntry)e);
+      changed = strcmp(text, before) != 0;
+    }
+    mark_entry(register_entry[e], changed);
+  }
+}
+
+static void show_flags() {
+  int values[eflags_rows], before[eflags_rows];
+  eflags_row_values(cpu_state.eflags, values);
+  eflags_row_values(state_at_previous_stop.eflags, before);
+  GtkCList *list = GTK_CLIST(flags_list);
+  gtk_clist_freeze(list);
+  gtk_clist_clear(list);
+  for (int r = 0; r < eflags_rows; r++) {
+    char digit[2] = {(char)('0' + values[r]), '\0'};
+    const char *cells[2] = {digit, eflags_row_names[r]};
+    gtk_clist_append(list, const_cast<gchar **>(cells));
+    if (have_previous_stop && values[r] != before[r])
+      gtk_clist_set_foreground(list, r, const_cast<GdkColor *>(&changed_colour));
+  }
+  gtk_clist_thaw(list);
+}
+
+void refresh_cpu_state() {
+  read_cpu_state();
+  if (!state_panel_shown) return;
+  show_registers();
+  show_flags();
+  refresh_stack();
+}
 
 void toggle_state_panel(GtkWidget *button, gpointer) {
   if (state_panel_shown) {

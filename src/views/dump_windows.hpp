@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 #include <cstdint>
 
+#include "kit/widget_kit.hpp"
+
 struct DumpWindow {
   GtkWidget *window;
   GtkWidget *close_button;
@@ -26,6 +28,15 @@ struct DumpWindowList {
 
 extern DumpWindowList dump_windows;
 
+extern GtkWidget *dump_address_entry;
+extern GtkWidget *dump_units_entry;
+extern ButtonGroup *address_space_group;
+extern ButtonGroup *unit_size_group;
+extern ButtonGroup *unit_format_group;
+extern GtkWidget *dump_button;
+
 void build_memory_page(GtkWidget *page);
+void open_dump_window(GtkWidget *widget = NULL, gpointer data = NULL);
 void refresh_dump_window(DumpWindow *window);
+void close_dump_window(GtkWidget *widget, DumpWindow *window);
 void set_memory_sensitive(bool on);

@@ -72,26 +72,6 @@ const char *field_read_format(uint32_t size) {
   }
 }
 
-bool scan_unsigned(const char *text, uint32_t *value, int *consumed) {
-  const char *p = text;
-  while (is_white(*p)) p++;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  if (*p < '0' || *p > '9') return false;
-  // As strtoul: the magnitude in 64 bits, the largest value on overflow.
-  uint64_t magnitude = 0;
-  bool overflow = false;
-  for (; *p >= '0' && *p <= '9'; p++) {
-    uint64_t digit = (uint64_t)(*p - '0');
-    if (magnitude > (UINT64_MAX - digit) / 10) overflow = true;
-    magnitude = magnitude * 10 + digit;
-  }
-  uint64_t result = overflow ? UINT64_MAX : negative ? (uint64_t)0 - magnitude : magnitude;
-  *value = (uint32_t)result;
-  if (consumed) *consumed = (int)(p - text);
-  return true;
-}
-
 // White space as scanf sees it (is_white, inlined for the thousands of
 // replies a long list reads).
 static inline bool white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -189,8 +169,9 @@ void format_field_value(char out[field_value_size], uint32_t size, const uint32_
 
 StructRange struct_range(uint32_t elements, const char *start_text, const char *total_text) {
   StructRange r = {0, elements, false, false};
-  if (!scan_unsigned(start_text, &r.start)) r.start = 0;
-  if (!scan_unsigned(total_text, &r.total)) r.total = elements;
+  int taken;
+  if (!scan_unsigned(start_text, &r.start, &taken)) r.start = 0;
+  if (!scan_unsigned(total_text, &r.total, &taken)) r.total = elements;
   if (r.total == 0 || r.total > elements) {
     r.total = elements;
     r.total_changed = true;

@@ -63,13 +63,6 @@ uint32_t element_size(const StructDef *def);
 // size other than 1, 2, 4 and 8.
 const char *field_read_format(uint32_t size);
 
-// Reads a number at the start of the text exactly as the scanf conversion
-// "%u" does: white space skipped, an optional sign, the decimal digits (a
-// minus negates modulo 2^32, a value beyond 64 bits is the largest). Returns
-// false where "%u" converts nothing; otherwise stores the value and, when
-// asked, the number of characters taken.
-bool scan_unsigned(const char *text, uint32_t *value, int *consumed = nullptr);
-
 // Reads the reply to a read of memory through its prompt "<bochs:N>": the
 // text before the prompt goes into *text (at most `limit` bytes are kept), the
 // prompt's number into *prompt_number, and the byte after the prompt's '>'

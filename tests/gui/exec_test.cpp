@@ -174,18 +174,20 @@ TEST_F(ExecTest, StepsThroughTheDemoShowingEachInstruction) {
   expect_stopped_look();
   expect_bar_shows_last_row();
 
-  // One "s" per step and one instruction row per distinct stop.
+  // One "s" and one register dump per step, and one instruction row per
+  // distinct stop.
   std::vector<std::string> t = transcript();
   // The start reads both point lists after its step.
-  ASSERT_GE(t.size(), 3u);
-  EXPECT_EQ(t[1], "info break");
-  EXPECT_EQ(t[2], "watch");
-  t.erase(t.begin() + 1, t.begin() + 3);
-  EXPECT_EQ(t, std::vector<std::string>(t.size(), "s"));
+  ASSERT_GE(t.size(), 4u);
+  EXPECT_EQ(t[2], "info break");
+  EXPECT_EQ(t[3], "watch");
+  t.erase(t.begin() + 2, t.begin() + 4);
+  ASSERT_EQ(t.size() % 2, 0u);
+  for (size_t i = 0; i < t.size(); i++) EXPECT_EQ(t[i], i % 2 == 0 ? "s" : "dump_cpu") << i;
   std::vector<std::string> rows;
   for (int r = 0; r < row_count(history_list); r++)
     if (!cell(history_list, r, 0).empty()) rows.push_back(cell(history_list, r, 0));
-  EXPECT_EQ(rows.size(), t.size());
+  EXPECT_EQ(rows.size(), t.size() / 2);
   EXPECT_EQ(rows.front(), hex8(demo_start));
   EXPECT_EQ(rows.back(), hex8(demo_call_clear));
 
@@ -214,7 +216,7 @@ TEST_F(ExecTest, NextOverACallEndsSilentlyOnItsOwnBreakpoint) {
 
   std::vector<std::string> t = transcript();
   EXPECT_EQ(std::vector<std::string>(t.begin() + before, t.end()),
-            (std::vector<std::string>{"pb 0x7C10", "c", "d 1"}));
+            (std::vector<std::string>{"pb 0x7C10", "c", "dump_cpu", "d 1"}));
   EXPECT_EQ(history_tail(2), (std::vector<std::string>{"NEXT...", stop_location.text}));
   EXPECT_FALSE(history_has("Stopped on a breakpoint"));
 
@@ -224,8 +226,8 @@ TEST_F(ExecTest, NextOverACallEndsSilentlyOnItsOwnBreakpoint) {
   ASSERT_TRUE(wait_until_stopped());
   EXPECT_EQ(stop_location.physical_address, demo_loop);
   t = transcript();
-  EXPECT_EQ(std::vector<std::string>(t.end() - 3, t.end()),
-            (std::vector<std::string>{"pb 0x7C16", "c", "d 2"}));
+  EXPECT_EQ(std::vector<std::string>(t.end() - 4, t.end()),
+            (std::vector<std::string>{"pb 0x7C16", "c", "dump_cpu", "d 2"}));
   EXPECT_EQ(transcript_count("pb 0x7C10"), 1);
   EXPECT_FALSE(history_has("Stopped on a breakpoint"));
 }
@@ -249,9 +251,9 @@ TEST_F(ExecTest, NextStoppedEarlierByAnotherBreakpointEndsLaterSilently) {
   EXPECT_EQ(next_pending, 0);
   EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", stop_location.text}));
   std::vector<std::string> t = transcript();
-  ASSERT_GE(t.size(), 5u);
-  EXPECT_EQ(std::vector<std::string>(t.end() - 5, t.end()),
-            (std::vector<std::string>{"pb 0x7C4B", "pb 0x7C10", "c", "c", "d 2"}));
+  ASSERT_GE(t.size(), 7u);
+  EXPECT_EQ(std::vector<std::string>(t.end() - 7, t.end()),
+            (std::vector<std::string>{"pb 0x7C4B", "pb 0x7C10", "c", "dump_cpu", "c", "dump_cpu", "d 2"}));
 }
 
 TEST_F(ExecTest, GoStopsOnABreakpointAndFoldsTheSecondStopThere) {
@@ -276,7 +278,8 @@ TEST_F(ExecTest, GoStopsOnABreakpointAndFoldsTheSecondStopThere) {
   EXPECT_EQ(history_tail(6),
             (std::vector<std::string>{"GO...", stop_location.text, "Stopped on a breakpoint",
                                       "GO...", "repeated 1 times", "Stopped on a breakpoint"}));
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "pb 0x7C16", "c", "c"}));
+  EXPECT_TRUE(wait_for_transcript(
+      {"s", "dump_cpu", "info break", "watch", "pb 0x7C16", "c", "dump_cpu", "c", "dump_cpu"}));
 }
 
 TEST_F(ExecTest, GoAndStopOnTheEndlessLoop) {
@@ -295,13 +298,14 @@ TEST_F(ExecTest, GoAndStopOnTheEndlessLoop) {
   EXPECT_EQ(next_enabled, 0);
   expect_stopped_look();
   expect_bar_shows_last_row();
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "c", "#SIGINT"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c", "#SIGINT", "dump_cpu"}));
   EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", stop_location.text}));
 
   // The debugger is back in step: a step reads its own reply.
   click(step_button);
   EXPECT_EQ(stop_location.physical_address, demo_spin);
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "c", "#SIGINT", "s"}));
+  EXPECT_TRUE(wait_for_transcript(
+      {"s", "dump_cpu", "info break", "watch", "c", "#SIGINT", "dump_cpu", "s", "dump_cpu"}));
 }
 
 TEST_F(ExecTest, WatchpointStopsForWriteAndRead) {
@@ -316,7 +320,8 @@ TEST_F(ExecTest, WatchpointStopsForWriteAndRead) {
     expect_stopped_look();
     EXPECT_EQ(history_tail(1), std::vector<std::string>{"Stopped on a watchpoint"});
   }
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "watch write 0x500", "watch read 0x500", "c", "c"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "watch write 0x500",
+                                   "watch read 0x500", "c", "dump_cpu", "c", "dump_cpu"}));
   EXPECT_FALSE(history_has("Stopped on a breakpoint"));
 }
 
@@ -363,7 +368,8 @@ TEST_F(ExecTest, TracingAcrossTheDemoAddsOneRowForTheEndlessLoopAndACount) {
   EXPECT_EQ(sscanf(h[spin_at + 1].c_str(), "repeated %u times", &repeats), 1) << h[spin_at + 1];
   EXPECT_GT(repeats, 10u);
   EXPECT_EQ(h.back(), "--- TRACE DISABLED ---");
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "trace-on", "c", "#SIGINT", "trace-off"}));
+  EXPECT_TRUE(wait_for_transcript(
+      {"s", "dump_cpu", "info break", "watch", "trace-on", "c", "#SIGINT", "dump_cpu", "trace-off"}));
 }
 
 TEST_F(ExecTest, TracingOnWritesAPendingCountFirstAndStartsAFreshRow) {
@@ -392,8 +398,8 @@ TEST_F(ExecTest, TracingOnWritesAPendingCountFirstAndStartsAFreshRow) {
   EXPECT_EQ(h[2], stop_location.text);
   EXPECT_EQ(h[3].substr(0, 9), "repeated ");
   EXPECT_EQ(h[4], "--- TRACE DISABLED ---");
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "c", "#SIGINT", "s", "trace-on", "c", "#SIGINT",
-                                   "trace-off"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c", "#SIGINT", "dump_cpu", "s",
+                                   "dump_cpu", "trace-on", "c", "#SIGINT", "dump_cpu", "trace-off"}));
 }
 
 TEST_F(ExecTest, QuitWhileRunningInterruptsFirstAndTheLogHoldsTheSession) {
@@ -416,8 +422,11 @@ TEST_F(ExecTest, QuitWhileRunningInterruptsFirstAndTheLogHoldsTheSession) {
   EXPECT_EQ(main_loop_left, 1);
   EXPECT_EQ(debugger_offline, 1);
 
-  ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch", "s", "s", "s", "s", "s", "s", "s", "pb 0x7C10", "c", "d 1",
-                                   "pb 0x7C16", "c", "c", "s", "d 2", "c", "#SIGINT", "q"}))
+  std::vector<std::string> session = {"s", "dump_cpu", "info break", "watch"};
+  for (int i = 0; i < 7; i++) session.insert(session.end(), {"s", "dump_cpu"});
+  session.insert(session.end(), {"pb 0x7C10", "c", "dump_cpu", "d 1", "pb 0x7C16", "c", "dump_cpu",
+                                 "c", "dump_cpu", "s", "dump_cpu", "d 2", "c", "#SIGINT", "q"});
+  ASSERT_TRUE(wait_for_transcript(session))
       << testing::PrintToString(transcript());
 
   EXPECT_EQ(read_file(work_dir + "/__vum.log__"),
@@ -470,8 +479,9 @@ TEST_F(ExecTest, DebuggerKilledDuringARunGoesOffline) {
 }
 
 TEST_F(ExecTest, DebuggerDyingBetweenStopLineAndInstructionGoesOffline) {
-  // Commands: 1 "s" (start), 2 "pb", 3 "c": the debugger ends after the stop line.
-  setenv("VUM_SIM_EXIT_MID_REPLY", "3", 1);
+  // Commands: 1 "s", 2 "dump_cpu", 3 "info break", 4 "watch" (the start),
+  // 5 "pb", 6 "c": the debugger ends after the stop line.
+  setenv("VUM_SIM_EXIT_MID_REPLY", "6", 1);
   build_window();
   start_bochs();
   unsetenv("VUM_SIM_EXIT_MID_REPLY");
@@ -488,7 +498,8 @@ TEST_F(ExecTest, DebuggerDyingBetweenStopLineAndInstructionGoesOffline) {
 }
 
 TEST_F(ExecTest, DebuggerDyingInTheMiddleOfAStepGoesOffline) {
-  setenv("VUM_SIM_EXIT_MID_REPLY", "2", 1);
+  // Commands: 1 to 4 the start, 5 the step: the debugger ends after "Next at".
+  setenv("VUM_SIM_EXIT_MID_REPLY", "5", 1);
   build_window();
   start_bochs();
   unsetenv("VUM_SIM_EXIT_MID_REPLY");
@@ -501,8 +512,9 @@ TEST_F(ExecTest, DebuggerDyingInTheMiddleOfAStepGoesOffline) {
 }
 
 TEST_F(ExecTest, DebuggerDyingAfterTheNextBreakpointGoesOffline) {
-  // Commands: 1 "s" (start), 2 the Next's "pb": the debugger ends on receiving it.
-  setenv("VUM_SIM_EXIT_AFTER", "2", 1);
+  // Commands: 1 to 4 the start, 5 the Next's "pb": the debugger ends on
+  // receiving it.
+  setenv("VUM_SIM_EXIT_AFTER", "5", 1);
   build_window();
   start_bochs();
   unsetenv("VUM_SIM_EXIT_AFTER");

@@ -77,11 +77,11 @@ class LinkFaultTest : public GuiTest {
 
 }  // namespace
 
-// Start sends "s", "info break" and "watch": the fourth command is the
+// Start sends "s", "dump_cpu", "info break" and "watch": the fifth command is the
 // first one the tests below send.
 
 TEST_F(LinkFaultTest, ADebuggerThatNeverAnswersIsEndedAfterTheDeadline) {
-  setenv("VUM_SIM_SILENT_AFTER", "4", 1);
+  setenv("VUM_SIM_SILENT_AFTER", "5", 1);
   build_window();
   start_bochs();
   int32_t pid = child_pid;
@@ -94,7 +94,7 @@ TEST_F(LinkFaultTest, ADebuggerThatNeverAnswersIsEndedAfterTheDeadline) {
 }
 
 TEST_F(LinkFaultTest, ADebuggerThatStopsInTheMiddleOfAReplyIsEnded) {
-  setenv("VUM_SIM_SILENT_MID_REPLY", "4", 1);
+  setenv("VUM_SIM_SILENT_MID_REPLY", "5", 1);
   build_window();
   start_bochs();
   int32_t pid = child_pid;
@@ -164,6 +164,8 @@ TEST_F(LinkFaultTest, QuitEndsADebuggerThatIgnoresTheInterruptAndQuit) {
   start_bochs();
   int32_t pid = child_pid;
   click(go_button);
+  // The run has begun before Quit interrupts it.
+  ASSERT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c"}));
   std::vector<GtkWidget *> quit;
   GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(start_button)));
   for (GList *l = row; l; l = l->next)
@@ -175,11 +177,11 @@ TEST_F(LinkFaultTest, QuitEndsADebuggerThatIgnoresTheInterruptAndQuit) {
   EXPECT_TRUE(gone(pid)) << "VUM would exit with the debugger still running";
   EXPECT_EQ(zombie_children(), 0);
   // The interrupt was sent; the "q" after it waits unread behind the run.
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "c", "#SIGINT"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c", "#SIGINT"}));
 }
 
 TEST_F(LinkFaultTest, ADebuggerThatClosesItsRepliesAndRunsOnIsEnded) {
-  setenv("VUM_SIM_CLOSE_REPLIES_AFTER", "4", 1);
+  setenv("VUM_SIM_CLOSE_REPLIES_AFTER", "5", 1);
   build_window();
   start_bochs();
   int32_t pid = child_pid;
@@ -191,7 +193,7 @@ TEST_F(LinkFaultTest, ADebuggerThatClosesItsRepliesAndRunsOnIsEnded) {
 }
 
 TEST_F(LinkFaultTest, ADebuggerThatClosesItsRepliesWhileStoppedIsEnded) {
-  setenv("VUM_SIM_CLOSE_REPLIES_AFTER", "4", 1);
+  setenv("VUM_SIM_CLOSE_REPLIES_AFTER", "5", 1);
   build_window();
   start_bochs();
   int32_t pid = child_pid;
@@ -202,7 +204,7 @@ TEST_F(LinkFaultTest, ADebuggerThatClosesItsRepliesWhileStoppedIsEnded) {
 
 TEST_F(LinkFaultTest, ADebuggerThatExitsIsLostWithoutFurtherWords) {
   // The end of the replies because the debugger ended is the ordinary loss.
-  setenv("VUM_SIM_EXIT_AFTER", "4", 1);
+  setenv("VUM_SIM_EXIT_AFTER", "5", 1);
   build_window();
   start_bochs();
   int32_t pid = child_pid;

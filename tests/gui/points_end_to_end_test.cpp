@@ -70,7 +70,7 @@ class PointsEndToEndTest : public GuiTest {
     activate(watchpoint_entry);
   }
 
-  const Lines start_lines = {"s", "info break", "watch"};
+  const Lines start_lines = {"s", "dump_cpu", "info break", "watch"};
   const Lines add_lines = {"pb 0x7c10",        "info break", "lb 0x7c4b",         "info break",
                            "vb 0x0000:0x7c5a", "info break", "watch read 0x600",  "watch",
                            "watch write 0x600", "watch"};
@@ -136,7 +136,7 @@ TEST_F(PointsEndToEndTest, EachKindIsListedAndMarkedWhenGoStopsOnIt) {
     EXPECT_TRUE(sensitive(s.list));
   }
   // A stop redraws the list from its table: the debugger is not asked again.
-  EXPECT_TRUE(wait_for_transcript(join({start_lines, add_lines, {"c", "c", "c", "c", "c"}})));
+  EXPECT_TRUE(wait_for_transcript(join({start_lines, add_lines, {"c", "dump_cpu", "c", "dump_cpu", "c", "dump_cpu", "c", "dump_cpu", "c", "dump_cpu"}})));
 }
 
 TEST_F(PointsEndToEndTest, RemoveOneThenRemoveAll) {
@@ -187,7 +187,7 @@ TEST_F(PointsEndToEndTest, StartingAgainSetsThemAgainUnderNewNumbers) {
   start_bochs();
   EXPECT_TRUE(wait_for_transcript(
       join({start_lines, add_lines, {"d 1", "info break", "q"},
-            {"s", "lb 0x00007C4B", "vb 0x0000:0x00007C5A", "info break", "watch read 0x00000600",
+            {"s", "dump_cpu", "lb 0x00007C4B", "vb 0x0000:0x00007C5A", "info break", "watch read 0x00000600",
              "watch write 0x00000600", "watch"}})));
   EXPECT_EQ(breakpoint_rows(), kept);
   EXPECT_EQ(breakpoint_table[0].number, 1u);

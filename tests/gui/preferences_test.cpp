@@ -280,7 +280,7 @@ TEST_F(PreferencesTest, PageTabsMoveTheNotebooksTabs) {
 TEST_F(PreferencesTest, TracingAndClearHistory) {
   build_window();
   start_bochs();
-  ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+  ASSERT_TRUE(wait_for_transcript(start_lines));
   new_commands();
   EXPECT_TRUE(sensitive(trace_button));
   click(trace_button);

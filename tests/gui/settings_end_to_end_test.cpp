@@ -41,7 +41,7 @@ class SettingsEndToEndTest : public SettingsTest {
  protected:
   void start() {
     start_bochs();
-    ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+    ASSERT_TRUE(wait_for_transcript(start_lines));
     new_commands();
   }
 };
@@ -123,9 +123,9 @@ TEST_F(SettingsEndToEndTest, WithTheWatchpointReloadOffARestartOnlyListsThem) {
   ASSERT_TRUE(debugger_offline);
   EXPECT_EQ(new_commands(), (Lines{"q"}));
   start_bochs();
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "pb 0x7c10", "info break",
-                                   "watch read 0x600", "watch", "q", "s", "pb 0x00007C10",
-                                   "info break", "watch"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "pb 0x7c10",
+                                   "info break", "watch read 0x600", "watch", "q", "s", "dump_cpu",
+                                   "pb 0x00007C10", "info break", "watch"}));
   // The breakpoint is back; the watchpoint is not.
   EXPECT_EQ(row_count(breakpoint_list), 1);
   EXPECT_EQ(row_count(watchpoint_list), 0);
@@ -136,8 +136,8 @@ TEST_F(SettingsEndToEndTest, WithTheWatchpointReloadOffARestartOnlyListsThem) {
   click(start_button);
   new_commands();
   start_bochs();
-  EXPECT_TRUE(pump_until([&] { return transcript().size() >= 16; }));
-  EXPECT_EQ(new_commands(), (Lines{"s", "info break", "watch"}));
+  EXPECT_TRUE(pump_until([&] { return transcript().size() >= 18; }));
+  EXPECT_EQ(new_commands(), start_lines);
 }
 
 TEST_F(SettingsEndToEndTest, HistoryLengthZeroTypedInKeepsTheNewestRow) {
@@ -151,7 +151,8 @@ TEST_F(SettingsEndToEndTest, HistoryLengthZeroTypedInKeepsTheNewestRow) {
   EXPECT_EQ(entry_text(history_length_entry), "1");
   EXPECT_EQ(history_length, 1u);
   EXPECT_EQ(history_texts(), (Lines{before.back()}));
-  EXPECT_EQ(new_commands(), (Lines{"s", "s", "s", "s"})) << "trimming asks the debugger nothing";
+  EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu", "s", "dump_cpu", "s", "dump_cpu", "s", "dump_cpu"}))
+      << "trimming asks the debugger nothing";
   click(step_button);
   EXPECT_EQ(history_texts().size(), 1u);
   EXPECT_EQ(history_texts().back(), stop_location.text);

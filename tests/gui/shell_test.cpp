@@ -8,6 +8,7 @@
 
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
+#include "points/breakpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
@@ -61,7 +62,7 @@ TEST_F(ShellTest, StartThenKillIsTheExactDialogue) {
   EXPECT_EQ(button_label(start_button), " Kill Bochs ");
   EXPECT_TRUE(active(start_button));
   EXPECT_TRUE(sensitive(refresh_all_button));
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch"}));
   int32_t pid = child_pid;
   EXPECT_NE(printed.find("bochs on\nSTART-0\n"), std::string::npos) << printed;
   EXPECT_NE(printed.find("PARENT-" + std::to_string(pid) + "\n"), std::string::npos);
@@ -73,7 +74,7 @@ TEST_F(ShellTest, StartThenKillIsTheExactDialogue) {
   EXPECT_FALSE(active(start_button));
   EXPECT_EQ(debugger_offline, 1);
   EXPECT_FALSE(sensitive(refresh_all_button));
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "q"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "q"}));
   EXPECT_NE(printed.find("bochs off\n"), std::string::npos);
   EXPECT_TRUE(history_has("Terminating Bochs"));
   // A child ended by Kill is not reported.
@@ -102,7 +103,7 @@ TEST_F(ShellTest, QuitWhileStoppedTerminatesTheDebuggerFirst) {
   start_bochs();
   quit_clicked(NULL, NULL);
   EXPECT_EQ(main_loop_left, 1);
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "q"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "q"}));
   EXPECT_EQ(history_log, nullptr);
   std::string log = read_file("__vum.log__");
   EXPECT_NE(log.find(": Starting Bochs\n"), std::string::npos) << log;
@@ -115,13 +116,29 @@ TEST_F(ShellTest, ClosingTheMainWindowFlushesRepeatsThenTerminates) {
   repeat_count = 2;  // a pending count, as after folded stops
   gtk_widget_destroy(main_window);
   EXPECT_EQ(main_loop_left, 1);
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "q"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "q"}));
   std::string log = read_file("__vum.log__");
   size_t repeated = log.find(": repeated 2 times\n");
   size_t terminating = log.find(": Terminating Bochs\n");
   ASSERT_NE(repeated, std::string::npos) << log;
   ASSERT_NE(terminating, std::string::npos) << log;
   EXPECT_LT(repeated, terminating);
+}
+
+TEST_F(ShellTest, TheWindowBuiltAgainAfterItWasClosedLeavesNoButtonGroupBehind) {
+  build_window();
+  int groups = button_groups_alive();
+  EXPECT_GE(groups, 5) << "the point kinds, the memory form";
+  gtk_widget_destroy(main_window);
+  EXPECT_EQ(button_groups_alive(), 0) << "each group goes with its buttons";
+  main_loop_left = 0;
+  build_window();
+  EXPECT_EQ(button_groups_alive(), groups);
+  start_bochs();
+  click(breakpoint_kind_group->buttons[1].button);
+  EXPECT_EQ(breakpoint_kind_group->selected, 1u);
+  gtk_widget_destroy(main_window);
+  EXPECT_EQ(button_groups_alive(), 0);
 }
 
 // A directory holding a "bochs" that is a shell script with the given body.
@@ -163,7 +180,7 @@ TEST_F(ShellTest, DebuggerDyingInsideTheStartWindowEndsVum) {
 TEST_F(ShellTest, DebuggerLostWhileStoppedGoesOfflineAndCanStartAgain) {
   build_window();
   start_bochs();
-  ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+  ASSERT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch"}));
   int32_t first = child_pid;
   ASSERT_EQ(kill(first, SIGKILL), 0);
   ASSERT_TRUE(pump_until([this] { return history_has("Lost connection to Bochs"); }));
@@ -178,7 +195,7 @@ TEST_F(ShellTest, DebuggerLostWhileStoppedGoesOfflineAndCanStartAgain) {
   start_bochs();
   EXPECT_NE(child_pid, first);
   EXPECT_NE(printed.find("START-" + std::to_string(first) + "\n"), std::string::npos);
-  EXPECT_TRUE(wait_for_transcript({"s", "info break", "watch", "s", "info break", "watch"}));
+  EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "s", "dump_cpu", "info break", "watch"}));
   EXPECT_EQ(zombie_children(), 0);
 }
 

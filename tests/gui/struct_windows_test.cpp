@@ -22,7 +22,7 @@ class StructWindowTest : public SettingsTest {
     write_config(config);
     build_window();
     start_bochs();
-    ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+    ASSERT_TRUE(wait_for_transcript(start_lines));
     new_commands();
   }
 
@@ -195,7 +195,7 @@ TEST_F(StructWindowTest, EntriesOfAListWithMoreThanSixDigitsOfElementsShowTheirR
   EXPECT_EQ(entry_text(def->total_entry), "12345678");
   EXPECT_FALSE(sensitive(def->refresh_button));
   start_bochs();
-  ASSERT_TRUE(wait_for_transcript({"s", "info break", "watch"}));
+  ASSERT_TRUE(wait_for_transcript(start_lines));
   new_commands();
   EXPECT_TRUE(sensitive(def->refresh_button));
   type_into(def->start_entry, "12345677");

@@ -16,6 +16,9 @@ class SettingsTest : public GuiTest {
  protected:
   typedef std::vector<std::string> Lines;
 
+  // What a start sends: the first step, the registers, the two lists.
+  const Lines start_lines = {"s", "dump_cpu", "info break", "watch"};
+
   // ".vumrc" in the test's directory, read when the window is built.
   void write_config(const std::string &text) { write_file(".vumrc", text); }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "link/reply_scan.hpp"
 #include "settings/config_text.hpp"
 
 namespace {

@@ -203,6 +203,27 @@ TEST(ReplyReader, AWholeReplyKeepsAtMostItsTotalLimit) {
   EXPECT_EQ(s.rest(), "<bochs:1> ") << "the dropped text is consumed all the same";
 }
 
+TEST(ReplyReader, AMarkerSplitAcrossReadsEndsTheTextAndOtherAngleBracketsStayText) {
+  ReplyReader r;
+  SlowWriter w(r, {" 0x00007000 <bo", "gus+0>:\t0x1234\n<", "b", "ochs", ":5> "}, 15);
+  std::string text;
+  EXPECT_TRUE(r.read_until_marker(&text, "<bochs:"));
+  EXPECT_EQ(text, " 0x00007000 <bogus+0>:\t0x1234\n");
+  uint32_t number = 0;
+  skip_to_prompt(r, &number);
+  EXPECT_EQ(number, 5u);
+  EXPECT_EQ(rest_of(r), " ");
+}
+
+TEST(ReplyReader, RepliesThatEndInsideAMarkerKeepWhatCame) {
+  for (const char *reply : {"abc<boc", "abc<", "<bogus"}) {
+    TextStream s(reply);
+    std::string text;
+    EXPECT_FALSE(s.reader.read_until_marker(&text, "<bochs:")) << reply;
+    EXPECT_EQ(text, reply);
+  }
+}
+
 TEST(ReplyReader, TellsWhetherAByteOrAWholeLineIsBuffered) {
   ReplyReader r;
   EXPECT_FALSE(r.buffered());

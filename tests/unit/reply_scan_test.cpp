@@ -153,3 +153,20 @@ TEST(ScanHex, ReadsWhatScanfReads) {
     if (HasFailure()) break;
   }
 }
+
+TEST(ScanPattern, StoresWhatSscanfStores) {
+  const char *const pattern = " a:%x, b=%u\nc:%x";
+  const char *const texts[] = {
+      "a:1, b=2\nc:3", "  a:0x1f, b=+7 \n c:ff", "a: 1 , b=2", "a:1,b=2", "a:1, b=-1\nc:0x",
+      "a:0xg, b=2", "a:-0x10, b=99999999999\nc:1", "", "   ", "a", "a:", "a:1", "a:1, b=", "b:1",
+      "a:1, b=x", "a:+, b=1", "a:\t\n12, b=\v3\nc:\f4", "a:12345678901234567890, b=4294967296\nc:-1",
+      "a:1, b=2\nc:3 trailing",
+  };
+  for (const char *text : texts) {
+    uint32_t want[3] = {77, 77, 77}, got[3] = {77, 77, 77};
+    int r = sscanf(text, pattern, &want[0], &want[1], &want[2]);
+    uint32_t *targets[3] = {&got[0], &got[1], &got[2]};
+    EXPECT_EQ(scan_pattern(text, pattern, targets), r) << "'" << text << "'";
+    for (int i = 0; i < 3; i++) EXPECT_EQ(got[i], want[i]) << "'" << text << "' value " << i;
+  }
+}

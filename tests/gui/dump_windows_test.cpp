@@ -1,0 +1,238 @@
+// The Memory page and its dump windows against the simulated PC.
+#include <string>
+#include <vector>
+
+#include "exec/control_bar.hpp"
+#include "link/debugger_child.hpp"
+#include "shell/main_window.hpp"
+#include "support/gui_fixture.hpp"
+#include "views/dump_windows.hpp"
+
+namespace {
+
+class DumpWindowTest : public GuiTest {
+ protected:
+  DumpWindow *open(const std::string &address, const std::string &units, uint32_t space = 0,
+                   uint32_t size = 0, uint32_t format = 0) {
+    button_group_select(address_space_group, space);
+    button_group_select(unit_size_group, size);
+    button_group_select(unit_format_group, format);
+    DumpWindow *last = dump_windows.last;
+    type_into(dump_address_entry, address);
+    type_into(dump_units_entry, units);
+    click(dump_button);
+    return dump_windows.last == last ? nullptr : dump_windows.last;
+  }
+
+  std::vector<std::string> row(DumpWindow *w, int r) const {
+    std::vector<std::string> cells;
+    for (int c = 0; c < GTK_CLIST(w->list)->columns; c++) cells.push_back(cell(w->list, r, c));
+    return cells;
+  }
+
+  std::vector<DumpWindow *> windows() const {
+    std::vector<DumpWindow *> out;
+    for (DumpWindow *w = dump_windows.first; w; w = w->next) {
+      if (w->next) {
+        EXPECT_EQ(w->next->prev, w);
+      }
+      out.push_back(w);
+    }
+    if (!out.empty()) {
+      EXPECT_EQ(out.front()->prev, nullptr);
+      EXPECT_EQ(out.back(), dump_windows.last);
+    }
+    return out;
+  }
+
+  std::vector<std::string> lines_since(size_t from) const {
+    std::vector<std::string> t = transcript();
+    return std::vector<std::string>(t.begin() + (long)std::min(from, t.size()), t.end());
+  }
+};
+
+}  // namespace
+
+TEST_F(DumpWindowTest, TheFormStartsPhysicalByteHexAndFollowsTheLink) {
+  build_window();
+  EXPECT_EQ(address_space_group->selected, 0u);
+  EXPECT_EQ(unit_size_group->selected, 0u);
+  EXPECT_EQ(unit_format_group->selected, 0u);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(dump_address_entry)), 10);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(dump_units_entry)), 5);
+  int w, h;
+  gtk_widget_get_size_request(dump_button, &w, &h);
+  EXPECT_EQ(w, 100);
+  EXPECT_EQ(h, 20);
+  for (GtkWidget *x : {dump_address_entry, dump_units_entry, dump_button})
+    EXPECT_FALSE(sensitive(x));
+  start_bochs();
+  for (GtkWidget *x : {dump_address_entry, dump_units_entry, dump_button}) EXPECT_TRUE(sensitive(x));
+}
+
+TEST_F(DumpWindowTest, AByteWindowShowsTheDebuggersLinesAsRows) {
+  build_window();
+  start_bochs();
+  size_t before = transcript().size();
+  DumpWindow *w = open("7c00", "16");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(lines_since(before), std::vector<std::string>{"xp /16bx 0x7C00"});
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w->window)), "VUM - Memory Dump - 00007C00 physical");
+  EXPECT_EQ(GTK_CLIST(w->list)->columns, 4);
+  EXPECT_EQ(GTK_CLIST(w->list)->column[1].justification, GTK_JUSTIFY_RIGHT);
+  EXPECT_EQ(entry_text(dump_address_entry), "");
+  EXPECT_EQ(entry_text(dump_units_entry), "");
+  ASSERT_EQ(row_count(w->list), 2);
+  // The demo begins cli; xor ax, ax; mov ds, ax; ...
+  EXPECT_EQ(row(w, 0), (std::vector<std::string>{"00007C00", "+0",
+                                                 "0xfa 0x31 0xc0 0x8e 0xd8 0x8e 0xc0 0x8e", ""}));
+  EXPECT_EQ(row(w, 1)[0], "00007C08");
+  EXPECT_EQ(row(w, 1)[1], "+8");
+  // The dialogue is in step afterwards.
+  click(step_button);
+  EXPECT_EQ(transcript().back(), "dump_cpu");
+  EXPECT_FALSE(debugger_offline);
+}
+
+TEST_F(DumpWindowTest, AddressAndUnitTextsAndWhatTheyOpen) {
+  build_window();
+  start_bochs();
+  struct Case {
+    const char *address, *units;
+    bool opens;
+    uint32_t want_address, want_units;
+  } cases[] = {
+      {"5a0", "4", true, 0x5A0, 4},   {"0x5a0", "4", true, 0x5A0, 4}, {"0X5A0", "4", true, 0x5A0, 4},
+      {"", "4", false, 0, 0},         {"zz", "4", false, 0, 0},       {"5a0", "", false, 0, 0},
+      {"5a0", "x", false, 0, 0},      {"5a0", "0", true, 0x5A0, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.address) + " / " + c.units);
+    size_t before = transcript().size();
+    DumpWindow *w = open(c.address, c.units);
+    EXPECT_EQ(w != nullptr, c.opens);
+    if (w) {
+      EXPECT_EQ(w->address, c.want_address);
+      EXPECT_EQ(w->units, c.want_units);
+      char line[32];
+      snprintf(line, sizeof line, "xp /%ubx 0x%X", c.want_units, c.want_address);
+      EXPECT_EQ(lines_since(before), std::vector<std::string>{line});
+    } else {
+      EXPECT_EQ(entry_text(dump_address_entry), c.address) << "the entries keep their text";
+      EXPECT_EQ(entry_text(dump_units_entry), c.units);
+      EXPECT_EQ(lines_since(before).size(), 0u);
+    }
+  }
+  // Enter in the units entry opens a window; Enter in the address entry does not.
+  type_into(dump_address_entry, "600");
+  activate(dump_address_entry);
+  EXPECT_EQ(entry_text(dump_address_entry), "600");
+  type_into(dump_units_entry, "2");
+  DumpWindow *last = dump_windows.last;
+  activate(dump_units_entry);
+  ASSERT_NE(dump_windows.last, last);
+  EXPECT_EQ(dump_windows.last->address, 0x600u);
+}
+
+TEST_F(DumpWindowTest, EverySizeAndFormatSendsItsLettersAndKeepsItsChoices) {
+  build_window();
+  start_bochs();
+  const char sizes[] = "bhwg", formats[] = "xduto";
+  for (uint32_t space = 0; space < 2; space++)
+    for (uint32_t size = 0; size < 4; size++)
+      for (uint32_t format = 0; format < 5; format++) {
+        size_t before = transcript().size();
+        DumpWindow *w = open("7c00", "20", space, size, format);
+        ASSERT_NE(w, nullptr);
+        char line[32];
+        snprintf(line, sizeof line, "%s /20%c%c 0x7C00", space == 0 ? "xp" : "x", sizes[size],
+                 formats[format]);
+        EXPECT_EQ(lines_since(before), std::vector<std::string>{line});
+        EXPECT_EQ(GTK_CLIST(w->list)->columns, size == 0 ? 4 : 3) << line;
+        int per_line = size <= 1 ? 8 : size == 2 ? 4 : 2;
+        EXPECT_EQ(row_count(w->list), (20 + per_line - 1) / per_line) << line;
+        EXPECT_EQ(cell(w->list, 0, 0), "00007C00") << line;
+        EXPECT_EQ(cell(w->list, 0, 1), "+0") << line;
+        close_dump_window(NULL, w);
+      }
+  // A window keeps the choices it was opened with; the form moving on changes
+  // neither its command nor its columns.
+  DumpWindow *w = open("500", "4", 1, 1, 1);
+  button_group_select(unit_size_group, 0);
+  button_group_select(address_space_group, 0);
+  size_t before = transcript().size();
+  click(w->refresh_button);
+  EXPECT_EQ(lines_since(before), std::vector<std::string>{"x /4hd 0x500"});
+  EXPECT_EQ(GTK_CLIST(w->list)->columns, 3);
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w->window)), "VUM - Memory Dump - 00000500 linear");
+}
+
+TEST_F(DumpWindowTest, AnErrorInPlaceOfADumpShowsOnlyItsValues) {
+  build_window();
+  start_bochs();
+  DumpWindow *w = open("fffff0", "32");
+  ASSERT_NE(w, nullptr);
+  ASSERT_EQ(row_count(w->list), 1);
+  EXPECT_EQ(cell(w->list, 0, 0), "");
+  EXPECT_EQ(cell(w->list, 0, 1), "");
+  EXPECT_EQ(cell(w->list, 0, 2).substr(0, 20), "past the end of memo");
+  click(step_button);
+  EXPECT_FALSE(debugger_offline);
+  EXPECT_EQ(transcript().back(), "dump_cpu");
+}
+
+TEST_F(DumpWindowTest, CloseAndWindowManagerCloseUnlinkAndRefreshAllWalksTheRest) {
+  build_window();
+  start_bochs();
+  DumpWindow *a = open("500", "1");
+  DumpWindow *b = open("600", "1");
+  DumpWindow *c = open("700", "1");
+  DumpWindow *d = open("800", "1");
+  ASSERT_EQ(windows(), (std::vector<DumpWindow *>{a, b, c, d}));
+
+  click(b->close_button);  // the middle one
+  EXPECT_EQ(windows(), (std::vector<DumpWindow *>{a, c, d}));
+  gtk_widget_destroy(d->window);  // as the window manager closes it: the last one
+  EXPECT_EQ(windows(), (std::vector<DumpWindow *>{a, c}));
+  size_t before = transcript().size();
+  click(refresh_all_button);
+  EXPECT_EQ(lines_since(before), (std::vector<std::string>{"xp /1bx 0x500", "xp /1bx 0x700"}));
+  gtk_widget_destroy(a->window);  // the first one
+  EXPECT_EQ(windows(), (std::vector<DumpWindow *>{c}));
+  click(c->close_button);
+  EXPECT_EQ(windows(), std::vector<DumpWindow *>{});
+  EXPECT_EQ(dump_windows.last, nullptr);
+  before = transcript().size();
+  click(refresh_all_button);
+  EXPECT_EQ(lines_since(before).size(), 0u);
+}
+
+TEST_F(DumpWindowTest, RefreshFollowsTheRunStateAndTheLink) {
+  build_window();
+  start_bochs();
+  DumpWindow *w = open("500", "2");
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(sensitive(w->refresh_button));
+  click(go_button);
+  ASSERT_TRUE(target_running);
+  EXPECT_FALSE(sensitive(w->refresh_button));
+  EXPECT_FALSE(sensitive(dump_button));
+  EXPECT_TRUE(sensitive(w->close_button));
+  size_t before = transcript().size();
+  refresh_dump_window(w);  // reached anyway while running: nothing is sent
+  EXPECT_EQ(lines_since(before).size(), 0u);
+  click(stop_button);
+  EXPECT_TRUE(sensitive(w->refresh_button));
+
+  // Offline the window keeps its rows; a new debugger fills it again on Refresh.
+  int rows = row_count(w->list);
+  click(start_button);
+  EXPECT_FALSE(sensitive(w->refresh_button));
+  refresh_dump_window(w);
+  EXPECT_EQ(row_count(w->list), rows);
+  start_bochs();
+  EXPECT_TRUE(sensitive(w->refresh_button));
+  before = transcript().size();
+  click(w->refresh_button);
+  EXPECT_EQ(lines_since(before), std::vector<std::string>{"xp /2bx 0x500"});
+}
