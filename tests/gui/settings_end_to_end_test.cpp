@@ -14,6 +14,8 @@
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/settings_fixture.hpp"
+#include "views/cpu_state_panel.hpp"
+#include "views/dump_windows.hpp"
 #include "views/stack_view.hpp"
 
 namespace {
@@ -156,4 +158,74 @@ TEST_F(SettingsEndToEndTest, HistoryLengthZeroTypedInKeepsTheNewestRow) {
   click(step_button);
   EXPECT_EQ(history_texts().size(), 1u);
   EXPECT_EQ(history_texts().back(), stop_location.text);
+}
+
+TEST_F(SettingsEndToEndTest, StackCountsTypedInReadTheStackAgainDownToOneTosRow) {
+  state_line("esp 0x100");
+  build_window();
+  start();
+  auto stack_column = [&] {
+    Lines out;
+    for (int r = 0; r < row_count(stack_list); r++) out.push_back(cell(stack_list, r, 0));
+    return out;
+  };
+  // With the panel hidden, the hidden list is read and filled all the same.
+  ASSERT_FALSE(state_panel_shown);
+  type_into(stack_above_entry, "0");
+  activate(stack_above_entry);
+  EXPECT_EQ(stack_above, 0u);
+  EXPECT_EQ(entry_text(stack_above_entry), "0");
+  EXPECT_EQ(new_commands(),
+            (Lines{"x /1hx 0x100", "x /1hx 0xFE", "x /1hx 0xFC", "x /1hx 0xFA", "x /1hx 0xF8"}));
+  EXPECT_EQ(stack_column(), (Lines{"TOS", "-2", "-4", "-6", "-8"}));
+
+  click(show_state_button);
+  ASSERT_TRUE(state_panel_shown);
+  new_commands();
+  type_into(stack_below_entry, "0");
+  activate(stack_below_entry);
+  EXPECT_EQ(stack_below, 0u);
+  EXPECT_EQ(new_commands(), (Lines{"x /1hx 0x100"}));
+  EXPECT_EQ(stack_column(), (Lines{"TOS"}));
+  GList *selection = GTK_CLIST(stack_list)->selection;
+  ASSERT_NE(selection, nullptr);
+  EXPECT_EQ(GPOINTER_TO_INT(selection->data), 0);
+
+  // A refused negative count reads nothing and leaves the list.
+  type_into(stack_above_entry, "-1");
+  activate(stack_above_entry);
+  EXPECT_EQ(entry_text(stack_above_entry), "0");
+  EXPECT_EQ(new_commands(), Lines{});
+  EXPECT_EQ(stack_column(), (Lines{"TOS"}));
+}
+
+TEST_F(SettingsEndToEndTest, RefreshAllWithStructureAndDumpWindowsOpen) {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 16; i++) bytes.push_back((uint8_t)(0x30 + i));
+  put_memory(0x3000, bytes);
+  write_config("{struct a 3000 v 2 }\n{struct b 3004 v 1 }\n{list c 3008 2 v 4 }\n");
+  build_window();
+  start();
+  StructDef *c = open_row(2);
+  StructDef *a = open_row(0);
+  type_into(dump_address_entry, "3000");
+  type_into(dump_units_entry, "8");
+  click(dump_button);
+  ASSERT_NE(dump_windows.first, nullptr);
+  type_into(dump_address_entry, "3008");
+  type_into(dump_units_entry, "2");
+  click(dump_button);
+  ASSERT_NE(dump_windows.first->next, nullptr);
+  EXPECT_EQ(new_commands(), (Lines{"x /1wx 0x3008", "x /1wx 0x300C",
+                                   "x /1hx 0x3000", "xp /8bx 0x3000", "xp /2bx 0x3008"}));
+
+  // The structure windows in the order of the file (b is closed), then the
+  // dump windows in the order they were opened.
+  click(refresh_all_button);
+  EXPECT_EQ(new_commands(), (Lines{"x /1hx 0x3000", "x /1wx 0x3008", "x /1wx 0x300C",
+                                   "xp /8bx 0x3000", "xp /2bx 0x3008"}));
+  EXPECT_EQ(rows(a->list), (Lines{"00003000||", "|v|= 3130"}));
+  EXPECT_EQ(rows(c->list), (Lines{"00003008|(0)||", "||v|= 3B3A3938", "0000300C|(1)||",
+                                  "||v|= 3F3E3D3C"}));
+  EXPECT_EQ(row_count(dump_windows.first->list), 1);
 }

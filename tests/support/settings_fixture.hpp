@@ -35,6 +35,18 @@ class SettingsTest : public GuiTest {
     setenv("VUM_SIM_STATE", (work_dir + "/state").c_str(), 1);
   }
 
+  // A line of the simulated PC's state file ("esp 0x100"), applied at start.
+  void state_line(const std::string &line) {
+    state_lines += line + "\n";
+    write_file("state", state_lines);
+    setenv("VUM_SIM_STATE", (work_dir + "/state").c_str(), 1);
+  }
+
+  void TearDown() override {
+    unsetenv("VUM_SIM_STATE");
+    GuiTest::TearDown();
+  }
+
   void write_file(const std::string &name, const std::string &text) {
     FILE *f = fopen(name.c_str(), "wb");
     ASSERT_NE(f, nullptr);

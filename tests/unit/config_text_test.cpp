@@ -288,3 +288,20 @@ TEST(ConfigText, EntryNumberReadsAsAtoi) {
   EXPECT_EQ(entry_number("999999999999999999999999999"), (int64_t)1 << 62);
   EXPECT_EQ(entry_number("-999999999999999999999999999"), -((int64_t)1 << 62));
 }
+
+TEST(ConfigText, TheInstalledSampleReadsToItsEnd) {
+  std::string source = __FILE__;
+  std::string path = source.substr(0, source.rfind("/tests/")) + "/packaging/vumrc.sample";
+  FILE *f = fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr) << path;
+  std::string text;
+  char chunk[4096];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+  fclose(f);
+  Result r = scan(text);
+  EXPECT_EQ(r.end, "end");
+  EXPECT_EQ(r.settings, "history=200 above=8 below=4 tabs=0 rb=1 rw=1");
+  EXPECT_EQ(r.defs,
+            "demo_record@7CD0*1[word:2,dword:4,byte:1,qword:8] "
+            "demo_gdt@7CE0*3[limit_low:2,base_low:2,base_mid:1,access:1,flags_limit:1,base_high:1]");
+}
