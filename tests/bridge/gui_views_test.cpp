@@ -17,6 +17,7 @@
 #include "shell/main_window.hpp"
 #include "views/cpu_state_panel.hpp"
 #include "views/dump_windows.hpp"
+#include "views/struct_windows.hpp"
 
 namespace {
 
@@ -349,6 +350,63 @@ TEST_F(BridgeViewsTest, DumpWindowsInEveryUnitSizeShowTheDemosBytes) {
   // The dialogue is in step afterwards.
   click(step_button);
   EXPECT_EQ(entry_text(physical_entry), "00007CA1");
+  EXPECT_EQ(transcript().back(), "dump_cpu");
+  EXPECT_FALSE(debugger_offline);
+}
+
+// A structure window and a list window over the boot sector, read through
+// the bridge field by field: each value as the floppy image has it, the
+// 8-byte field with its high word first.
+TEST_F(BridgeViewsTest, StructureAndListWindowsShowTheDemosBytes) {
+  const std::vector<unsigned char> image = demo_image();
+  ASSERT_EQ(image.size(), 1474560u);
+  FILE *config = fopen(".vumrc", "w");
+  ASSERT_NE(config, nullptr);
+  fputs("{struct start 7c00\n  first 1\n  word 2\n  dword 4\n  qword 8\n}\n"
+        "{list words 7c00 4\n  low 2\n  high 2\n}\n",
+        config);
+  fclose(config);
+  build_window();
+  ASSERT_EQ(row_count(structs_list), 2);
+  start_bochs();
+  add_breakpoint_at(0, "7c00");  // the BIOS has loaded the boot sector
+  ASSERT_TRUE(go_until_stopped());
+  ASSERT_EQ(stop_location.physical_address, 0x7C00u);
+  size_t before = transcript().size();
+
+  gtk_clist_select_row(GTK_CLIST(structs_list), 0, 0);
+  StructDef *start = struct_defs.first;
+  ASSERT_NE(start, nullptr);
+  ASSERT_NE(start->window, nullptr);
+  EXPECT_EQ(reads_since(before),
+            (Lines{"x /1bx 0x7C00", "x /1hx 0x7C01", "x /1wx 0x7C03", "x /2wx 0x7C07"}));
+  const struct {
+    uint32_t address;
+    unsigned size;
+  } fields[] = {{0x7C00, 1}, {0x7C01, 2}, {0x7C03, 4}, {0x7C07, 8}};
+  ASSERT_EQ(row_count(start->list), 5);
+  for (int f = 0; f < 4; f++) {
+    std::string want = "= " + hex(boot_sector_value(image, fields[f].address, fields[f].size),
+                                  2 * (int)fields[f].size);
+    EXPECT_EQ(cell(start->list, f + 1, 2), want) << "field " << f;
+  }
+
+  before = transcript().size();
+  gtk_clist_select_row(GTK_CLIST(structs_list), 1, 0);
+  StructDef *words = start->next;
+  ASSERT_NE(words, nullptr);
+  ASSERT_NE(words->window, nullptr);
+  EXPECT_EQ(reads_since(before).size(), 8u) << "four elements of two fields";
+  int row = 0;
+  for (uint32_t e = 0; e < 4; e++) {
+    EXPECT_EQ(cell(words->list, row, 0), hex(0x7C00 + 4 * e, 8)) << "element " << e;
+    row++;
+    for (uint32_t f = 0; f < 2; f++, row++)
+      EXPECT_EQ(cell(words->list, row, 3), "= " + hex(boot_sector_value(image, 0x7C00 + 4 * e + 2 * f, 2), 4))
+          << "element " << e << " field " << f;
+  }
+  // The dialogue is in step: a step reads its own reply.
+  click(step_button);
   EXPECT_EQ(transcript().back(), "dump_cpu");
   EXPECT_FALSE(debugger_offline);
 }

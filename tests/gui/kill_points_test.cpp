@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "support/gui_fixture.hpp"
 #include "views/cpu_state_panel.hpp"
 #include "views/dump_windows.hpp"
+#include "views/struct_windows.hpp"
 
 namespace {
 
@@ -83,7 +85,15 @@ TEST_F(KillPointTest, TheDebuggerEndingAtEachKindOfExchange) {
        true, false},
       {"quit", "VUM_SIM_EXIT_AFTER", "5", [](KillPointTest *t) { t->click(start_button); }, false,
        false},
+      {"structure read", "VUM_SIM_EXIT_MID_REPLY", "6",
+       [](KillPointTest *) { gtk_clist_select_row(GTK_CLIST(structs_list), 0, 0); }, true, false},
   };
+  // One structure of two fields: opening its window reads them, commands 5
+  // and 6.
+  FILE *config = fopen(".vumrc", "w");
+  ASSERT_NE(config, nullptr);
+  fputs("{struct header 7c00\n  magic 2\n  flags 4\n}\n", config);
+  fclose(config);
   build_window();
   for (const KillPoint &k : points) {
     SCOPED_TRACE(k.exchange);
