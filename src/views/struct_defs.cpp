@@ -95,57 +95,12 @@ static bool take_hex(const char *&p, uint32_t *value) {
   return true;
 }
 
-// The rest of a prompt after "<bochs:", read as "%u>" reads it.
-static void read_prompt_number(ReplyReader &reader, uint32_t *prompt_number) {
-  int c;
-  do c = reader.get();
-  while (c != -1 && is_white((char)c));
-  bool negative = false;
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    c = reader.get();
-  }
-  if (c < '0' || c > '9') {
-    reader.unget(c);
-    return;
-  }
-  uint64_t value = 0;
-  bool overflow = false;
-  for (; c >= '0' && c <= '9'; c = reader.get()) {
-    if (value > (UINT64_MAX - 9) / 10) overflow = true;
-    value = value * 10 + (uint64_t)(c - '0');
-  }
-  if (overflow) value = UINT64_MAX;
-  *prompt_number = (uint32_t)(negative ? (uint64_t)0 - value : value);
-  if (c != '>') reader.unget(c);
-}
-
 bool read_reply_through_prompt(ReplyReader &reader, std::string *text, uint32_t *prompt_number,
                                size_t limit) {
-  static const char opening[] = "<bochs:";
-  text->clear();
-  static std::string piece;
-  for (;;) {
-    // The text up to the next '<', taken in bulk.
-    bool at_less_than = reader.read_until_prompt(&piece, limit, limit);
-    text->append(piece, 0, limit - text->size());
-    if (!at_less_than) return false;
-    // As far as it goes, the text is the prompt's opening; where it differs,
-    // what was read is reply text, and the byte that differs is read again.
-    size_t matched = 0;
-    int c = 0;
-    for (; opening[matched] != '\0'; matched++) {
-      c = reader.get();
-      if (c != (unsigned char)opening[matched]) break;
-    }
-    if (opening[matched] == '\0') {
-      read_prompt_number(reader, prompt_number);
-      return true;
-    }
-    text->append(opening, std::min(matched, limit - text->size()));
-    if (c == -1) return false;
-    reader.unget(c);
-  }
+  // A '<' that does not open "<bochs:" (the label of the address) is text.
+  if (!reader.read_until_marker(text, "<bochs:", limit, limit)) return false;
+  skip_to_prompt(reader, prompt_number);
+  return true;
 }
 
 bool scan_field_reply(const char *text, uint32_t values[2], int count) {
