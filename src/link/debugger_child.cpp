@@ -246,8 +246,8 @@ bool spawn_debugger(const char *command) {
     dup2(reply_pipe[1], 2);
     for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1]}) close(fd);
     if (freopen("/dev/null", "a", stdout) == NULL) _exit(1);
-    signal(SIGPIPE, SIG_DFL);
-    signal(SIGCHLD, SIG_DFL);
+    // The child starts from the default reactions, whatever VUM set up.
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
     sigprocmask(SIG_SETMASK, &old, NULL);
     // The shell must run the debugger in its own process, so that child_pid
     // is the debugger's: SIGINT has to reach it, and its end has to close the
