@@ -1,19 +1,14 @@
 // Feeds arbitrary bytes, as a reply stream, to the memory dump reader.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "views/dump_scan.hpp"
+#include "reader_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  int fd = memfd_create("reply", MFD_CLOEXEC);
-  if (size > 0 && write(fd, data, size) != (ssize_t)size) __builtin_trap();
-  lseek(fd, 0, SEEK_SET);
   ReplyReader reader;
-  reader.attach(fd);
+  read_from(reader, data, size);
   std::vector<DumpRow> rows;
   uint32_t prompt = 0;
   read_dump_reply(reader, &rows, &prompt);

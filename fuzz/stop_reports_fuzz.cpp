@@ -1,20 +1,11 @@
 // Feeds arbitrary bytes, as a reply stream, to the reply reader and the
 // stop-line and instruction-line scanners in every mode.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "exec/stop_scan.hpp"
-
-static void read_from(ReplyReader &reader, const uint8_t *data, size_t size) {
-  int fd = memfd_create("reply", MFD_CLOEXEC);
-  if (size > 0 && write(fd, data, size) != (ssize_t)size) __builtin_trap();
-  lseek(fd, 0, SEEK_SET);
-  reader.attach(fd);
-}
+#include "reader_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The stream as the watch handler reads it: stop lines until the end.

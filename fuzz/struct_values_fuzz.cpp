@@ -1,9 +1,6 @@
 // Feeds arbitrary bytes to what structure and list windows read: a reply
 // stream read through its prompt, the field reply scan (compared with
 // sscanf), and the Start/Total range.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,13 +8,7 @@
 #include <vector>
 
 #include "views/struct_defs.hpp"
-
-static void read_from(ReplyReader &reader, const uint8_t *data, size_t size) {
-  int fd = memfd_create("reply", MFD_CLOEXEC);
-  if (size > 0 && write(fd, data, size) != (ssize_t)size) __builtin_trap();
-  lseek(fd, 0, SEEK_SET);
-  reader.attach(fd);
-}
+#include "reader_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Replies one after the other, each through its prompt; the text before a
