@@ -28,11 +28,13 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -167,7 +169,7 @@ gboolean check_progress(gpointer) {
 double vum_steps(int steps, bool redraw) {
   double t0 = now();
   for (int i = 0; i < steps; i++) {
-    step_clicked();
+    run_step();
     if (redraw) {
       pump();
       gdk_flush();
@@ -195,7 +197,7 @@ struct LogCounter {
   FILE *log = NULL;
   long lines = 0;
   long count() {
-    if (history_log) fflush(history_log);
+    if (history_page().log) fflush(history_page().log);
     if (log == NULL) log = fopen("__vum.log__", "r");
     if (log == NULL) return lines;
     char chunk[65536];
@@ -253,8 +255,8 @@ int main(int argc, char **argv) {
   g_set_print_handler([](const gchar *) {});  // the child-life diagnostics
   start_up(&argc, &argv);
   pump();
-  gtk_button_clicked(GTK_BUTTON(start_button));
-  if (debugger_offline) {
+  gtk_button_clicked(GTK_BUTTON(main_window().start_button));
+  if (link_seam().debugger_offline) {
     fprintf(stderr, "the simulated PC did not start\n");
     return 1;
   }
@@ -294,17 +296,17 @@ int main(int argc, char **argv) {
   }
 
   // (b) Tracing over the endless loop, history length 50.
-  history_length = 50;
+  settings.history_length = 50;
   history_trim();
-  gtk_button_clicked(GTK_BUTTON(trace_button));
+  gtk_button_clicked(GTK_BUTTON(preferences_page().trace_button));
   LogCounter counter;
-  go_clicked();
+  run_go();
   long rows0 = counter.count();  // the messages so far
   g_timeout_add(2000, check_progress, NULL);
   long rss_10k = -1;
   double t_10k = 0;
   long vum_lines = 0;
-  while (vum_lines < lines && !debugger_offline && !stalled) {
+  while (vum_lines < lines && !link_seam().debugger_offline && !stalled) {
     g_main_context_iteration(NULL, TRUE);
     vum_lines = selected_rows = counter.count() - rows0;
     if (rss_10k < 0 && vum_lines >= 10000) {
@@ -314,7 +316,7 @@ int main(int argc, char **argv) {
   }
   double t1 = now();
   long rss_end = resident_kb();
-  stop_clicked();
+  run_stop();
   if (vum_lines < 20000) {
     printf("(b) tracing: the debugger sent only %ld trace lines\n", vum_lines);
     quit_clicked(NULL, NULL);
@@ -337,7 +339,7 @@ int main(int argc, char **argv) {
   double bare_line_rate = (vum_lines - 10000) / (b2 - b1);
 
   printf("(b) tracing: %ld trace lines, history length %u, rates past the first 10000\n", vum_lines,
-         history_length);
+         settings.history_length);
   printf("    VUM ingests       %10.0f lines/s  (%.2f us/line)\n", vum_line_rate,
          1e6 / vum_line_rate);
   printf("    bare reader       %10.0f lines/s  (%.2f us/line)\n", bare_line_rate,
@@ -345,7 +347,7 @@ int main(int argc, char **argv) {
   printf("    VUM/bare time ratio %.2f\n", bare_line_rate / vum_line_rate);
   printf("    VUM resident memory: %ld kB after 10000 lines, %ld kB after %ld lines\n", rss_10k,
          rss_end, vum_lines);
-  printf("    history rows now %u\n", history_rows);
+  printf("    history rows now %u\n", history_page().rows);
 
   quit_clicked(NULL, NULL);
   std::string cleanup = std::string("rm -rf '") + dir + "'";

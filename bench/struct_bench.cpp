@@ -31,6 +31,7 @@
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "views/struct_windows.hpp"
+#include "link/link_state.hpp"
 
 namespace {
 
@@ -202,13 +203,13 @@ int main(int argc, char **argv) {
   g_set_print_handler([](const gchar *) {});
   start_up(&argc, &argv);
   pump();
-  gtk_button_clicked(GTK_BUTTON(start_button));
-  if (debugger_offline || struct_defs.first == NULL) {
+  gtk_button_clicked(GTK_BUTTON(main_window().start_button));
+  if (link_seam().debugger_offline || struct_defs.first == NULL) {
     fprintf(stderr, "the simulated PC did not start, or the list is not defined\n");
     return 1;
   }
   pump();
-  gtk_clist_select_row(GTK_CLIST(structs_list), 0, 0);  // opens the window: the first refresh
+  gtk_clist_select_row(GTK_CLIST(structures_list()), 0, 0);  // opens the window: the first refresh
   StructDef *def = struct_defs.first;
   pump();
   if (def->window == NULL) {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "link/reply_scan.hpp"
-#include "settings/config_text.hpp"
+#include "text/reply_scan.hpp"
+#include "text/config_text.hpp"
 
 static void check_defs(const StructDefList &defs) {
   const StructDef *previous = nullptr;

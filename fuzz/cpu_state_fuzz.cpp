@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "views/cpu_scan.hpp"
+#include "text/cpu_scan.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text(reinterpret_cast<const char *>(data), size);

@@ -1,17 +1,15 @@
-// Feeds arbitrary bytes, as a reply stream, to the memory dump reader.
+// Feeds arbitrary bytes, as the text of a dump reply, to the dump scanner.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "views/dump_scan.hpp"
-#include "reader_input.hpp"
+#include "text/dump_scan.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  ReplyReader reader;
-  read_from(reader, data, size);
+  std::string text(reinterpret_cast<const char *>(data), size);
   std::vector<DumpRow> rows;
-  uint32_t prompt = 0;
-  read_dump_reply(reader, &rows, &prompt);
+  scan_dump_reply(text, &rows);
   for (const DumpRow &r : rows) {
     if (strlen(r.base) > 8 || strlen(r.offset) > 16 || r.values.size() > (size_t)dump_line_size)
       __builtin_trap();

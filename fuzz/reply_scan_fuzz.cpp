@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<char> text(data, data + size);

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "points/point_lists.hpp"
+#include "text/point_lists.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<char> text(data, data + size);

@@ -2,39 +2,24 @@
 
 #include <cstring>
 
-#include "exec/stop_reports.hpp"
 #include "kit/widget_kit.hpp"
-#include "link/debugger_child.hpp"
-#include "link/debugger_commands.hpp"
-#include "views/cpu_state_panel.hpp"
 
-GtkWidget *physical_entry = NULL;
-GtkWidget *location_entry = NULL;
-GtkWidget *instruction_entry = NULL;
-GtkWidget *go_button = NULL;
-GtkWidget *stop_button = NULL;
-GtkWidget *step_button = NULL;
-GtkWidget *next_button = NULL;
+namespace {
 
-bool next_enabled = false;
-bool next_pending = false;
-uint32_t next_target = 0;
+ControlBar bar = {};
 
-ExecEvents exec_events = {};
+const char *const offline_banner = ".. o f f l i n e ..";
+const char *const running_banner = ".. r u n n i n g ..";
 
-void report_message(const char *text) {
-  if (exec_events.message) exec_events.message(text);
-}
-
-static const char *const offline_banner = ".. o f f l i n e ..";
-static const char *const running_banner = ".. r u n n i n g ..";
+// A report has given a location since the program started.
+bool location_known = false;
 
 // The text each entry shows next, when it is not showing it yet.
-static GtkWidget **const bar_entries[3] = {&physical_entry, &location_entry, &instruction_entry};
-static char entry_texts[3][128];
-static bool entry_waiting[3] = {false, false, false};
+GtkWidget **const bar_entries[3] = {&bar.physical_entry, &bar.location_entry, &bar.instruction_entry};
+char entry_texts[3][128];
+bool entry_waiting[3] = {false, false, false};
 
-static void show_entry_texts() {
+void show_entry_texts() {
   for (int i = 0; i < 3; i++) {
     if (!entry_waiting[i]) continue;
     entry_waiting[i] = false;
@@ -44,18 +29,28 @@ static void show_entry_texts() {
   }
 }
 
-void show_in_entry(GtkWidget *entry, const char *text) {
-  for (int i = 0; i < 3; i++) {
-    if (*bar_entries[i] != entry) continue;
-    g_strlcpy(entry_texts[i], text, sizeof entry_texts[i]);
-    entry_waiting[i] = true;
-    defer_display_update(show_entry_texts);
-    return;
-  }
-  gtk_entry_set_text(GTK_ENTRY(entry), text);
+// Shows a text in one of the three entries. The entries are redrawn once the
+// main loop is idle, with the last text each was given.
+void show_in_entry(int which, const char *text) {
+  g_strlcpy(entry_texts[which], text, sizeof entry_texts[which]);
+  entry_waiting[which] = true;
+  defer_display_update(show_entry_texts);
 }
 
-static GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width, GtkWidget **kept) {
+void show_place(const StopLocation &at) {
+  char physical[12], place[24];
+  format_stop_location(at, physical, place);
+  show_in_entry(0, physical);
+  show_in_entry(1, place);
+}
+
+void show_banner(const char *banner) {
+  show_in_entry(0, "");
+  show_in_entry(1, "");
+  show_in_entry(2, banner);
+}
+
+GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width, GtkWidget **kept) {
   GtkWidget *entry = add_entry(box, expand, width);
   gtk_entry_set_editable(GTK_ENTRY(entry), FALSE);
   // A text still waiting when the window goes (at quit) is not shown.
@@ -63,107 +58,67 @@ static GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width, Gtk
   return entry;
 }
 
-void build_control_bar(GtkWidget *box) {
-  GtkWidget *bar = add_hbox(box, 0);
-  physical_entry = add_read_only_entry(bar, 0, 85, &physical_entry);
-  location_entry = add_read_only_entry(bar, 0, 140, &location_entry);
-  instruction_entry = add_read_only_entry(bar, 1, -1, &instruction_entry);
-  go_button = add_button(bar, 0, " Go ");
-  connect_signal(go_button, "clicked", VUM_SIGNAL_FUNC(go_clicked), NULL);
-  stop_button = add_button(bar, 0, " Stop ");
-  connect_signal(stop_button, "clicked", VUM_SIGNAL_FUNC(stop_clicked), NULL);
-  step_button = add_button(bar, 0, " Step ");
-  connect_signal(step_button, "clicked", VUM_SIGNAL_FUNC(step_clicked), NULL);
-  next_button = add_button(bar, 0, " Next ");
-  connect_signal(next_button, "clicked", VUM_SIGNAL_FUNC(next_clicked), NULL);
-  next_enabled = false;
-  next_pending = false;
+void set_sensitive(GtkWidget *widget, bool on) {
+  if (widget) gtk_widget_set_sensitive(widget, on ? TRUE : FALSE);
 }
 
-static void set_sensitive(GtkWidget *widget, bool on) {
-  if (widget) gtk_widget_set_sensitive(widget, on ? TRUE : FALSE);
+void go_clicked(GtkWidget *, gpointer) { run_go(); }
+void stop_clicked(GtkWidget *, gpointer) { run_stop(); }
+void step_clicked(GtkWidget *, gpointer) { run_step(); }
+void next_clicked(GtkWidget *, gpointer) { run_next(); }
+
+}  // namespace
+
+const ControlBar &control_bar() { return bar; }
+
+void build_control_bar(GtkWidget *box) {
+  GtkWidget *row = add_hbox(box, 0);
+  bar.physical_entry = add_read_only_entry(row, 0, 85, &bar.physical_entry);
+  bar.location_entry = add_read_only_entry(row, 0, 140, &bar.location_entry);
+  bar.instruction_entry = add_read_only_entry(row, 1, -1, &bar.instruction_entry);
+  bar.go_button = add_button(row, 0, " Go ");
+  connect_signal(bar.go_button, "clicked", VUM_SIGNAL_FUNC(go_clicked), NULL);
+  bar.stop_button = add_button(row, 0, " Stop ");
+  connect_signal(bar.stop_button, "clicked", VUM_SIGNAL_FUNC(stop_clicked), NULL);
+  bar.step_button = add_button(row, 0, " Step ");
+  connect_signal(bar.step_button, "clicked", VUM_SIGNAL_FUNC(step_clicked), NULL);
+  bar.next_button = add_button(row, 0, " Next ");
+  connect_signal(bar.next_button, "clicked", VUM_SIGNAL_FUNC(next_clicked), NULL);
 }
 
 void set_control_bar_sensitive(bool online) {
   if (!online) {
-    show_in_entry(physical_entry, "");
-    show_in_entry(location_entry, "");
-    show_in_entry(instruction_entry, offline_banner);
-    set_sensitive(stop_button, false);
+    show_banner(offline_banner);
+    set_sensitive(bar.stop_button, false);
   }
-  set_sensitive(go_button, online);
-  set_sensitive(step_button, online);
-  set_sensitive(next_button, online && next_enabled);
+  set_sensitive(bar.go_button, online);
+  set_sensitive(bar.step_button, online);
+  set_sensitive(bar.next_button, online && next_offered());
 }
 
-void set_run_state(int running) {
-  bool run = running == 1;
-  if (run) {
-    show_in_entry(physical_entry, "");
-    show_in_entry(location_entry, "");
-    show_in_entry(instruction_entry, running_banner);
+void control_bar_running(bool running) {
+  if (running) show_banner(running_banner);
+  set_sensitive(bar.stop_button, running);
+  set_sensitive(bar.go_button, !running);
+  set_sensitive(bar.step_button, !running);
+  set_sensitive(bar.next_button, !running && next_offered());
+}
+
+void control_bar_stopped(const Stop &stop) {
+  set_sensitive(bar.next_button, next_offered());
+  if (stop.report.lost) return;
+  const StopLocation &at = stop.report.location;
+  if (!stop.readable) {
+    // The entries show where the CPU last stood, or nothing before any report.
+    if (location_known)
+      show_place(at);
+    else
+      show_in_entry(0, ""), show_in_entry(1, "");
+    show_in_entry(2, location_known ? at.text : "");
+    return;
   }
-  set_sensitive(stop_button, run);
-  set_sensitive(go_button, !run);
-  set_sensitive(step_button, !run);
-  set_sensitive(next_button, !run && next_enabled);
-  // The pages and the other controls follow.
-  if (exec_events.run_state) exec_events.run_state(run);
-}
-
-// The buttons that send commands are insensitive unless the debugger waits at
-// its prompt; a handler called any other way does nothing.
-static bool debugger_waits() {
-  return !debugger_offline && !target_running && reply_stream.is_open();
-}
-
-// Lets the target run: the reply to "c\n" is read when it arrives.
-static void run_target(const char *message) {
-  target_running = true;
-  set_run_state(1);
-  send_command("%s", command_continue);
-  // The character after the last prompt's '>', which wait_for_prompt left.
-  reply_stream.get();
-  watch_replies();
-  report_message(message);
-}
-
-void go_clicked(GtkWidget *, gpointer) {
-  if (!debugger_waits()) return;
-  run_target("GO...");
-}
-
-void next_clicked(GtkWidget *, gpointer) {
-  if (!debugger_waits()) return;
-  next_target = stop_location.physical_address + stop_location.length;
-  send_command(format_next_breakpoint, next_target);
-  wait_for_prompt();
-  next_pending = true;
-  run_target("NEXT...");
-}
-
-void step_clicked(GtkWidget *, gpointer) {
-  if (!debugger_waits()) return;
-  send_command("%s", command_step);
-  refresh_after_stop();
-}
-
-void stop_clicked(GtkWidget *, gpointer) {
-  if (!target_running) return;
-  handle_reply_ready(false);
-}
-
-void reply_ready(gpointer, gint, GdkInputCondition) { handle_reply_ready(true); }
-
-void refresh_after_stop() {
-  if (debugger_offline) return;
-  read_current_instruction();
-  wait_for_prompt();
-  // A report cut off by the end of the debugger adds nothing: the lost
-  // connection is reported when the end of the child is handled.
-  if (instruction_report_lost) return;
-  note_new_stop();
-  refresh_cpu_state();
-  // An unreadable report gives no row: there is no instruction to show.
-  if (!instruction_report_unreadable && exec_events.instruction) exec_events.instruction();
+  location_known = true;
+  show_place(at);
+  if (stop.report.scan.stage == instruction_no_text) return;
+  show_in_entry(2, at.text);
 }

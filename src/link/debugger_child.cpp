@@ -1,90 +1,59 @@
 #include "link/debugger_child.hpp"
 
-#include <cerrno>
-#include <cstdarg>
-#include <cstring>
-#include <ctime>
-#include <initializer_list>
 #include <fcntl.h>
+#include <gdk/gdk.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "link/debugger_commands.hpp"
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+#include <initializer_list>
 
-int32_t child_pid = 0;
-FILE *command_stream = NULL;
-ReplyReader reply_stream;
-uint32_t reply_watch = 0;
-bool target_running = false;
-bool debugger_offline = true;
-volatile sig_atomic_t child_starting = 0;
-bool child_lost = false;
-uint32_t prompt_number = 0;
-
-int reply_deadline_ms = 5000;
-int startup_deadline_ms = 10000;
+#include "link/link_state.hpp"
+#include "link/signal_pipe.hpp"
+#include "text/debugger_commands.hpp"
 
 LinkEvents link_events = {};
 
 namespace {
 
+LinkState L;
+
 void report(const char *text) {
   if (link_events.message) link_events.message(text);
 }
 
-// The debugger stopped answering, or closed its replies while it ran on: it
-// has been ended, and nothing more is sent to it.
-bool link_given_up = false;
-
 // Releases the streams of the last child (after a lost child, or when the
 // child ended inside the start window). Never called while a read is under way.
 void release_streams() {
-  reply_stream.close();
-  if (command_stream) fclose(command_stream);
-  command_stream = NULL;
+  L.reply_stream.close();
+  if (L.command_stream) fclose(L.command_stream);
+  L.command_stream = NULL;
 }
 
 // ---------------------------------------------------------------------------
-// The end of the child. The signal handler reaps every child VUM has started
-// and, while the exit of the current child is watched, records it and wakes
-// the main loop through a pipe; on_child_exit then runs on the main loop.
-
-const int max_children = 64;
-volatile pid_t children[max_children];     // started and not yet reaped
-volatile pid_t watched_pid = 0;            // the child whose end is reported
-volatile sig_atomic_t exit_recorded = 0;   // its end is waiting for the main loop
-volatile sig_atomic_t exit_in_start = 0;   // it ended inside the start window
-volatile sig_atomic_t loss_recorded = 0;   // the link was given up, waiting likewise
-int wake_pipe[2] = {-1, -1};
-bool child_ended_while_starting = false;   // on_child_exit's view of exit_in_start
-
-void wake_main_loop() {
-  ssize_t ignored = write(wake_pipe[1], "x", 1);
-  (void)ignored;
-}
+// The end of the child. The SIGCHLD handler reaps every child VUM has
+// started and, while the exit of the current child is watched, records it;
+// the main loop then reports it.
 
 // Reaps every ended child; safe in the signal handler.
-void reap_children() {
-  for (int i = 0; i < max_children; i++) {
-    pid_t pid = children[i];
+void reap_children(int = 0) {
+  for (int i = 0; i < LinkState::max_children; i++) {
+    pid_t pid = L.children[i];
     if (pid <= 0) continue;
     int status;
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == 0) continue;
-    children[i] = 0;
-    if (r == pid && pid == watched_pid && !exit_recorded) {
-      exit_in_start = child_starting;
-      exit_recorded = 1;
-      wake_main_loop();
+    L.children[i] = 0;
+    if (r == pid && pid == L.watched_pid && !L.exit_recorded) {
+      L.exit_in_start = L.child_starting;
+      L.exit_recorded = 1;
     }
   }
-}
-
-void sigchld_handler(int) {
-  int saved = errno;
-  reap_children();
-  errno = saved;
 }
 
 // The same, from the main loop, without the handler cutting in.
@@ -97,43 +66,44 @@ void reap_children_now() {
   sigprocmask(SIG_SETMASK, &old, NULL);
 }
 
-gboolean child_exit_ready(GIOChannel *, GIOCondition, gpointer) {
-  char drain[64];
-  while (read(wake_pipe[0], drain, sizeof drain) > 0) {
+void on_child_exit() {
+  g_print("DEAD-%d\n", L.child_pid);
+  if (L.ended_while_starting) {
+    if (link_events.failed_to_run) link_events.failed_to_run("Couldn't find Bochs");
+    return;
   }
-  if (loss_recorded) {
-    loss_recorded = 0;
-    child_ended_while_starting = false;
+  L.child_lost = true;
+  if (link_events.lost) link_events.lost();
+}
+
+// On the main loop: a recorded end of the child, or a loss of the link.
+void child_exit_ready(int) {
+  if (L.loss_recorded) {
+    L.loss_recorded = 0;
+    L.ended_while_starting = false;
     on_child_exit();
-  } else if (exit_recorded && watched_pid != 0) {
-    exit_recorded = 0;
-    watched_pid = 0;
-    child_ended_while_starting = exit_in_start;
+  } else if (L.exit_recorded && L.watched_pid != 0) {
+    L.exit_recorded = 0;
+    L.watched_pid = 0;
+    L.ended_while_starting = L.exit_in_start;
     on_child_exit();
   }
-  return TRUE;
 }
 
 void install_child_exit_reaction() {
-  if (wake_pipe[0] < 0) {
-    if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    GIOChannel *channel = g_io_channel_unix_new(wake_pipe[0]);
-    g_io_add_watch(channel, G_IO_IN, child_exit_ready, NULL);
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = sigchld_handler;
-    sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGCHLD, &sa, NULL);
+  static bool installed = false;
+  if (!installed) {
+    react_to_signal(SIGCHLD, reap_children, child_exit_ready);
+    installed = true;
   }
-  exit_recorded = 0;
-  loss_recorded = 0;
+  L.exit_recorded = 0;
+  L.loss_recorded = 0;
 }
 
 void remember_child(pid_t pid) {
-  for (int i = 0; i < max_children; i++)
-    if (children[i] == 0) {
-      children[i] = pid;
+  for (int i = 0; i < LinkState::max_children; i++)
+    if (L.children[i] == 0) {
+      L.children[i] = pid;
       return;
     }
 }
@@ -158,7 +128,7 @@ bool wait_for_exit(pid_t pid, long ms) {
 void start_pause() {
   struct timespec wait = {1, 0}, rest;
   while (nanosleep(&wait, &rest) != 0 && errno == EINTR) {
-    if (exit_recorded) return;
+    if (L.exit_recorded) return;
     wait = rest;
   }
 }
@@ -168,14 +138,14 @@ void start_pause() {
 // or closed its replies and runs on, is ended here and the link goes down
 // the same way, once the main loop runs again.
 void reply_stream_ended(ReplyReader::End why) {
-  if (debugger_offline || watched_pid == 0 || exit_recorded) return;
-  pid_t pid = watched_pid;
+  if (L.debugger_offline || L.watched_pid == 0 || L.exit_recorded) return;
+  pid_t pid = L.watched_pid;
   if (why != ReplyReader::End::silence && wait_for_exit(pid, 300)) return;
   char text[128];
   switch (why) {
     case ReplyReader::End::silence:
       snprintf(text, sizeof text, "No reply from Bochs within %g seconds: ending it",
-               reply_stream.deadline() / 1000.0);
+               L.reply_stream.deadline() / 1000.0);
       break;
     case ReplyReader::End::end_of_file:
       snprintf(text, sizeof text, "Bochs closed its reply stream: ending it");
@@ -185,40 +155,11 @@ void reply_stream_ended(ReplyReader::End why) {
       break;
   }
   report(text);
-  watched_pid = 0;  // its end is no longer reported: the loss is
-  link_given_up = true;
+  L.watched_pid = 0;  // its end is no longer reported: the loss is
+  L.given_up = true;
   end_child(pid);
-  loss_recorded = 1;
-  wake_main_loop();
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-
-void init_link_state() {
-  target_running = false;
-  debugger_offline = true;
-  child_lost = false;
-  // A write to a child that has gone must fail quietly, not end VUM.
-  signal(SIGPIPE, SIG_IGN);
-  reply_stream.set_end_handler(reply_stream_ended);
-}
-
-bool child_alive(int32_t pid) {
-  if (pid <= 0) return false;
-  for (int i = 0; i < max_children; i++)
-    if (children[i] == pid) return true;
-  return false;
-}
-
-void end_child(int32_t pid) {
-  if (!child_alive(pid)) return;
-  if (wait_for_exit(pid, 500)) return;
-  kill(pid, SIGTERM);
-  if (wait_for_exit(pid, 500)) return;
-  kill(pid, SIGKILL);
-  wait_for_exit(pid, 5000);
+  L.loss_recorded = 1;
+  raise_on_main_loop(SIGCHLD);
 }
 
 bool spawn_debugger(const char *command) {
@@ -259,125 +200,33 @@ bool spawn_debugger(const char *command) {
     execv("/bin/sh", const_cast<char *const *>(args));
     _exit(1);
   }
-  child_pid = pid;
+  L.child_pid = pid;
   remember_child(pid);
-  watched_pid = pid;
+  L.watched_pid = pid;
   sigprocmask(SIG_SETMASK, &old, NULL);
   g_print("PARENT-%d\n", pid);
   close(command_pipe[0]);
   close(reply_pipe[1]);
-  reply_stream.attach(reply_pipe[0]);
-  reply_stream.set_deadline(startup_deadline_ms);
-  command_stream = fdopen(command_pipe[1], "w");
-  if (command_stream == NULL) {
+  L.reply_stream.attach(reply_pipe[0]);
+  L.reply_stream.set_deadline(L.startup_deadline_ms);
+  L.command_stream = fdopen(command_pipe[1], "w");
+  if (L.command_stream == NULL) {
     // The child runs but cannot be talked to; it ends when its pipes close.
     close(command_pipe[1]);
-    reply_stream.close();
-    watched_pid = 0;
+    L.reply_stream.close();
+    L.watched_pid = 0;
     return false;
   }
-  setbuf(command_stream, NULL);
+  setbuf(L.command_stream, NULL);
   return true;
 }
 
-void start_debugger() {
-  if (link_events.starting) link_events.starting();
-  g_print("START-%d\n", child_pid);
-  child_starting = 1;
-  install_child_exit_reaction();
-  release_streams();
-  link_given_up = false;
-  if (!spawn_debugger(debugger_command)) {
-    child_starting = 0;
-    watched_pid = 0;
-    report("BOCHS FAILED TO START");
-    return;
-  }
-  start_pause();
-  child_starting = 0;
-  if (exit_recorded && exit_in_start) {
-    // The debugger did not run; on_child_exit ends VUM from the main loop.
-    release_streams();
-    return;
-  }
-  debugger_offline = false;
-  g_print("START-OK-%d\n", child_pid);
-  if (link_events.online) link_events.online(true);
-  report("Starting Bochs");
-  wait_for_prompt();  // the start-up text and the first prompt
-  reply_stream.set_deadline(reply_deadline_ms);
-  send_command("%s", command_step);
-  if (link_events.started) link_events.started();
-}
-
-void stop_debugger() {
-  // From here on the end of the child is not reported; a recorded end that
-  // has not been handled yet is dropped.
-  watched_pid = 0;
-  exit_recorded = 0;
-  loss_recorded = 0;
-  if (target_running) {
-    unwatch_replies();
-    if (!child_lost) kill(child_pid, SIGINT);
-    target_running = false;
-  }
-  if (child_lost) {
-    report("Lost connection to Bochs");
-    child_lost = false;
-  } else if (!debugger_offline) {
-    report("Terminating Bochs");
-    send_command("%s", command_quit);
-    release_streams();
-    // A debugger that ignores the interrupt and the quit command is ended.
-    end_child(child_pid);
-  }
-  if (link_events.online) link_events.online(false);
-  debugger_offline = true;
-}
-
-void wait_for_prompt() {
-  if (debugger_offline || !reply_stream.is_open()) return;
-  skip_to_prompt(reply_stream, &prompt_number);
-}
-
-namespace {
-bool watch_is_idle = false;  // the watch is an idle call for bytes already read
-
-gboolean reply_ready_idle(gpointer) {
-  reply_watch = 0;
-  if (link_events.reply_ready) link_events.reply_ready(NULL, reply_stream.fd(), GDK_INPUT_READ);
-  return FALSE;
-}
-}  // namespace
-
-void watch_replies() {
-  if (!reply_stream.is_open() || link_events.reply_ready == NULL) return;
-  unwatch_replies();
-  // Bytes already read, or replies that have ended, are handled at once; the
-  // descriptor is watched only when the next read has to wait for it.
-  watch_is_idle = reply_stream.buffered() || reply_stream.ended();
-  if (watch_is_idle)
-    reply_watch = g_idle_add(reply_ready_idle, NULL);
-  else
-    reply_watch =
-        (uint32_t)gdk_input_add(reply_stream.fd(), GDK_INPUT_READ, link_events.reply_ready, NULL);
-}
-
-void unwatch_replies() {
-  if (reply_watch == 0) return;
-  if (watch_is_idle)
-    g_source_remove(reply_watch);
-  else
-    gdk_input_remove((gint)reply_watch);
-  reply_watch = 0;
-}
-
-void send_command(const char *format, ...) {
-  if (command_stream == NULL || link_given_up) return;
+void send_command_v(const char *format, va_list args) {
+  if (L.command_stream == NULL || L.given_up) return;
   char line[256];
   char *text = line;
-  va_list args;
-  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
   int length;
   if (strcmp(format, "%s") == 0) {
     // A constant command, as every step sends: copied, not formatted.
@@ -387,28 +236,191 @@ void send_command(const char *format, ...) {
   } else {
     length = vsnprintf(line, sizeof line, format, args);
   }
-  va_end(args);
+  if (length >= 0 && (size_t)length >= sizeof line)  // a long text typed into an entry
+    text = g_strdup_vprintf(format, again);
+  va_end(again);
   if (length < 0) return;
-  if ((size_t)length >= sizeof line) {  // a long text typed into an entry
-    va_start(args, format);
-    text = g_strdup_vprintf(format, args);
-    va_end(args);
-  }
   // One command line: nothing past the first control character is sent, so
   // text typed into an entry can never carry a second command.
   size_t n = 0;
   while (text[n] != '\0' && (unsigned char)text[n] >= 0x20 && text[n] != 0x7f) n++;
   text[n] = '\n';
-  if (fwrite(text, 1, n + 1, command_stream) != n + 1) clearerr(command_stream);
+  if (fwrite(text, 1, n + 1, L.command_stream) != n + 1) clearerr(L.command_stream);
   if (text != line) g_free(text);
 }
 
-void on_child_exit() {
-  g_print("DEAD-%d\n", child_pid);
-  if (child_ended_while_starting) {
-    if (link_events.failed_to_run) link_events.failed_to_run("Couldn't find Bochs");
+bool exchange_v(std::string *reply, size_t limit, const char *format, va_list args) {
+  reply->clear();
+  if (!debugger_waits()) return false;
+  send_command_v(format, args);
+  return L.reply_stream.read_reply(reply, &L.prompt_number, exchange_line_limit, limit);
+}
+
+gboolean reply_ready_idle(gpointer) {
+  L.reply_watch = 0;
+  if (link_events.reply_ready) link_events.reply_ready();
+  return FALSE;
+}
+
+void reply_ready_input(gpointer, gint, GdkInputCondition) {
+  if (link_events.reply_ready) link_events.reply_ready();
+}
+
+}  // namespace
+
+LinkState &link_seam() { return L; }
+
+// ---------------------------------------------------------------------------
+
+void init_link_state() {
+  L.target_running = false;
+  L.debugger_offline = true;
+  L.child_lost = false;
+  // A write to a child that has gone must fail quietly, not end VUM.
+  signal(SIGPIPE, SIG_IGN);
+  L.reply_stream.set_end_handler(reply_stream_ended);
+}
+
+bool debugger_online() { return !L.debugger_offline; }
+bool target_running() { return L.target_running; }
+bool debugger_waits() {
+  return !L.debugger_offline && !L.target_running && L.reply_stream.is_open() && !L.given_up;
+}
+
+bool child_alive(int32_t pid) {
+  if (pid <= 0) return false;
+  for (int i = 0; i < LinkState::max_children; i++)
+    if (L.children[i] == pid) return true;
+  return false;
+}
+
+void end_child(int32_t pid) {
+  if (!child_alive(pid)) return;
+  if (wait_for_exit(pid, 500)) return;
+  kill(pid, SIGTERM);
+  if (wait_for_exit(pid, 500)) return;
+  kill(pid, SIGKILL);
+  wait_for_exit(pid, 5000);
+}
+
+void start_debugger() {
+  if (link_events.starting) link_events.starting();
+  g_print("START-%d\n", L.child_pid);
+  L.child_starting = 1;
+  install_child_exit_reaction();
+  release_streams();
+  L.given_up = false;
+  if (!spawn_debugger(debugger_command)) {
+    L.child_starting = 0;
+    L.watched_pid = 0;
+    report("BOCHS FAILED TO START");
     return;
   }
-  child_lost = true;
-  if (link_events.lost) link_events.lost();
+  start_pause();
+  L.child_starting = 0;
+  if (L.exit_recorded && L.exit_in_start) {
+    // The debugger did not run; its end is reported from the main loop.
+    release_streams();
+    return;
+  }
+  L.debugger_offline = false;
+  g_print("START-OK-%d\n", L.child_pid);
+  if (link_events.online) link_events.online(true);
+  report("Starting Bochs");
+  // The start-up text and the first prompt.
+  std::string startup_text;
+  L.reply_stream.read_reply(&startup_text, &L.prompt_number);
+  L.reply_stream.set_deadline(L.reply_deadline_ms);
+  if (link_events.started) link_events.started();
+}
+
+void stop_debugger() {
+  // From here on the end of the child is not reported; a recorded end that
+  // has not been handled yet is dropped.
+  L.watched_pid = 0;
+  L.exit_recorded = 0;
+  L.loss_recorded = 0;
+  if (L.target_running) {
+    unwatch_replies();
+    if (!L.child_lost) kill(L.child_pid, SIGINT);
+    L.target_running = false;
+  }
+  if (L.child_lost) {
+    report("Lost connection to Bochs");
+    L.child_lost = false;
+  } else if (!L.debugger_offline) {
+    report("Terminating Bochs");
+    send_command("%s", command_quit);
+    release_streams();
+    // A debugger that ignores the interrupt and the quit command is ended.
+    end_child(L.child_pid);
+  }
+  if (link_events.online) link_events.online(false);
+  L.debugger_offline = true;
+}
+
+bool exchange(std::string *reply, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  bool ok = exchange_v(reply, exchange_reply_limit, format, args);
+  va_end(args);
+  return ok;
+}
+
+bool exchange_long(std::string *reply, size_t limit, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  bool ok = exchange_v(reply, limit, format, args);
+  va_end(args);
+  return ok;
+}
+
+void send_command(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  send_command_v(format, args);
+  va_end(args);
+}
+
+void set_target_running(bool running) { L.target_running = running; }
+
+void watch_replies() {
+  if (!L.reply_stream.is_open() || link_events.reply_ready == NULL) return;
+  unwatch_replies();
+  // Bytes already read, or replies that have ended, are handled at once; the
+  // descriptor is watched only when the next read has to wait for it.
+  L.watch_is_idle = L.reply_stream.buffered() || L.reply_stream.ended();
+  if (L.watch_is_idle)
+    L.reply_watch = g_idle_add(reply_ready_idle, NULL);
+  else
+    L.reply_watch = (uint32_t)gdk_input_add(L.reply_stream.fd(), GDK_INPUT_READ, reply_ready_input, NULL);
+}
+
+void unwatch_replies() {
+  if (L.reply_watch == 0) return;
+  if (L.watch_is_idle)
+    g_source_remove(L.reply_watch);
+  else
+    gdk_input_remove((gint)L.reply_watch);
+  L.reply_watch = 0;
+}
+
+bool read_run_line(char *line, size_t size) {
+  if (!L.reply_stream.is_open()) {
+    line[0] = '\0';
+    return false;
+  }
+  return L.reply_stream.read_line(line, size, true);
+}
+
+bool run_line_waiting() { return L.reply_stream.line_buffered(); }
+
+bool read_rest_of_reply(std::string *text) {
+  text->clear();
+  if (!L.reply_stream.is_open()) return false;
+  return L.reply_stream.read_reply(text, &L.prompt_number);
+}
+
+void interrupt_debugger() {
+  if (L.child_pid > 0) kill(L.child_pid, SIGINT);
 }

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +23,7 @@ void ReplyReader::attach(int fd) {
   fd_ = buffer_ ? fd : -1;
   if (buffer_ == nullptr && fd >= 0) ::close(fd);
   position_ = length_ = 0;
+  prompt_tail_due_ = false;
   end_ = fd_ >= 0 ? End::none : End::read_error;
 }
 
@@ -32,6 +32,7 @@ void ReplyReader::close() {
   fd_ = -1;
   position_ = length_ = 0;
   end_ = End::none;
+  prompt_tail_due_ = false;
 }
 
 void ReplyReader::finish(End why) {
@@ -50,28 +51,24 @@ static int64_t monotonic_ms() {
 // Deadlines. A wait for reply bytes is a plain blocking read(), as cheap as a
 // read can be: the exchange with the debugger is the hot path of every step.
 // A watchdog thread looks at the waiting read a few times a second; once it
-// has waited past its deadline, the watchdog signals the reading thread,
-// whose handler leaves the read for the point where it began. Nothing but
-// two stores and a clock read (no system call) is added to a read.
+// has waited past its deadline, the watchdog signals the reading thread. The
+// handler does nothing and is installed without SA_RESTART, so the read
+// returns EINTR and the reader compares the clock with its deadline. A signal
+// that comes just before the read begins is sent again at the next look.
+// Only two stores and a clock read (no system call) are added to a read.
 
 namespace {
 
 std::atomic<int64_t> read_started{0};  // when the waiting read began, 0 when none
 std::atomic<int> read_deadline{0};     // its deadline, in milliseconds
 std::atomic<pthread_t> reading_thread;
-volatile sig_atomic_t in_read = 0;     // the reading thread is inside read()
-sigjmp_buf read_abandoned;
 const int watchdog_interval_ms = 50;
 
 int watchdog_signal() { return SIGRTMIN + 4; }
 
-void read_overdue(int) {
-  int64_t since = read_started.load();
-  if (in_read && since != 0 && monotonic_ms() - since >= read_deadline.load()) {
-    in_read = 0;
-    siglongjmp(read_abandoned, 1);
-  }
-}
+void read_overdue(int) {}
+
+bool overdue(int64_t since, int deadline) { return since != 0 && monotonic_ms() - since >= deadline; }
 
 void start_watchdog() {
   static std::once_flag started;
@@ -79,17 +76,14 @@ void start_watchdog() {
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = read_overdue;
-    // Restarted and not blocked while it runs: a signal that comes just as
-    // the read returns changes nothing, and the jump leaves no mask behind.
-    sa.sa_flags = SA_RESTART | SA_NODEFER;
+    sa.sa_flags = 0;  // no SA_RESTART: the read is interrupted
     sigemptyset(&sa.sa_mask);
     sigaction(watchdog_signal(), &sa, nullptr);
     std::thread([] {
       for (;;) {
         struct timespec pause = {0, watchdog_interval_ms * 1000000L};
         nanosleep(&pause, nullptr);
-        int64_t since = read_started.load();
-        if (since != 0 && monotonic_ms() - since >= read_deadline.load())
+        if (overdue(read_started.load(), read_deadline.load()))
           pthread_kill(reading_thread.load(), watchdog_signal());
       }
     }).detach();
@@ -103,17 +97,20 @@ void start_watchdog() {
 ssize_t ReplyReader::read_some(size_t offset) {
   if (deadline_ms_ < 0) return read(fd_, buffer_ + offset, buffer_size - offset);
   start_watchdog();
-  if (sigsetjmp(read_abandoned, 0) != 0) {
-    read_started.store(0);
-    return -2;
-  }
   reading_thread.store(pthread_self());
   read_deadline.store(deadline_ms_);
-  read_started.store(monotonic_ms());
-  in_read = 1;
-  ssize_t n = read(fd_, buffer_ + offset, buffer_size - offset);
+  int64_t since = monotonic_ms();
+  read_started.store(since);
+  ssize_t n;
+  for (;;) {
+    n = read(fd_, buffer_ + offset, buffer_size - offset);
+    if (n >= 0 || errno != EINTR) break;
+    if (overdue(since, deadline_ms_)) {
+      n = -2;
+      break;
+    }
+  }
   int saved = errno;
-  in_read = 0;
   read_started.store(0);
   errno = saved;
   return n;
@@ -153,6 +150,7 @@ void ReplyReader::unget(int c) {
 }
 
 bool ReplyReader::read_line(char *line, size_t size, bool stop_at_prompt) {
+  take_prompt_tail();
   size_t n = 0;
   while (n + 1 < size) {
     if (position_ == length_ && !refill()) {
@@ -207,28 +205,58 @@ static void append_limited(std::string *text, const char *start, const char *end
   }
 }
 
-bool ReplyReader::read_until_prompt(std::string *text, size_t line_limit, size_t total_limit) {
-  return read_until_marker(text, "<", line_limit, total_limit);
+// The prompt at buffer_[at] ('<' there): the length of "<bochs:N>" when it is
+// one (its number in *number), 0 when the bytes differ, -1 when the bytes
+// buffered end while they still match.
+int ReplyReader::prompt_at(size_t at, uint32_t *number) {
+  static const char word[] = "<bochs:";
+  const size_t word_length = sizeof word - 1, most_digits = 20;
+  size_t i = 0;
+  for (; i < word_length; i++) {
+    if (at + i >= length_) return -1;
+    if (buffer_[at + i] != word[i]) return 0;
+  }
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (;; i++, digits++) {
+    if (at + i >= length_) return -1;
+    char c = buffer_[at + i];
+    if (c < '0' || c > '9') break;
+    if (digits == most_digits) return 0;
+    uint64_t digit = (uint64_t)(c - '0');
+    value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
+  }
+  if (digits == 0 || buffer_[at + i] != '>') return 0;
+  *number = value > UINT32_MAX ? UINT32_MAX : (uint32_t)value;
+  return (int)(i + 1);
 }
 
-bool ReplyReader::read_until_marker(std::string *text, const char *marker, size_t line_limit,
-                                    size_t total_limit) {
+void ReplyReader::take_prompt_tail() {
+  if (!prompt_tail_due_) return;
+  prompt_tail_due_ = false;
+  get();
+}
+
+bool ReplyReader::read_reply(std::string *text, uint32_t *prompt_number, size_t line_limit,
+                             size_t total_limit) {
   text->clear();
+  take_prompt_tail();
   size_t line_length = 0;  // of the line being read, kept or not
-  const size_t marker_length = strlen(marker);
   for (;;) {
     if (position_ == length_ && !refill()) return false;
     const char *start = buffer_ + position_, *end = buffer_ + length_;
-    const char *first = static_cast<const char *>(memchr(start, marker[0], (size_t)(end - start)));
-    if (first == nullptr) {
+    const char *lt = static_cast<const char *>(memchr(start, '<', (size_t)(end - start)));
+    if (lt == nullptr) {
       append_limited(text, start, end, &line_length, line_limit, total_limit);
       position_ = length_;
       continue;
     }
-    append_limited(text, start, first, &line_length, line_limit, total_limit);
-    position_ = (size_t)(first - buffer_);
-    if ((size_t)(end - first) < marker_length) {
-      // The marker may go on in bytes not read yet: keep what is there at
+    append_limited(text, start, lt, &line_length, line_limit, total_limit);
+    position_ = (size_t)(lt - buffer_);
+    uint32_t number = 0;
+    int prompt = prompt_at(position_, &number);
+    if (prompt < 0) {
+      // The prompt may go on in bytes not read yet: keep what is there at
       // the front of the buffer and read on behind it.
       memmove(buffer_, buffer_ + position_, length_ - position_);
       length_ -= position_;
@@ -240,66 +268,23 @@ bool ReplyReader::read_until_marker(std::string *text, const char *marker, size_
       }
       continue;
     }
-    if (memcmp(first, marker, marker_length) == 0) return true;
-    append_limited(text, first, first + 1, &line_length, line_limit, total_limit);
-    position_++;
-  }
-}
-
-bool ReplyReader::skip_through(char wanted) {
-  for (;;) {
-    if (position_ == length_ && !refill()) return false;
-    const char *start = buffer_ + position_;
-    const char *found = static_cast<const char *>(memchr(start, wanted, length_ - position_));
-    if (found != nullptr) {
-      position_ += (size_t)(found - start) + 1;
-      return true;
+    if (prompt == 0) {
+      append_limited(text, lt, lt + 1, &line_length, line_limit, total_limit);
+      position_++;
+      continue;
     }
-    position_ = length_;
+    position_ += (size_t)prompt;
+    *prompt_number = number;
+    // The blank after '>' is the prompt's; when it has not come yet, the
+    // next read takes it first.
+    if (position_ < length_)
+      position_++;
+    else
+      prompt_tail_due_ = true;
+    return true;
   }
 }
 
 bool ReplyReader::line_buffered() const {
   return position_ < length_ && memchr(buffer_ + position_, '\n', length_ - position_) != nullptr;
-}
-
-// ---------------------------------------------------------------------------
-
-void scan_prompt_rest(ReplyReader &reader, uint32_t *number) {
-  for (const char *p = "bochs:"; *p; p++) {
-    int c = reader.get();
-    if (c != (unsigned char)*p) {
-      reader.unget(c);
-      return;
-    }
-  }
-  // "%u": blanks skipped, an optional sign, decimal digits; as strtoul, the
-  // magnitude saturates and a minus sign negates it.
-  int c;
-  do c = reader.get();
-  while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r');
-  bool negative = false;
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    c = reader.get();
-  }
-  if (c < '0' || c > '9') {
-    reader.unget(c);
-    return;
-  }
-  uint64_t value = 0;
-  bool overflow = false;
-  for (; c >= '0' && c <= '9'; c = reader.get()) {
-    uint64_t digit = (uint64_t)(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) overflow = true;
-    value = value * 10 + digit;
-  }
-  reader.unget(c);
-  *number = (uint32_t)(overflow ? UINT64_MAX : negative ? (uint64_t)0 - value : value);
-  c = reader.get();
-  if (c != '>') reader.unget(c);
-}
-
-void skip_to_prompt(ReplyReader &reader, uint32_t *number) {
-  if (reader.skip_through('<')) scan_prompt_rest(reader, number);
 }

@@ -68,26 +68,19 @@ class ReplyReader {
   // a line, the line is left empty and the result is false.
   bool read_line(char *line, size_t size, bool stop_at_prompt);
 
-  // Everything up to the next '<' (left unread) or the end of the bytes. A
-  // line keeps at most `line_limit` bytes and its newline, the whole text at
-  // most `total_limit`; the rest is consumed and dropped, so a runaway line
-  // costs no memory and the lines after it are still there. The result is
-  // true when a '<' ends the text.
-  bool read_until_prompt(std::string *text, size_t line_limit = default_line_limit,
-                         size_t total_limit = default_reply_limit);
+  // One reply, through its prompt: the text before the prompt goes into
+  // *text, the prompt's number into *prompt_number. The prompt is exactly
+  // '<', "bochs:", decimal digits and '>', then one more character (a
+  // blank), which is consumed too; any other '<' is reply text. A line keeps
+  // at most `line_limit` bytes and its newline, the whole text at most
+  // `total_limit`; the rest is consumed and dropped, so a runaway line costs
+  // no memory and the lines after it are still there. False when the bytes
+  // end before a prompt (the text then holds what came).
+  bool read_reply(std::string *text, uint32_t *prompt_number,
+                  size_t line_limit = default_line_limit,
+                  size_t total_limit = default_reply_limit);
   static const size_t default_line_limit = 4096;
   static const size_t default_reply_limit = 1 << 20;
-
-  // The same up to the next `marker` (left unread), such as "<bochs:" for a
-  // reply whose text may hold other '<' characters. True when the marker ends
-  // the text.
-  bool read_until_marker(std::string *text, const char *marker,
-                         size_t line_limit = default_line_limit,
-                         size_t total_limit = default_reply_limit);
-
-  // Drops bytes up to and including the next `wanted`; false when the bytes
-  // end first.
-  bool skip_through(char wanted);
 
   // True when bytes taken from the pipe wait to be consumed.
   bool buffered() const { return position_ < length_; }
@@ -101,6 +94,8 @@ class ReplyReader {
  private:
   bool refill();
   bool read_more();
+  void take_prompt_tail();
+  int prompt_at(size_t at, uint32_t *number);
   ssize_t read_some(size_t offset);
   void finish(End why);
 
@@ -111,14 +106,5 @@ class ReplyReader {
   char *buffer_ = nullptr;  // buffer_size bytes, allocated on attach
   size_t position_ = 0;
   size_t length_ = 0;
+  bool prompt_tail_due_ = false;  // the character after the last prompt's '>' has not come yet
 };
-
-// After the '<' that opens a prompt: reads the rest of it as the scanf format
-// "bochs:%u>" reads it, storing the number into *number. Where the text
-// differs, the differing byte stays unread and *number keeps its value.
-void scan_prompt_rest(ReplyReader &reader, uint32_t *number);
-
-// Consumes a reply up to and including its prompt: bytes are dropped up to
-// the first '<', then the rest of the prompt is read as scan_prompt_rest
-// does. Returns at the end of the bytes.
-void skip_to_prompt(ReplyReader &reader, uint32_t *number);

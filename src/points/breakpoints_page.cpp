@@ -1,54 +1,43 @@
 #include "points/breakpoints_page.hpp"
 
 #include <cstdio>
+#include <string>
 
 #include "link/debugger_child.hpp"
-#include "link/debugger_commands.hpp"
-#include "link/reply_scan.hpp"
-#include "points/point_page.hpp"
+#include "text/debugger_commands.hpp"
+#include "text/reply_scan.hpp"
+#include "text/settings.hpp"
 
-Breakpoint breakpoint_table[30];
-uint32_t breakpoint_count = 0;
-int32_t breakpoint_selected_row = -1;
+namespace {
 
-GtkWidget *breakpoint_list = NULL;
-GtkWidget *remove_breakpoint_button = NULL;
-GtkWidget *remove_all_breakpoints_button = NULL;
-ButtonGroup *breakpoint_kind_group = NULL;
-GtkWidget *breakpoint_entry = NULL;
-GtkWidget *add_breakpoint_button = NULL;
+BreakpointsPage bp = {};
 
-bool reload_breakpoints = true;
+const char *const kind_names[3] = {"Physical", "Linear", "Virtual"};
+const char *const titles[3] = {"Last Stop", "Type", "Breakpoint"};
+const GtkJustification justifications[3] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER, GTK_JUSTIFY_LEFT};
+const char *const kind_labels[3] = {" Physical ", " Linear ", " Virtual "};
 
-static const char *const kind_names[3] = {"Physical", "Linear", "Virtual"};
-static const char *const titles[3] = {"Last Stop", "Type", "Breakpoint"};
-static const GtkJustification justifications[3] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
-                                                   GTK_JUSTIFY_LEFT};
-static const char *const kind_labels[3] = {" Physical ", " Linear ", " Virtual "};
+void add_clicked(GtkWidget *, gpointer refresh);
+void remove_clicked(GtkWidget *, gpointer);
+void remove_all_clicked(GtkWidget *, gpointer);
+void row_selected(GtkWidget *, gint row, gint, GdkEvent *, gpointer);
+void row_unselected(GtkWidget *, gint, gint, GdkEvent *, gpointer);
 
-static const PointPage page = {
-    &breakpoint_list, &remove_breakpoint_button, &remove_all_breakpoints_button,
-    &breakpoint_kind_group, &breakpoint_entry, &add_breakpoint_button,
-    &breakpoint_selected_row, &breakpoint_count,
-    3, titles, justifications, 3, kind_labels, NULL,
-    VUM_SIGNAL_FUNC(add_breakpoint), VUM_SIGNAL_FUNC(remove_breakpoint),
-    VUM_SIGNAL_FUNC(remove_all_breakpoints), VUM_SIGNAL_FUNC(breakpoint_row_selected),
-    VUM_SIGNAL_FUNC(breakpoint_row_unselected),
+const PointPage page = {
+    &bp.w, 3, titles, justifications, 3, kind_labels, NULL,
+    VUM_SIGNAL_FUNC(add_clicked), VUM_SIGNAL_FUNC(remove_clicked), VUM_SIGNAL_FUNC(remove_all_clicked),
+    VUM_SIGNAL_FUNC(row_selected), VUM_SIGNAL_FUNC(row_unselected),
 };
 
-static bool is_live(int i) { return i < 30 && breakpoint_table[i].enabled; }
+bool is_live(int i) { return i < point_table_size && bp.table[i].enabled; }
 
-void build_breakpoints_page(GtkWidget *box) { build_point_page(page, box); }
-
-static void scan_reply(const std::string &text, bool at_prompt) {
-  scan_breakpoint_list(text.data(), text.size(), at_prompt, breakpoint_table, &breakpoint_count);
+void scan_reply(const std::string &text, bool at_prompt) {
+  scan_breakpoint_list(text.data(), text.size(), at_prompt, bp.table, &bp.w.count);
 }
 
-void query_breakpoints() { query_point_list(command_info_break, scan_reply); }
-
-static bool breakpoint_cells(int i, const char *out[4], char room[2][18]) {
+bool breakpoint_cells(int i, const char *out[4], char room[2][18]) {
   if (!is_live(i)) return false;
-  const Breakpoint &b = breakpoint_table[i];
+  const Breakpoint &b = bp.table[i];
   if (b.kind == breakpoint_virtual)
     format_hex(format_hex(room[0], b.segment, 4), b.offset, 8, ':');  // "%.4X:%.8X"
   else
@@ -59,52 +48,53 @@ static bool breakpoint_cells(int i, const char *out[4], char room[2][18]) {
   return true;
 }
 
-void refresh_breakpoints(bool skip_query) {
-  if (debugger_offline) return;
-  if (!skip_query) query_breakpoints();
-  fill_point_list(page, breakpoint_cells);
-}
-
-void add_breakpoint(GtkWidget *, gpointer refresh) {
-  uint32_t kind = breakpoint_kind_group->selected;
+void add_clicked(GtkWidget *, gpointer refresh) {
+  uint32_t kind = bp.w.kind_group->selected;
   if (kind >= 3) return;
   add_point(page, breakpoint_commands[kind]);
   if (GPOINTER_TO_INT(refresh)) refresh_breakpoints(false);
-  gtk_entry_set_text(GTK_ENTRY(breakpoint_entry), "");
+  gtk_entry_set_text(GTK_ENTRY(bp.w.entry), "");
 }
 
-void remove_breakpoint(GtkWidget *, gpointer) {
-  int32_t row = breakpoint_selected_row;
+void remove_clicked(GtkWidget *, gpointer) {
+  int32_t row = bp.w.selected_row;
   if (row < 0 || !is_live(row)) return;
-  send_command(format_delete_breakpoint, breakpoint_table[row].number);
-  wait_for_prompt();
+  std::string reply;
+  exchange(&reply, format_delete_breakpoint, bp.table[row].number);
   refresh_breakpoints(false);
 }
 
-void remove_all_breakpoints(GtkWidget *, gpointer) {
+void remove_all_clicked(GtkWidget *, gpointer) {
   // Entry 0 is deleted and the list read again until it is gone; a debugger
   // that will not delete it gets 30 tries a click.
   for (int sent = 0; sent < 30 && is_live(0); sent++) {
-    send_command(format_delete_breakpoint, breakpoint_table[0].number);
-    wait_for_prompt();
+    std::string reply;
+    exchange(&reply, format_delete_breakpoint, bp.table[0].number);
     refresh_breakpoints(false);
   }
 }
 
-void breakpoint_row_selected(GtkWidget *, gint row, gint, GdkEvent *, gpointer) {
-  select_point_row(page, row);
-}
+void row_selected(GtkWidget *, gint row, gint, GdkEvent *, gpointer) { select_point_row(page, row); }
+void row_unselected(GtkWidget *, gint, gint, GdkEvent *, gpointer) { unselect_point_row(page); }
 
-void breakpoint_row_unselected(GtkWidget *, gint, gint, GdkEvent *, gpointer) {
-  unselect_point_row(page);
+}  // namespace
+
+BreakpointsPage &breakpoints_page() { return bp; }
+
+void build_breakpoints_page(GtkWidget *box) { build_point_page(page, box); }
+
+void refresh_breakpoints(bool skip_query) {
+  if (!debugger_online()) return;
+  if (!skip_query) query_point_list(command_info_break, scan_reply);
+  fill_point_list(page, breakpoint_cells);
 }
 
 void set_breakpoints_sensitive(bool on) { set_point_page_sensitive(page, on); }
 
 void reload_breakpoints_now() {
-  if (reload_breakpoints) {
+  if (settings.reload_breakpoints) {
     for (int i = 0; is_live(i); i++) {
-      const Breakpoint &b = breakpoint_table[i];
+      const Breakpoint &b = bp.table[i];
       if (b.kind >= 3) continue;
       // Room for any segment the list may have shown, so that a reloaded
       // address is never cut short.
@@ -119,9 +109,15 @@ void reload_breakpoints_now() {
   refresh_breakpoints(false);
 }
 
+void breakpoints_hit(const Stop &stop) {
+  if (stop.report.stop.kind != stop_line_breakpoint) return;
+  refresh_breakpoints(true);
+  mark_breakpoint_hit(stop.report.stop.number);
+}
+
 void mark_breakpoint_hit(uint32_t number) {
   for (int i = 0; is_live(i); i++)
-    if (breakpoint_table[i].number == number) {
+    if (bp.table[i].number == number) {
       mark_point_row(page, i);
       return;
     }

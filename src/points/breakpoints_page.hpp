@@ -2,35 +2,30 @@
 #pragma once
 
 #include <gtk/gtk.h>
+
 #include <cstdint>
 
-#include "kit/widget_kit.hpp"
-#include "points/point_lists.hpp"
+#include "exec/run_control.hpp"
+#include "points/point_page.hpp"
+#include "text/point_lists.hpp"
 
-extern Breakpoint breakpoint_table[30];
-extern uint32_t breakpoint_count;
-extern int32_t breakpoint_selected_row;
+void build_breakpoints_page(GtkWidget *box);
 
-extern GtkWidget *breakpoint_list;
-extern GtkWidget *remove_breakpoint_button;
-extern GtkWidget *remove_all_breakpoints_button;
-extern ButtonGroup *breakpoint_kind_group;
-extern GtkWidget *breakpoint_entry;
-extern GtkWidget *add_breakpoint_button;
-
-// Add the breakpoints of the last list again when a new debugger has
-// started; a setting of the Preferences page.
-extern bool reload_breakpoints;
-
-void build_breakpoints_page(GtkWidget *page);
-void query_breakpoints();
+// Shows the debugger's list; asks for it first unless skip_query.
 void refresh_breakpoints(bool skip_query);
-void add_breakpoint(GtkWidget *widget, gpointer refresh);
-void remove_breakpoint(GtkWidget *widget, gpointer data);
-void remove_all_breakpoints(GtkWidget *widget, gpointer data);
-void breakpoint_row_selected(GtkWidget *list, gint row, gint column, GdkEvent *event, gpointer data);
-void breakpoint_row_unselected(GtkWidget *list, gint row, gint column, GdkEvent *event,
-                               gpointer data);
 void set_breakpoints_sensitive(bool on);
+
+// A new debugger has taken its first step: the breakpoints of the last list
+// are added again (when the reload setting says so), and the list read.
 void reload_breakpoints_now();
+
+// A stop: the breakpoint hit is marked in the list.
+void breakpoints_hit(const Stop &stop);
 void mark_breakpoint_hit(uint32_t number);
+
+// The page's state: one record (the test seam).
+struct BreakpointsPage {
+  PointWidgets w;
+  Breakpoint table[point_table_size];
+};
+BreakpointsPage &breakpoints_page();

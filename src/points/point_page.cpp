@@ -1,55 +1,53 @@
 #include "points/point_page.hpp"
 
 #include "link/debugger_child.hpp"
-#include "points/point_lists.hpp"
+#include "text/point_lists.hpp"
 
 GtkWidget *build_point_page(const PointPage &page, GtkWidget *box) {
   GtkWidget *row = add_hbox(box, 1);
-  *page.list = add_list(row, page.columns, page.titles);
-  GtkCList *list = GTK_CLIST(*page.list);
+  page.w->list = add_list(row, page.columns, page.titles);
+  GtkCList *list = GTK_CLIST(page.w->list);
   gtk_clist_column_titles_show(list);
   for (int c = 0; c < page.columns; c++)
     gtk_clist_set_column_justification(list, c, page.justifications[c]);
-  connect_signal(*page.list, "select_row", page.row_selected, NULL);
-  connect_signal(*page.list, "unselect_row", page.row_unselected, NULL);
+  connect_signal(page.w->list, "select_row", page.row_selected, NULL);
+  connect_signal(page.w->list, "unselect_row", page.row_unselected, NULL);
 
   GtkWidget *side = add_vbox(row, 0);
   GtkWidget *buttons = add_hbox(side, 0);
-  *page.remove_button = add_button(buttons, 1, " Remove ");
-  connect_signal(*page.remove_button, "clicked", page.remove, NULL);
-  *page.remove_all_button = add_button(buttons, 1, " Remove All ");
-  connect_signal(*page.remove_all_button, "clicked", page.remove_all, NULL);
+  page.w->remove_button = add_button(buttons, 1, " Remove ");
+  connect_signal(page.w->remove_button, "clicked", page.remove, NULL);
+  page.w->remove_all_button = add_button(buttons, 1, " Remove All ");
+  connect_signal(page.w->remove_all_button, "clicked", page.remove_all, NULL);
   add_separator(side, 0, 0);
 
-  *page.kind_group = add_button_group(add_hbox(side, 0), 1, 0, page.kinds, page.kind_labels);
+  page.w->kind_group = add_button_group(add_hbox(side, 0), 1, 0, page.kinds, page.kind_labels);
 
   if (page.entry_label) add_label(side, 0, page.entry_label, 0);
-  *page.entry = add_entry(side, 0, 145);
-  connect_signal(*page.entry, "activate", page.add, GINT_TO_POINTER(1));
-  *page.add_button = add_button(side, 0, " Add ");
-  connect_signal(*page.add_button, "clicked", page.add, GINT_TO_POINTER(1));
+  page.w->entry = add_entry(side, 0, 145);
+  connect_signal(page.w->entry, "activate", page.add, GINT_TO_POINTER(1));
+  page.w->add_button = add_button(side, 0, " Add ");
+  connect_signal(page.w->add_button, "clicked", page.add, GINT_TO_POINTER(1));
 
-  *page.selected_row = -1;
-  *page.count = 0;
+  page.w->selected_row = -1;
+  page.w->count = 0;
   return side;
 }
 
 void query_point_list(const char *command, void (*scan)(const std::string &text, bool at_prompt)) {
-  if (!reply_stream.is_open()) return;
-  send_command("%s", command);
+  if (!debugger_waits()) return;
   std::string text;
-  bool at_prompt = reply_stream.read_until_prompt(&text);
+  bool at_prompt = exchange(&text, "%s", command);
   scan(text, at_prompt);
-  wait_for_prompt();
 }
 
 void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][18])) {
-  GtkCList *list = GTK_CLIST(*page.list);
+  GtkCList *list = GTK_CLIST(page.w->list);
   gtk_clist_freeze(list);
   gtk_clist_clear(list);
-  *page.selected_row = -1;
-  gtk_widget_set_sensitive(*page.remove_button, FALSE);
-  gtk_widget_set_sensitive(*page.remove_all_button, *page.count != 0);
+  page.w->selected_row = -1;
+  gtk_widget_set_sensitive(page.w->remove_button, FALSE);
+  gtk_widget_set_sensitive(page.w->remove_all_button, page.w->count != 0);
   for (int i = 0; i < point_table_size; i++) {
     const char *row[4];
     char room[2][18];
@@ -60,40 +58,40 @@ void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char 
 }
 
 void add_point(const PointPage &page, const char *format) {
-  // The text goes as it was typed; send_command makes sure that it can only
-  // ever be one command line.
-  send_command(format, gtk_entry_get_text(GTK_ENTRY(*page.entry)));
-  wait_for_prompt();
+  // The text goes as it was typed; the link makes sure that it can only ever
+  // be one command line.
+  std::string reply;
+  exchange(&reply, format, gtk_entry_get_text(GTK_ENTRY(page.w->entry)));
 }
 
 void reload_point(const PointPage &page, const char *format, const char *address) {
-  gtk_entry_set_text(GTK_ENTRY(*page.entry), address);
-  send_command(format, address);
-  wait_for_prompt();
-  gtk_entry_set_text(GTK_ENTRY(*page.entry), "");
+  gtk_entry_set_text(GTK_ENTRY(page.w->entry), address);
+  std::string reply;
+  exchange(&reply, format, address);
+  gtk_entry_set_text(GTK_ENTRY(page.w->entry), "");
 }
 
 void select_point_row(const PointPage &page, gint row) {
-  *page.selected_row = row;
-  gtk_widget_set_sensitive(*page.remove_button, TRUE);
+  page.w->selected_row = row;
+  gtk_widget_set_sensitive(page.w->remove_button, TRUE);
 }
 
 void unselect_point_row(const PointPage &page) {
-  *page.selected_row = -1;
-  gtk_widget_set_sensitive(*page.remove_button, FALSE);
+  page.w->selected_row = -1;
+  gtk_widget_set_sensitive(page.w->remove_button, FALSE);
 }
 
 void set_point_page_sensitive(const PointPage &page, bool on) {
-  if (*page.list == NULL) return;
-  gtk_widget_set_sensitive(*page.list, on);
-  gtk_widget_set_sensitive(*page.add_button, on);
-  gtk_widget_set_sensitive(*page.entry, on);
-  gtk_widget_set_sensitive(*page.remove_button, on && *page.selected_row != -1);
-  gtk_widget_set_sensitive(*page.remove_all_button, on && *page.count != 0);
+  if (page.w->list == NULL) return;
+  gtk_widget_set_sensitive(page.w->list, on);
+  gtk_widget_set_sensitive(page.w->add_button, on);
+  gtk_widget_set_sensitive(page.w->entry, on);
+  gtk_widget_set_sensitive(page.w->remove_button, on && page.w->selected_row != -1);
+  gtk_widget_set_sensitive(page.w->remove_all_button, on && page.w->count != 0);
 }
 
 void mark_point_row(const PointPage &page, int row) {
-  GtkCList *list = GTK_CLIST(*page.list);
+  GtkCList *list = GTK_CLIST(page.w->list);
   if (row >= list->rows) return;
   gtk_clist_set_text(list, row, 0, "X");
   gtk_clist_select_row(list, row, 0);

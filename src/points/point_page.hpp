@@ -5,21 +5,26 @@
 #pragma once
 
 #include <gtk/gtk.h>
+
 #include <cstdint>
 #include <string>
 
 #include "kit/widget_kit.hpp"
 
+// The widgets and the state both pages have.
+struct PointWidgets {
+  GtkWidget *list;
+  GtkWidget *remove_button;
+  GtkWidget *remove_all_button;
+  ButtonGroup *kind_group;
+  GtkWidget *entry;
+  GtkWidget *add_button;
+  int32_t selected_row;  // -1 when none
+  uint32_t count;        // live entries of the last list read
+};
+
 struct PointPage {
-  // The page's own variables.
-  GtkWidget **list;
-  GtkWidget **remove_button;
-  GtkWidget **remove_all_button;
-  ButtonGroup **kind_group;
-  GtkWidget **entry;
-  GtkWidget **add_button;
-  int32_t *selected_row;
-  uint32_t *count;
+  PointWidgets *w;  // the page's own
 
   // Its layout.
   int columns;
@@ -37,8 +42,8 @@ struct PointPage {
 // further labels.
 GtkWidget *build_point_page(const PointPage &page, GtkWidget *box);
 
-// Sends the list command and hands the reply's text, up to its prompt (or
-// the end of the replies), to the scanner; then reads the prompt.
+// Asks for the list and hands the reply's text, up to its prompt (or the end
+// of the replies), to the scanner.
 void query_point_list(const char *command, void (*scan)(const std::string &text, bool at_prompt));
 
 // Rebuilds the list: one row per cell row that `cells` gives for the live

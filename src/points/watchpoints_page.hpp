@@ -2,35 +2,30 @@
 #pragma once
 
 #include <gtk/gtk.h>
+
 #include <cstdint>
 
-#include "kit/widget_kit.hpp"
-#include "points/point_lists.hpp"
+#include "exec/run_control.hpp"
+#include "points/point_page.hpp"
+#include "text/point_lists.hpp"
 
-extern Watchpoint watchpoint_table[30];
-extern uint32_t watchpoint_count;
-extern int32_t watchpoint_selected_row;
+void build_watchpoints_page(GtkWidget *box);
 
-extern GtkWidget *watchpoint_list;
-extern GtkWidget *remove_watchpoint_button;
-extern GtkWidget *remove_all_watchpoints_button;
-extern ButtonGroup *watchpoint_kind_group;
-extern GtkWidget *watchpoint_entry;
-extern GtkWidget *add_watchpoint_button;
-
-// Add the watchpoints of the last list again when a new debugger has
-// started; a setting of the Preferences page.
-extern bool reload_watchpoints;
-
-void build_watchpoints_page(GtkWidget *page);
-void query_watchpoints();
+// Shows the debugger's list; asks for it first unless skip_query.
 void refresh_watchpoints(bool skip_query);
-void add_watchpoint(GtkWidget *widget, gpointer refresh);
-void remove_watchpoint(GtkWidget *widget, gpointer data);
-void remove_all_watchpoints(GtkWidget *widget, gpointer data);
-void watchpoint_row_selected(GtkWidget *list, gint row, gint column, GdkEvent *event, gpointer data);
-void watchpoint_row_unselected(GtkWidget *list, gint row, gint column, GdkEvent *event,
-                               gpointer data);
 void set_watchpoints_sensitive(bool on);
+
+// A new debugger has taken its first step: the watchpoints of the last list
+// are added again (when the reload setting says so), and the list read.
 void reload_watchpoints_now();
+
+// A stop: the watchpoint hit is marked in the list.
+void watchpoints_hit(const Stop &stop);
 void mark_watchpoint_hit(WatchpointKind kind, uint32_t address);
+
+// The page's state: one record (the test seam).
+struct WatchpointsPage {
+  PointWidgets w;
+  Watchpoint table[point_table_size];
+};
+WatchpointsPage &watchpoints_page();

@@ -5,22 +5,21 @@
 
 #include <cstdio>
 
-#include "history/history.hpp"
-#include "points/breakpoints_page.hpp"
-#include "points/watchpoints_page.hpp"
-#include "settings/preferences_page.hpp"
-#include "views/stack_view.hpp"
+#include "text/settings.hpp"
 
 const char *const config_file_name = ".vumrc";
 
-void apply_config_settings(const ConfigSettings &s) {
-  if (s.history_length_set) history_length = MIN(s.history_length, largest_history_length);
-  if (s.stack_above_set) stack_above = MIN(s.stack_above, largest_stack_count);
-  if (s.stack_below_set) stack_below = MIN(s.stack_below, largest_stack_count);
-  if (s.reload_breakpoints_set) reload_breakpoints = s.reload_breakpoints != 0;
-  if (s.reload_watchpoints_set) reload_watchpoints = s.reload_watchpoints != 0;
-  // Moves the tabs at once, through the group's callback.
-  if (s.tabs_set && tabs_group != NULL) button_group_select(tabs_group, s.tabs);
+void apply_config_settings(const ConfigSettings &s, ButtonGroup *tabs) {
+  if (s.history_length_set) settings.history_length = MIN(s.history_length, largest_history_length);
+  if (s.stack_above_set) settings.stack_above = MIN(s.stack_above, largest_stack_count);
+  if (s.stack_below_set) settings.stack_below = MIN(s.stack_below, largest_stack_count);
+  if (s.reload_breakpoints_set) settings.reload_breakpoints = s.reload_breakpoints != 0;
+  if (s.reload_watchpoints_set) settings.reload_watchpoints = s.reload_watchpoints != 0;
+  if (s.tabs_set) {
+    settings.tabs = s.tabs;
+    // Moves the tabs at once, through the group's callback.
+    if (tabs != NULL) button_group_select(tabs, s.tabs);
+  }
 }
 
 // The whole file as one NUL-terminated text, or none when its size cannot
@@ -41,7 +40,7 @@ static char *read_whole_file(FILE *file) {
   return text;
 }
 
-void load_config() {
+void load_config(ButtonGroup *tabs) {
   FILE *file = fopen(config_file_name, "r");
   if (file == NULL) {
     g_print("VUM: %s file not found, using defaults\n", config_file_name);
@@ -55,7 +54,7 @@ void load_config() {
   }
   ConfigScan scan;
   scan_config(text, &scan, &struct_defs);
-  apply_config_settings(scan.settings);
+  apply_config_settings(scan.settings, tabs);
   if (scan.end == ConfigEnd::unknown_block)
     g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name);
   g_free(text);

@@ -4,16 +4,19 @@
 
 #include <cstdint>
 
-#include "settings/config_text.hpp"
-#include "views/struct_defs.hpp"
+#include "kit/widget_kit.hpp"
+
+#include "text/config_text.hpp"
+#include "text/struct_defs.hpp"
 
 extern const char *const config_file_name;  // ".vumrc", in the current directory
 
 // Reads the file and applies what it gives: the settings it names and the
 // definitions, appended to struct_defs. A missing or malformed file is never
 // fatal; whatever came before the first error stays in effect.
-void load_config();
+void load_config(ButtonGroup *tabs);
 
 // Stores the settings a file gave. The history length and the stack counts
-// are kept within what the Preferences page's entries can show.
-void apply_config_settings(const ConfigSettings &settings);
+// are kept within what the Preferences page's entries can show; the tabs
+// move through `tabs` (the Preferences page's group, when built).
+void apply_config_settings(const ConfigSettings &given, ButtonGroup *tabs);

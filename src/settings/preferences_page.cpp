@@ -2,30 +2,18 @@
 
 #include <cstdio>
 
-#include "exec/stop_reports.hpp"
-#include "history/history.hpp"
-#include "points/breakpoints_page.hpp"
-#include "points/watchpoints_page.hpp"
+#include "exec/run_control.hpp"
 #include "settings/config_file.hpp"
-#include "settings/config_text.hpp"
-#include "views/stack_view.hpp"
-#include "views/struct_defs.hpp"
+#include "text/config_text.hpp"
+#include "text/struct_defs.hpp"
 
-uint32_t step_lock_time = 2;
-uint32_t next_lock_time = 2;
-
-GtkWidget *history_length_entry = NULL;
-GtkWidget *stack_above_entry = NULL;
-GtkWidget *stack_below_entry = NULL;
-GtkWidget *step_lock_time_entry = NULL;
-GtkWidget *next_lock_time_entry = NULL;
-GtkWidget *clear_history_button = NULL;
-GtkWidget *trace_button = NULL;
-GtkWidget *reload_breakpoints_button = NULL;
-GtkWidget *reload_watchpoints_button = NULL;
-ButtonGroup *tabs_group = NULL;
+PreferencesEvents preferences_events = {};
 
 const GtkPositionType tab_positions[4] = {GTK_POS_BOTTOM, GTK_POS_TOP, GTK_POS_LEFT, GTK_POS_RIGHT};
+
+static PreferencesPage P = {};
+
+PreferencesPage &preferences_page() { return P; }
 
 // The notebook whose tabs the group moves: the one this page is in.
 static GtkWidget *tabs_notebook = NULL;
@@ -42,23 +30,22 @@ struct NumericSetting {
   int max_characters;
   bool zero_becomes_one;
   void (*follow_up)();
-  GtkSignalFunc handler;
 };
 
-void trim_history() { history_trim(); }
-void refresh_stack_view() { refresh_stack(); }
+void history_length_changed() {
+  if (preferences_events.history_length_changed) preferences_events.history_length_changed();
+}
+void stack_counts_changed() {
+  if (preferences_events.stack_counts_changed) preferences_events.stack_counts_changed();
+}
 
 const NumericSetting numeric_settings[5] = {
-    {&history_length_entry, &history_length, "Instruction History Length", 5, true, trim_history,
-     VUM_SIGNAL_FUNC(apply_history_length)},
-    {&stack_above_entry, &stack_above, "Stack values above ESP", 4, false, refresh_stack_view,
-     VUM_SIGNAL_FUNC(apply_stack_above)},
-    {&stack_below_entry, &stack_below, "Stack values below ESP", 4, false, refresh_stack_view,
-     VUM_SIGNAL_FUNC(apply_stack_below)},
-    {&step_lock_time_entry, &step_lock_time, "Step-Lock Time (seconds)", 3, true, NULL,
-     VUM_SIGNAL_FUNC(apply_step_lock_time)},
-    {&next_lock_time_entry, &next_lock_time, "Next-Lock Time (seconds)", 3, true, NULL,
-     VUM_SIGNAL_FUNC(apply_next_lock_time)},
+    {&P.history_length_entry, &settings.history_length, "Instruction History Length", 5, true,
+     history_length_changed},
+    {&P.stack_above_entry, &settings.stack_above, "Stack values above ESP", 4, false, stack_counts_changed},
+    {&P.stack_below_entry, &settings.stack_below, "Stack values below ESP", 4, false, stack_counts_changed},
+    {&P.step_lock_time_entry, &settings.step_lock_time, "Step-Lock Time (seconds)", 3, true, NULL},
+    {&P.next_lock_time_entry, &settings.next_lock_time, "Next-Lock Time (seconds)", 3, true, NULL},
 };
 
 void show_setting(const NumericSetting &s) {
@@ -81,24 +68,31 @@ void apply_setting(const NumericSetting &s) {
   show_setting(s);
 }
 
-}  // namespace
-
-void apply_history_length(GtkWidget *, gpointer) { apply_setting(numeric_settings[0]); }
-void apply_stack_above(GtkWidget *, gpointer) { apply_setting(numeric_settings[1]); }
-void apply_stack_below(GtkWidget *, gpointer) { apply_setting(numeric_settings[2]); }
-void apply_step_lock_time(GtkWidget *, gpointer) { apply_setting(numeric_settings[3]); }
-void apply_next_lock_time(GtkWidget *, gpointer) { apply_setting(numeric_settings[4]); }
+// "activate" of an entry, with its setting's index as data.
+void setting_activated(GtkWidget *, gpointer index) { apply_setting(numeric_settings[GPOINTER_TO_INT(index)]); }
 
 // ---------------------------------------------------------------------------
 // Check buttons and the page tabs.
 
-void toggle_reload_breakpoints(GtkWidget *, gpointer) { reload_breakpoints = !reload_breakpoints; }
-void toggle_reload_watchpoints(GtkWidget *, gpointer) { reload_watchpoints = !reload_watchpoints; }
+void toggle_reload_breakpoints(GtkWidget *, gpointer) {
+  settings.reload_breakpoints = !settings.reload_breakpoints;
+}
+void toggle_reload_watchpoints(GtkWidget *, gpointer) {
+  settings.reload_watchpoints = !settings.reload_watchpoints;
+}
+void trace_clicked(GtkWidget *, gpointer) { toggle_tracing(); }
+void clear_history_clicked(GtkWidget *, gpointer) {
+  if (preferences_events.clear_history) preferences_events.clear_history();
+}
 
 void apply_tab_position(ButtonGroup *group) {
-  if (group->selected <= 3 && tabs_notebook != NULL)
+  if (group->selected > 3) return;
+  settings.tabs = group->selected;
+  if (tabs_notebook != NULL)
     gtk_notebook_set_tab_pos(GTK_NOTEBOOK(tabs_notebook), tab_positions[group->selected]);
 }
+
+}  // namespace
 
 // Shows a reload switch on its button and makes the switch 0 or 1 to match.
 // Setting the button to a new state emits "clicked", whose handler flips the
@@ -114,46 +108,45 @@ void build_preferences_page(GtkWidget *page) {
 
   GtkWidget *columns = add_hbox(page, 0);
   GtkWidget *left = add_vbox(columns, 0);
-  for (const NumericSetting &s : numeric_settings) {
+  for (int i = 0; i < 5; i++) {
+    const NumericSetting &s = numeric_settings[i];
     GtkWidget *row = add_hbox(left, 0);
     *s.entry = add_entry(row, 0, 75);
     gtk_entry_set_max_length(GTK_ENTRY(*s.entry), s.max_characters);
     gtk_entry_set_editable(GTK_ENTRY(*s.entry), TRUE);
-    connect_signal(*s.entry, "activate", s.handler, NULL);
+    connect_signal(*s.entry, "activate", VUM_SIGNAL_FUNC(setting_activated), GINT_TO_POINTER(i));
     add_label(row, 0, s.label, 0);
   }
   add_separator(columns, 0, 1);
 
   GtkWidget *right = add_vbox(columns, 0);
-  clear_history_button = add_button(right, 0, "Clear History");
-  connect_signal(clear_history_button, "clicked", VUM_SIGNAL_FUNC(history_clear), NULL);
-  trace_button = add_check_button(right, 0, "Enable instruction tracing", 0);
-  connect_signal(trace_button, "clicked", VUM_SIGNAL_FUNC(toggle_tracing), NULL);
-  reload_breakpoints_button = add_check_button(right, 0, "Reload breakpoints when restarting Bochs", 1);
-  connect_signal(reload_breakpoints_button, "clicked", VUM_SIGNAL_FUNC(toggle_reload_breakpoints), NULL);
-  reload_watchpoints_button = add_check_button(right, 0, "Reload watchpoints when restarting Bochs", 1);
-  connect_signal(reload_watchpoints_button, "clicked", VUM_SIGNAL_FUNC(toggle_reload_watchpoints), NULL);
+  P.clear_history_button = add_button(right, 0, "Clear History");
+  connect_signal(P.clear_history_button, "clicked", VUM_SIGNAL_FUNC(clear_history_clicked), NULL);
+  P.trace_button = add_check_button(right, 0, "Enable instruction tracing", 0);
+  connect_signal(P.trace_button, "clicked", VUM_SIGNAL_FUNC(trace_clicked), NULL);
+  P.reload_breakpoints_button = add_check_button(right, 0, "Reload breakpoints when restarting Bochs", 1);
+  connect_signal(P.reload_breakpoints_button, "clicked", VUM_SIGNAL_FUNC(toggle_reload_breakpoints), NULL);
+  P.reload_watchpoints_button = add_check_button(right, 0, "Reload watchpoints when restarting Bochs", 1);
+  connect_signal(P.reload_watchpoints_button, "clicked", VUM_SIGNAL_FUNC(toggle_reload_watchpoints), NULL);
   GtkWidget *tabs_row = add_hbox(right, 0);
   add_label(tabs_row, 0, "Page tabs", 0);
   static const char *const tab_labels[4] = {" Bottom ", " Top ", " Left ", " Right "};
-  tabs_group = add_button_group(tabs_row, 0, 0, 4, tab_labels);
-  tabs_group->callback = apply_tab_position;
+  P.tabs_group = add_button_group(tabs_row, 0, 0, 4, tab_labels);
+  P.tabs_group->callback = apply_tab_position;
 
   // The defaults, then what the configuration file says.
-  history_length = 50;
-  stack_above = 8;
-  stack_below = 4;
-  step_lock_time = 2;
-  next_lock_time = 2;
-  tracing = false;
-  reload_breakpoints = true;
-  reload_watchpoints = true;
-  button_group_select(tabs_group, 0);
+  reset_settings();
+  reset_tracing();
+  button_group_select(P.tabs_group, 0);
 
   struct_defs.first = struct_defs.last = NULL;
-  load_config();
+  load_config(P.tabs_group);
 
   for (const NumericSetting &s : numeric_settings) show_setting(s);
-  show_reload_switch(reload_breakpoints_button, &reload_breakpoints);
-  show_reload_switch(reload_watchpoints_button, &reload_watchpoints);
+  show_reload_switch(P.reload_breakpoints_button, &settings.reload_breakpoints);
+  show_reload_switch(P.reload_watchpoints_button, &settings.reload_watchpoints);
+}
+
+void set_preferences_sensitive(bool on) {
+  if (P.trace_button) gtk_widget_set_sensitive(P.trace_button, on ? TRUE : FALSE);
 }

@@ -1,9 +1,5 @@
 #include "shell/main_window.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,28 +9,20 @@
 #include <gdk/gdkkeysyms.h>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
+#include "exec/run_control.hpp"
 #include "history/history.hpp"
+#include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
-#include "points/breakpoints_page.hpp"
-#include "points/watchpoints_page.hpp"
-#include "settings/config_file.hpp"
+#include "link/signal_pipe.hpp"
 #include "settings/preferences_page.hpp"
+#include "shell/pages.hpp"
 #include "views/cpu_state_panel.hpp"
-#include "views/dump_windows.hpp"
-#include "views/struct_windows.hpp"
-
-GtkWidget *main_window = NULL;
-GtkWidget *main_box = NULL;
-GtkWidget *notebook = NULL;
-GtkWidget *state_panel = NULL;
-GtkWidget *start_button = NULL;
-uint32_t start_button_handler = 0;
-GtkWidget *refresh_all_button = NULL;
-GtkWidget *show_state_button = NULL;
-int main_loop_left = 0;
 
 const char *const vum_home_page = "https://vum.example.org/";
+
+static MainWindow W = {};
+
+MainWindow &main_window() { return W; }
 
 int resource_file_paths(char paths[3][200]) {
   const char *home = getenv("HOME");
@@ -49,11 +37,11 @@ static GtkWidget *append_page_box(const char *title) {
   // Shown before it is appended, so that the first page becomes the current one.
   GtkWidget *page = gtk_vbox_new(FALSE, 5);
   gtk_widget_show(page);
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), page, gtk_label_new(title));
+  gtk_notebook_append_page(GTK_NOTEBOOK(W.notebook), page, gtk_label_new(title));
   return page;
 }
 
-GtkWidget *add_scrolled_page(const char *title) {
+static GtkWidget *add_scrolled_page(const char *title) {
   GtkWidget *page = append_page_box(title);
   GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
   gtk_container_set_border_width(GTK_CONTAINER(scrolled), 0);
@@ -72,10 +60,8 @@ GtkWidget *add_scrolled_page(const char *title) {
   return inner;
 }
 
-GtkWidget *add_plain_page(const char *title) { return append_page_box(title); }
-
 void leave_main_loop() {
-  main_loop_left = 1;
+  W.main_loop_left = 1;
   if (gtk_main_level() > 0) gtk_main_quit();
 }
 
@@ -86,38 +72,11 @@ static void quit_sequence() {
   leave_main_loop();
 }
 
-void main_window_destroyed(GtkWidget *, gpointer) { quit_sequence(); }
+static void main_window_destroyed(GtkWidget *, gpointer) { quit_sequence(); }
 
-// SIGTERM, SIGHUP and SIGINT end VUM as Quit does. The handler only wakes the
-// main loop through a pipe; the quit itself runs there.
-static int quit_pipe[2] = {-1, -1};
-
-static void quit_signal_handler(int) {
-  int saved = errno;
-  ssize_t ignored = write(quit_pipe[1], "q", 1);
-  (void)ignored;
-  errno = saved;
-}
-
-static gboolean quit_signal_ready(GIOChannel *, GIOCondition, gpointer) {
-  char drain[16];
-  while (read(quit_pipe[0], drain, sizeof drain) > 0) {
-  }
-  if (!main_loop_left) quit_sequence();
-  return TRUE;
-}
-
-static void install_quit_signals() {
-  if (quit_pipe[0] >= 0 || pipe2(quit_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  GIOChannel *channel = g_io_channel_unix_new(quit_pipe[0]);
-  g_io_add_watch(channel, G_IO_IN, quit_signal_ready, NULL);
-  g_io_channel_unref(channel);
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = quit_signal_handler;
-  sa.sa_flags = SA_RESTART;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, NULL);
+// SIGTERM, SIGHUP and SIGINT end VUM as Quit does, from the main loop.
+static void quit_signal(int) {
+  if (!W.main_loop_left) quit_sequence();
 }
 
 void quit_clicked(GtkWidget *, gpointer) { quit_sequence(); }
@@ -130,26 +89,22 @@ void quit_program(const char *message) {
 }
 
 void refresh_all_windows(GtkWidget *, gpointer) {
-  for (StructDef *def = struct_defs.first; def != NULL; def = def->next) refresh_struct_window(def);
-  for (DumpWindow *w = dump_windows.first; w != NULL; w = w->next) refresh_dump_window(w);
+  int last_rank = 0;
+  for (int i = 0; i < page_count; i++) last_rank = MAX(last_rank, page_table[i].refresh_rank);
+  for (int rank = 1; rank <= last_rank; rank++)
+    for (int i = 0; i < page_count; i++)
+      if (page_table[i].refresh_rank == rank && page_table[i].refresh_windows) page_table[i].refresh_windows();
 }
 
 // ---------------------------------------------------------------------------
 // The controls that follow the link and the run state.
 
-static void set_sensitive(GtkWidget *widget, bool on) {
-  if (widget) gtk_widget_set_sensitive(widget, on ? TRUE : FALSE);
-}
-
 // The pages and the controls outside the control bar: sensitive while the
 // debugger waits at its prompt.
 static void set_pages_sensitive(bool on) {
-  set_breakpoints_sensitive(on);
-  set_watchpoints_sensitive(on);
-  set_memory_sensitive(on);
-  set_structs_sensitive(on);
-  set_sensitive(trace_button, on);
-  set_sensitive(refresh_all_button, on);
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].set_sensitive) page_table[i].set_sensitive(on);
+  if (W.refresh_all_button) gtk_widget_set_sensitive(W.refresh_all_button, on ? TRUE : FALSE);
 }
 
 void set_debugger_controls_sensitive(bool on) {
@@ -157,18 +112,32 @@ void set_debugger_controls_sensitive(bool on) {
   set_pages_sensitive(on);
 }
 
-static void run_state_changed(bool running) { set_pages_sensitive(!running); }
+static void run_state_changed(bool running) {
+  control_bar_running(running);
+  set_pages_sensitive(!running);
+}
+
+static void stopped(const Stop &stop) {
+  control_bar_stopped(stop);
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].stopped) page_table[i].stopped(stop);
+}
+
+static void hit(const Stop &stop) {
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].hit) page_table[i].hit(stop);
+}
 
 // ---------------------------------------------------------------------------
 // The start button.
 
-void start_clicked(GtkWidget *button, gpointer) {
-  if (debugger_offline) {
+static void start_clicked(GtkWidget *button, gpointer) {
+  if (!debugger_online()) {
     g_print("bochs on\n");
     start_debugger();
     gtk_object_set(GTK_OBJECT(button), "label", " Kill Bochs ", NULL);
-    if (debugger_offline) {
-      set_toggle_quietly(start_button, &start_button_handler, VUM_SIGNAL_FUNC(start_clicked), NULL,
+    if (!debugger_online()) {
+      set_toggle_quietly(W.start_button, &W.start_button_handler, VUM_SIGNAL_FUNC(start_clicked), NULL,
                          FALSE);
       gtk_object_set(GTK_OBJECT(button), "label", " Start Bochs ", NULL);
     }
@@ -180,20 +149,20 @@ void start_clicked(GtkWidget *button, gpointer) {
 }
 
 // The child has gone: the button pops up, and its handler takes the link down.
-static void link_lost() { gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(start_button), FALSE); }
+static void link_lost() { gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(W.start_button), FALSE); }
 
-// The debugger took its first step: read it, then set the points again.
+// The debugger is at its first prompt: its first step is read, then the
+// pages set their points again.
 static void link_started() {
-  refresh_after_stop();
-  reload_breakpoints_now();
-  reload_watchpoints_now();
+  run_first_step();
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].reload) page_table[i].reload();
 }
 
-// A new debugger: the history folds afresh, and nothing counts as changed
-// until its second stop.
+// A new debugger: the pages start afresh.
 static void link_starting() {
-  history_reset_repeats();
-  forget_previous_stop();
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].starting) page_table[i].starting();
 }
 
 static void tracing_enabled() {
@@ -201,54 +170,65 @@ static void tracing_enabled() {
   history_reset_repeats();
 }
 
-// What the link and execution control report, to the pages that show it.
+static void state_button_clicked(GtkWidget *button, gpointer) {
+  bool show = !state_panel_shown();
+  show_state_panel(show);
+  gtk_object_set(GTK_OBJECT(button), "label", show ? " Hide State " : " Show State ", NULL);
+}
+
+// What the link, run control and the pages report, to those that show it.
 static void connect_events() {
   link_events.starting = link_starting;
   link_events.online = set_debugger_controls_sensitive;
   link_events.started = link_started;
-  link_events.reply_ready = reply_ready;
+  link_events.reply_ready = run_reply_ready;
   link_events.lost = link_lost;
   link_events.failed_to_run = quit_program;
   link_events.message = history_message;
-  exec_events.message = history_message;
-  exec_events.instruction = history_add_instruction;
-  exec_events.tracing_enabled = tracing_enabled;
-  exec_events.run_state = run_state_changed;
+  run_events.message = history_message;
+  run_events.running = run_state_changed;
+  run_events.stopped = stopped;
+  run_events.hit = hit;
+  run_events.traced = history_add_instruction;
+  run_events.tracing_enabled = tracing_enabled;
+  preferences_events.history_length_changed = history_trim;
+  preferences_events.stack_counts_changed = refresh_stack;
+  preferences_events.clear_history = history_clear;
 }
 
 // Keys a debugger user's hands already know, anywhere in the main window.
 // Each one clicks its button, so it does what the button does, and nothing
 // while the button is insensitive (the toolkit activates no accelerator of
 // an insensitive widget). The buttons' tooltips name them.
-static void add_key_bindings(GtkWidget *quit_button) {
+static void add_key_bindings() {
+  const ControlBar &bar = control_bar();
   GtkAccelGroup *keys = gtk_accel_group_new();
-  gtk_window_add_accel_group(GTK_WINDOW(main_window), keys);
+  gtk_window_add_accel_group(GTK_WINDOW(W.window), keys);
   struct Binding {
     GtkWidget *button;
     guint key;
     GdkModifierType modifiers;
   } bindings[] = {
-      {go_button, GDK_F5, (GdkModifierType)0},
-      {stop_button, GDK_F5, GDK_SHIFT_MASK},
-      {stop_button, GDK_Escape, (GdkModifierType)0},
-      {step_button, GDK_F11, (GdkModifierType)0},
-      {next_button, GDK_F10, (GdkModifierType)0},
-      {quit_button, GDK_q, GDK_CONTROL_MASK},
+      {bar.go_button, GDK_F5, (GdkModifierType)0},
+      {bar.stop_button, GDK_F5, GDK_SHIFT_MASK},
+      {bar.stop_button, GDK_Escape, (GdkModifierType)0},
+      {bar.step_button, GDK_F11, (GdkModifierType)0},
+      {bar.next_button, GDK_F10, (GdkModifierType)0},
+      {W.quit_button, GDK_q, GDK_CONTROL_MASK},
   };
   for (const Binding &b : bindings)
     gtk_widget_add_accelerator(b.button, "clicked", keys, b.key, b.modifiers, GTK_ACCEL_VISIBLE);
-  gtk_widget_set_tooltip_text(go_button, "Run until something stops the target (F5)");
-  gtk_widget_set_tooltip_text(stop_button, "Stop the running target (Shift+F5 or Escape)");
-  gtk_widget_set_tooltip_text(step_button, "Step one instruction (F11)");
-  gtk_widget_set_tooltip_text(next_button, "Step over a call, interrupt, loop or jump (F10)");
-  gtk_widget_set_tooltip_text(quit_button, "Quit VUM (Ctrl+Q)");
+  gtk_widget_set_tooltip_text(bar.go_button, "Run until something stops the target (F5)");
+  gtk_widget_set_tooltip_text(bar.stop_button, "Stop the running target (Shift+F5 or Escape)");
+  gtk_widget_set_tooltip_text(bar.step_button, "Step one instruction (F11)");
+  gtk_widget_set_tooltip_text(bar.next_button, "Step over a call, interrupt, loop or jump (F10)");
+  gtk_widget_set_tooltip_text(W.quit_button, "Quit VUM (Ctrl+Q)");
 }
 
 void start_up(int *argc, char ***argv) {
-  state_panel_shown = false;
   init_link_state();
   connect_events();
-  install_quit_signals();
+  for (int sig : {SIGTERM, SIGHUP, SIGINT}) react_to_signal(sig, NULL, quit_signal);
   gtk_init(argc, argv);
 
   char paths[3][200];
@@ -257,40 +237,41 @@ void start_up(int *argc, char ***argv) {
 
   char title[256];
   snprintf(title, sizeof title, "VUM -- %s", vum_home_page);
-  main_window = new_top_window(GTK_WINDOW_TOPLEVEL, title, 630, 500);
-  connect_signal(main_window, "destroy", VUM_SIGNAL_FUNC(main_window_destroyed), NULL);
-  main_box = add_window_box(main_window);
+  W.window = new_top_window(GTK_WINDOW_TOPLEVEL, title, 630, 500);
+  connect_signal(W.window, "destroy", VUM_SIGNAL_FUNC(main_window_destroyed), NULL);
+  W.box = add_window_box(W.window);
 
-  build_control_bar(main_box);
+  build_control_bar(W.box);
 
-  notebook = gtk_notebook_new();
-  gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook), GTK_POS_BOTTOM);
-  gtk_notebook_set_scrollable(GTK_NOTEBOOK(notebook), TRUE);
-  gtk_box_pack_start(GTK_BOX(main_box), notebook, TRUE, TRUE, 0);
-  gtk_widget_show(notebook);
+  W.notebook = gtk_notebook_new();
+  gtk_notebook_set_tab_pos(GTK_NOTEBOOK(W.notebook), GTK_POS_BOTTOM);
+  gtk_notebook_set_scrollable(GTK_NOTEBOOK(W.notebook), TRUE);
+  gtk_box_pack_start(GTK_BOX(W.box), W.notebook, TRUE, TRUE, 0);
+  gtk_widget_show(W.notebook);
 
-  build_breakpoints_page(add_scrolled_page("Breakpoints"));
-  build_watchpoints_page(add_scrolled_page("Watchpoints"));
-  build_memory_page(add_scrolled_page("Memory"));
-  build_structures_page(add_plain_page("Structures"));
-  build_preferences_page(add_scrolled_page("Preferences"));
-  build_history_page(add_plain_page("History"));
+  for (int i = 0; i < page_count; i++) {
+    const PageRow &row = page_table[i];
+    if (row.title == NULL) continue;
+    row.build(row.scrolled ? add_scrolled_page(row.title) : append_page_box(row.title));
+  }
 
-  state_panel = gtk_hbox_new(FALSE, 12);
-  gtk_box_pack_start(GTK_BOX(main_box), state_panel, FALSE, FALSE, 0);
-  build_state_panel(state_panel);
+  W.state_panel = gtk_hbox_new(FALSE, 12);
+  gtk_box_pack_start(GTK_BOX(W.box), W.state_panel, FALSE, FALSE, 0);
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].title == NULL) page_table[i].build(W.state_panel);
 
-  GtkWidget *row = add_hbox(main_box, 0);
-  start_button = add_toggle_button(row, 0, " Start Bochs ");
-  start_button_handler = connect_signal(start_button, "clicked", VUM_SIGNAL_FUNC(start_clicked), NULL);
-  refresh_all_button = add_button(row, 0, " Refresh All Windows ");
-  connect_signal(refresh_all_button, "clicked", VUM_SIGNAL_FUNC(refresh_all_windows), NULL);
-  show_state_button = add_toggle_button(row, 1, " Show State ");
-  connect_signal(show_state_button, "clicked", VUM_SIGNAL_FUNC(toggle_state_panel), NULL);
-  GtkWidget *quit = add_button(row, 0, " Quit ");
-  connect_signal(quit, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
-  add_key_bindings(quit);
+  GtkWidget *row = add_hbox(W.box, 0);
+  W.start_button = add_toggle_button(row, 0, " Start Bochs ");
+  W.start_button_handler = connect_signal(W.start_button, "clicked", VUM_SIGNAL_FUNC(start_clicked), NULL);
+  W.refresh_all_button = add_button(row, 0, " Refresh All Windows ");
+  connect_signal(W.refresh_all_button, "clicked", VUM_SIGNAL_FUNC(refresh_all_windows), NULL);
+  W.show_state_button = add_toggle_button(row, 1, " Show State ");
+  connect_signal(W.show_state_button, "clicked", VUM_SIGNAL_FUNC(state_button_clicked), NULL);
+  W.quit_button = add_button(row, 0, " Quit ");
+  connect_signal(W.quit_button, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
+  add_key_bindings();
 
   stop_debugger();
-  fill_struct_list();
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].after_build) page_table[i].after_build();
 }

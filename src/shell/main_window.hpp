@@ -1,22 +1,12 @@
-// The main window, its notebook pages and bottom row, start-up and the ways
-// of ending VUM.
+// The main window: the control bar, the notebook of pages built from the
+// table of pages, the CPU state panel and the bottom row; start-up, the
+// wiring of the link's, run control's and the pages' events, and the ways of
+// ending VUM.
 #pragma once
 
 #include <gtk/gtk.h>
+
 #include <cstdint>
-
-#include "kit/widget_kit.hpp"
-
-extern GtkWidget *main_window;
-extern GtkWidget *main_box;
-extern GtkWidget *notebook;
-extern GtkWidget *state_panel;
-extern GtkWidget *start_button;
-extern uint32_t start_button_handler;
-extern GtkWidget *refresh_all_button;
-extern GtkWidget *show_state_button;
-
-extern const char *const vum_home_page;  // shown in the main window's title
 
 // Start-up up to (not including) the main loop: the link offline, the
 // toolkit, the resource files, the whole main window, every control offline.
@@ -25,17 +15,9 @@ void start_up(int *argc, char ***argv);
 // The GTK resource files read at start-up, in order; returns how many (1 or 3).
 int resource_file_paths(char paths[3][200]);
 
-GtkWidget *add_scrolled_page(const char *title);
-GtkWidget *add_plain_page(const char *title);
-
-void main_window_destroyed(GtkWidget *widget, gpointer data);
-void quit_clicked(GtkWidget *widget, gpointer data);
+void quit_clicked(GtkWidget *widget = NULL, gpointer data = NULL);
 void quit_program(const char *message);
 void refresh_all_windows(GtkWidget *widget = NULL, gpointer data = NULL);
-
-// Handler of the start button's "clicked": starts or stops the debugger by
-// the link's state (not the button's) and labels the button.
-void start_clicked(GtkWidget *button, gpointer data);
 
 // The one sensitivity fan-out: every debugger-dependent control follows the
 // link (online or offline) and the target (running or stopped).
@@ -44,4 +26,20 @@ void set_debugger_controls_sensitive(bool on);
 // Leaves the main loop; outside one (tests drive the window without it) the
 // request is recorded in main_loop_left.
 void leave_main_loop();
-extern int main_loop_left;
+
+extern const char *const vum_home_page;  // shown in the main window's title
+
+// The shell's own widgets and state: one record (the test seam).
+struct MainWindow {
+  GtkWidget *window;
+  GtkWidget *box;
+  GtkWidget *notebook;
+  GtkWidget *state_panel;
+  GtkWidget *start_button;
+  uint32_t start_button_handler;
+  GtkWidget *refresh_all_button;
+  GtkWidget *show_state_button;
+  GtkWidget *quit_button;
+  int main_loop_left;
+};
+MainWindow &main_window();

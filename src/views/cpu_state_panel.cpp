@@ -4,34 +4,25 @@
 #include <string>
 
 #include "kit/widget_kit.hpp"
-#include "link/debugger_child.hpp"
-#include "link/debugger_commands.hpp"
 #include "views/stack_view.hpp"
 
-CpuState cpu_state;
-bool state_panel_shown = false;
-GtkWidget *stack_label = NULL;
-GtkWidget *stack_list = NULL;
-GtkWidget *flags_list = NULL;
-GtkWidget *register_entry[register_entries];
+static StatePanel P = {};
 
-const GdkColor changed_colour = {0, 0xCCCC, 0x0000, 0x0000};
-
-static GtkWidget *panel_box = NULL;  // the main window's state panel
+StatePanel &state_panel() { return P; }
 
 // The registers as they were at the previous stop, while there was one.
 static CpuState state_at_previous_stop;
 static bool have_previous_stop = false;
 static bool have_this_stop = false;
 
-void note_new_stop() {
-  state_at_previous_stop = cpu_state;
+static void note_new_stop() {
+  state_at_previous_stop = P.cpu;
   have_previous_stop = have_this_stop;
   have_this_stop = true;
   note_stack_stop();
 }
 
-void forget_previous_stop() {
+void state_panel_starting() {
   have_previous_stop = false;
   have_this_stop = false;
   forget_stack_stops();
@@ -59,8 +50,8 @@ bool row_marked(GtkWidget *list, int row) {
 static void add_register(GtkWidget *column, RegisterEntry entry, int width) {
   GtkWidget *row = add_hbox(column, 0);
   add_label(row, 1, register_labels[entry], 0);
-  register_entry[entry] = add_entry(row, 0, width);
-  gtk_entry_set_editable(GTK_ENTRY(register_entry[entry]), FALSE);
+  P.register_entry[entry] = add_entry(row, 0, width);
+  gtk_entry_set_editable(GTK_ENTRY(P.register_entry[entry]), FALSE);
 }
 
 static GtkWidget *add_column(GtkWidget *panel) {
@@ -71,13 +62,13 @@ static GtkWidget *add_column(GtkWidget *panel) {
 }
 
 void build_state_panel(GtkWidget *panel) {
-  panel_box = panel;
+  P.box = panel;
 
   GtkWidget *first = add_column(panel);
-  stack_label = add_label(first, 1, "Stack", 0);
+  P.stack_label = add_label(first, 1, "Stack", 0);
   static const char *const stack_titles[3] = {"ESP", "Value", "EBP"};
-  stack_list = add_sized_list(first, 3, stack_titles, 150, 140);
-  gtk_clist_column_titles_show(GTK_CLIST(stack_list));
+  P.stack_list = add_sized_list(first, 3, stack_titles, 150, 140);
+  gtk_clist_column_titles_show(GTK_CLIST(P.stack_list));
   for (RegisterEntry e : {entry_dr0, entry_dr1, entry_dr2, entry_dr3, entry_dr6, entry_dr7})
     add_register(first, e, 85);
 
@@ -99,37 +90,28 @@ void build_state_panel(GtkWidget *panel) {
   add_register(fourth, entry_gdtr, 140);
   add_register(fourth, entry_idtr, 140);
   static const char *const flag_titles[2] = {"", ""};
-  flags_list = add_sized_list(fourth, 2, flag_titles, 160, 210);
-}
-
-void read_cpu_state() {
-  if (target_running || debugger_offline || !reply_stream.is_open()) return;
-  send_command("%s", command_dump_cpu);
-  std::string text;
-  reply_stream.read_until_prompt(&text);
-  scan_cpu_state(text.c_str(), &cpu_state);
-  wait_for_prompt();
+  P.flags_list = add_sized_list(fourth, 2, flag_titles, 160, 210);
 }
 
 static void show_registers() {
   for (int e = 0; e < register_entries; e++) {
     char text[32], before[32];
-    format_register(text, cpu_state, (RegisterEntry)e);
-    gtk_entry_set_text(GTK_ENTRY(register_entry[e]), text);
+    format_register(text, P.cpu, (RegisterEntry)e);
+    gtk_entry_set_text(GTK_ENTRY(P.register_entry[e]), text);
     bool changed = false;
     if (have_previous_stop && markable(e)) {
       format_register(before, state_at_previous_stop, (RegisterEntry)e);
       changed = strcmp(text, before) != 0;
     }
-    mark_entry(register_entry[e], changed);
+    mark_entry(P.register_entry[e], changed);
   }
 }
 
 static void show_flags() {
   int values[eflags_rows], before[eflags_rows];
-  eflags_row_values(cpu_state.eflags, values);
+  eflags_row_values(P.cpu.eflags, values);
   eflags_row_values(state_at_previous_stop.eflags, before);
-  GtkCList *list = GTK_CLIST(flags_list);
+  GtkCList *list = GTK_CLIST(P.flags_list);
   gtk_clist_freeze(list);
   gtk_clist_clear(list);
   for (int r = 0; r < eflags_rows; r++) {
@@ -142,23 +124,31 @@ static void show_flags() {
   gtk_clist_thaw(list);
 }
 
-void refresh_cpu_state() {
-  read_cpu_state();
-  if (!state_panel_shown) return;
+void refresh_stack() { refresh_stack_view(P.cpu, P.stack_label, P.stack_list); }
+
+static void show_state() {
   show_registers();
   show_flags();
   refresh_stack();
 }
 
-void toggle_state_panel(GtkWidget *button, gpointer) {
-  if (state_panel_shown) {
-    gtk_widget_hide(panel_box);
-    gtk_object_set(GTK_OBJECT(button), "label", " Show State ", NULL);
-    state_panel_shown = false;
-  } else {
-    gtk_widget_show(panel_box);
-    gtk_object_set(GTK_OBJECT(button), "label", " Hide State ", NULL);
-    state_panel_shown = true;
-    refresh_cpu_state();
+void state_panel_stopped(const Stop &stop) {
+  if (stop.report.lost) return;
+  note_new_stop();
+  P.cpu = stop.cpu;
+  if (P.shown) show_state();
+}
+
+bool state_panel_shown() { return P.shown; }
+
+void show_state_panel(bool shown) {
+  if (shown == P.shown) return;
+  P.shown = shown;
+  if (!shown) {
+    gtk_widget_hide(P.box);
+    return;
   }
+  gtk_widget_show(P.box);
+  read_registers(&P.cpu);
+  show_state();
 }

@@ -1,35 +1,41 @@
-// The CPU state panel: registers, flags and the frame of the stack view.
-// What changed since the previous stop is shown in a contrasting colour.
+// The CPU state panel: registers, flags and the stack view. What changed
+// since the previous stop is shown in a contrasting colour.
 #pragma once
 
 #include <gtk/gtk.h>
-#include <cstdint>
 
-#include "views/cpu_scan.hpp"
-
-extern CpuState cpu_state;
-extern bool state_panel_shown;
-extern GtkWidget *stack_label;
-extern GtkWidget *stack_list;
-extern GtkWidget *flags_list;
-extern GtkWidget *register_entry[register_entries];
+#include "exec/run_control.hpp"
+#include "text/cpu_scan.hpp"
 
 void build_state_panel(GtkWidget *panel);
-void read_cpu_state();
-void refresh_cpu_state();
-// Handler of " Show State " "clicked": shows or hides the panel and labels
-// the button accordingly.
-void toggle_state_panel(GtkWidget *button, gpointer data = NULL);
 
-// A new stop: what was read at the last one becomes what the panel and the
-// stack view compare with. Called before the views are refreshed at a stop.
-void note_new_stop();
+// A stop: what was read at the last one becomes what the panel compares
+// with, and the panel shows the new registers while it is shown.
+void state_panel_stopped(const Stop &stop);
+
 // A new debugger: nothing to compare with until its second stop.
-void forget_previous_stop();
+void state_panel_starting();
 
-// The colour of what changed since the previous stop.
-extern const GdkColor changed_colour;
+// Shows or hides the panel; shown, it reads the registers and the stack.
+void show_state_panel(bool shown);
+bool state_panel_shown();
 
-// True when the entry, or the row of a list, is drawn in that colour.
+// Reads the stack around ESP again (the counts changed).
+void refresh_stack();
+
+// True when the entry, or the row of a list, is drawn in the colour of what
+// changed.
 bool entry_marked(GtkWidget *entry);
 bool row_marked(GtkWidget *list, int row);
+
+// The panel's state: one record (the test seam).
+struct StatePanel {
+  GtkWidget *box;  // the main window's state panel
+  bool shown;
+  CpuState cpu;    // the registers last read
+  GtkWidget *stack_label;
+  GtkWidget *stack_list;
+  GtkWidget *flags_list;
+  GtkWidget *register_entry[register_entries];
+};
+StatePanel &state_panel();

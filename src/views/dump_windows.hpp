@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <cstdint>
 
+#include "kit/list_sizer.hpp"
 #include "kit/widget_kit.hpp"
 
 struct DumpWindow {
@@ -19,6 +20,7 @@ struct DumpWindow {
   uint32_t unit_format;    // 0 hex, 1 decimal, 2 unsigned, 3 binary, 4 octal
   DumpWindow *prev;
   DumpWindow *next;
+  ListSizer sizer;
 };
 
 struct DumpWindowList {
@@ -26,17 +28,21 @@ struct DumpWindowList {
   DumpWindow *last;
 };
 
-extern DumpWindowList dump_windows;
-
-extern GtkWidget *dump_address_entry;
-extern GtkWidget *dump_units_entry;
-extern ButtonGroup *address_space_group;
-extern ButtonGroup *unit_size_group;
-extern ButtonGroup *unit_format_group;
-extern GtkWidget *dump_button;
-
 void build_memory_page(GtkWidget *page);
-void open_dump_window(GtkWidget *widget = NULL, gpointer data = NULL);
 void refresh_dump_window(DumpWindow *window);
+// Every open dump window, in the order they were opened.
+void refresh_dump_windows();
 void close_dump_window(GtkWidget *widget, DumpWindow *window);
 void set_memory_sensitive(bool on);
+
+// The page's state: one record (the test seam).
+struct MemoryPage {
+  DumpWindowList windows;
+  GtkWidget *address_entry;
+  GtkWidget *units_entry;
+  ButtonGroup *address_space_group;
+  ButtonGroup *unit_size_group;
+  ButtonGroup *unit_format_group;
+  GtkWidget *dump_button;
+};
+MemoryPage &memory_page();

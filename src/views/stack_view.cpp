@@ -1,19 +1,16 @@
 #include "views/stack_view.hpp"
 
-#include <gtk/gtk.h>
-
 #include <cstring>
 
 #include <string>
 #include <unordered_map>
 
 #include "link/debugger_child.hpp"
-#include "link/debugger_commands.hpp"
-#include "link/reply_scan.hpp"
-#include "views/cpu_state_panel.hpp"
+#include "text/debugger_commands.hpp"
+#include "text/reply_scan.hpp"
+#include "text/settings.hpp"
 
-uint32_t stack_above = 8;
-uint32_t stack_below = 4;
+const GdkColor changed_colour = {0, 0xCCCC, 0x0000, 0x0000};
 
 // Element values by linear address: read during this stop, and at the stop
 // before it (empty when the stack was not read then).
@@ -29,28 +26,23 @@ void forget_stack_stops() {
   values_now.clear();
 }
 
-// Reads one element; false when its reply does not give a value. The reply
-// is read up to its prompt before it is scanned, so an odd one never takes
-// the prompt with it.
+// Reads one element; false when its reply does not give a value.
 static bool read_element(bool wide, uint32_t address, uint32_t *value) {
-  send_command(wide ? format_examine_word : format_examine_half, address);
-  std::string text;
-  reply_stream.read_until_marker(&text, "<bochs:");
-  bool ok = scan_stack_value(text.c_str(), value);
-  wait_for_prompt();
-  return ok;
+  static std::string text;
+  exchange(&text, wide ? format_examine_word : format_examine_half, address);
+  return scan_stack_value(text.c_str(), value);
 }
 
-void refresh_stack() {
-  if (!cpu_state.ss.valid || debugger_offline || target_running || !reply_stream.is_open()) return;
-  StackMode mode = stack_mode(cpu_state);
+void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *stack_list) {
+  if (!cpu.ss.valid || !debugger_waits()) return;
+  StackMode mode = stack_mode(cpu);
   if (!mode.base_ok) {
     g_print("VUM: failed to calculate stack base, stack not updated.\n");
     return;
   }
-  gtk_label_set_text(GTK_LABEL(stack_label), mode.wide ? "32bit Stack" : "16bit Stack");
-  const uint32_t esp = cpu_state.esp, ebp = cpu_state.ebp;
-  StackWalk walk = stack_walk(esp, stack_above, stack_below, mode.size);
+  gtk_label_set_text(GTK_LABEL(label), mode.wide ? "32bit Stack" : "16bit Stack");
+  const uint32_t esp = cpu.esp, ebp = cpu.ebp;
+  StackWalk walk = stack_walk(esp, settings.stack_above, settings.stack_below, mode.size);
   GtkCList *list = GTK_CLIST(stack_list);
   gtk_clist_freeze(list);
   gtk_clist_clear(list);

@@ -1,17 +1,19 @@
 // The stack around ESP, in the CPU state panel.
 #pragma once
 
-#include <cstdint>
+#include <gtk/gtk.h>
 
-// How many stack values are shown above and below ESP; settings of the
-// Preferences page. A refresh reads at most stack_walk_limit elements on
-// either side, whatever these say.
-extern uint32_t stack_above;
-extern uint32_t stack_below;
+#include "text/cpu_scan.hpp"
 
-void refresh_stack();
+// Reads the elements around the registers' ESP (the stack_above and
+// stack_below settings, at most stack_walk_limit on either side) and shows
+// them in the list, marking the values that changed since the previous stop.
+void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *list);
 
 // The values read at the previous stop, to mark the ones that changed:
 // note_stack_stop at every stop, forget_stack_stops for a new debugger.
 void note_stack_stop();
 void forget_stack_stops();
+
+// The colour of what changed since the previous stop.
+extern const GdkColor changed_colour;

@@ -3,136 +3,22 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "kit/list_sizer.hpp"
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
-GtkWidget *structs_list = NULL;
+static GtkWidget *structs_list = NULL;
 
-// ---------------------------------------------------------------------------
-// Column widths of the windows' lists. Each column is as wide as its widest
-// cell, as an auto-resized column is. Left to the toolkit, that lays out
-// every cell text with Pango as it is appended, which costs a list of a
-// thousand elements several times its exchanges with the debugger. The
-// windows measure each character once per font instead, add up a text's
-// characters, and size the columns once the rows are in. (Kerning can only
-// make a text narrower than the sum, so no cell is ever cut.)
+// The sizer of each open window's list.
+static std::map<const StructDef *, std::unique_ptr<ListSizer>> sizers;
 
-namespace {
-
-class TextWidths {
- public:
-  // Measures for the list's current font from now on.
-  void use(GtkWidget *list) {
-    list_ = list;
-    const PangoFontDescription *font = list->style->font_desc;
-    if (font_ != NULL && pango_font_description_equal(font_, font)) return;
-    if (font_ != NULL) pango_font_description_free(font_);
-    font_ = pango_font_description_copy(font);
-    for (int &a : advance_) a = -1;
-  }
-
-  // The width in pixels the list gives a cell of the text.
-  int width(const char *text) {
-    int64_t units = 0;
-    for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
-      if (*p < 0x20 || *p >= 0x7f) return PANGO_PIXELS_CEIL(measure(text));
-      if (advance_[*p] < 0) {
-        char one[2] = {(char)*p, '\0'};
-        advance_[*p] = measure(one);
-      }
-      units += advance_[*p];
-    }
-    return PANGO_PIXELS_CEIL(units);
-  }
-
- private:
-  // The logical width in Pango units of the text laid out as a cell.
-  int measure(const char *text) {
-    PangoLayout *layout = gtk_widget_create_pango_layout(list_, text);
-    pango_layout_set_font_description(layout, font_);
-    PangoRectangle logical;
-    pango_layout_get_extents(layout, NULL, &logical);
-    g_object_unref(layout);
-    return logical.width;
-  }
-
-  GtkWidget *list_ = NULL;
-  PangoFontDescription *font_ = NULL;
-  int advance_[128];
-};
-
-TextWidths text_widths;
-
-// Fills a frozen list with rows, without the toolkit measuring them, keeping
-// the widest cell of each column; finish() sizes the columns. A list that
-// already has as many rows as are coming keeps them and gets the texts that
-// differ written into them: rereading a long list usually changes a few
-// values, and the rows it would otherwise free and make again cost more
-// than the exchanges. Either way the list ends as if cleared and filled.
-class RowFiller {
- public:
-  RowFiller(GtkWidget *list, uint64_t rows_coming) : list_(GTK_CLIST(list)) {
-    text_widths.use(list);
-    for (int &w : widest_) w = 0;
-    if ((uint64_t)list_->rows == rows_coming) {
-      next_ = list_->row_list;
-      if (list_->selection != NULL) gtk_clist_unselect_all(list_);
-    } else {
-      gtk_clist_clear(list_);
-    }
-    GTK_CLIST_SET_FLAG(list_, CLIST_AUTO_RESIZE_BLOCKED);
-  }
-
-  void add(const char *const cells[4]) {
-    for (int c = 0; c < list_->columns; c++)
-      if (cells[c][0] != '\0') widest_[c] = MAX(widest_[c], text_widths.width(cells[c]));
-    if (next_ == NULL) {
-      gtk_clist_append(list_, const_cast<gchar **>(cells));
-      return;
-    }
-    GtkCListRow *row = GTK_CLIST_ROW(next_);
-    next_ = next_->next;
-    for (int c = 0; c < list_->columns; c++) {
-      gchar *old = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
-      if (old != NULL && strcmp(old, cells[c]) == 0) continue;
-      size_t length = strlen(cells[c]);
-      if (old != NULL && strlen(old) == length) {
-        // A text of the same length (a value read again) goes over the
-        // cell's own copy; the list keeps nothing else of it.
-        memcpy(old, cells[c], length);
-        continue;
-      }
-      // As gtk_clist_set_text does, with the row at hand (it would look the
-      // row up from the top of the list); the frozen list is drawn at thaw.
-      GTK_CLIST_GET_CLASS(list_)->set_cell_contents(list_, row, c, GTK_CELL_TEXT, cells[c], 0,
-                                                    NULL, NULL);
-    }
-  }
-
-  void finish() {
-    GTK_CLIST_UNSET_FLAG(list_, CLIST_AUTO_RESIZE_BLOCKED);
-    // As the toolkit does: no narrower than the column's title.
-    const int cell_spacing = 1, column_inset = 3;
-    for (int c = 0; c < list_->columns; c++) {
-      int width = widest_[c];
-      GtkWidget *title = list_->column[c].button;
-      if (GTK_CLIST_SHOW_TITLES(list_) && title != NULL)
-        width = MAX(width, title->requisition.width - (cell_spacing + 2 * column_inset));
-      if (width != list_->column[c].width) gtk_clist_set_column_width(list_, c, width);
-    }
-  }
-
- private:
-  GtkCList *list_;
-  GList *next_ = NULL;  // the next row to reuse
-  int widest_[4];
-};
-
-}  // namespace
+GtkWidget *structures_list() { return structs_list; }
 
 static const char *const invalid_size_message =
     "VUM: encountered a structure value with a non power of 2 size, or a size larger than 8 "
@@ -201,6 +87,8 @@ void open_struct_window(GtkWidget *, gint row, gint column, GdkEvent *, gpointer
     gtk_clist_set_column_justification(
         list, c, is_list ? list_justifications[c] : structure_justifications[c]);
   gtk_clist_column_titles_show(list);
+  sizers[def].reset(new ListSizer());
+  sizers[def]->attach(def->list, ListSizer::Measure::by_character);
 
   GtkWidget *bottom = add_hbox(box, 0);
   if (is_list) {
@@ -242,6 +130,7 @@ void close_struct_window(GtkWidget *, gpointer data) {
   // Closed before the window goes, so that its "destroy" finds it closed.
   def->window = NULL;
   def->close_button = def->refresh_button = def->start_entry = def->total_entry = def->list = NULL;
+  sizers.erase(def);
   gtk_clist_set_text(GTK_CLIST(structs_list), row, 0, "");
   if (!(GTK_OBJECT_FLAGS(window) & GTK_IN_DESTRUCTION)) gtk_widget_destroy(window);
 }
@@ -285,21 +174,17 @@ static void read_field(const StructField *field, uint32_t address, char value[fi
     n++;
   }
   format_hex(command + n, address, 1);
-  send_command("%s", command);
-  // The reply shows the address as "<bogus+N>:", so its text is read up to
-  // the prompt itself rather than to the first '<'.
   static std::string reply;
-  bool prompt_read = read_reply_through_prompt(reply_stream, &reply, &prompt_number);
+  exchange(&reply, "%s", command);
   uint32_t words[2] = {0, 0};
   if (scan_field_reply(reply.c_str(), words, field->size == 8 ? 2 : 1))
     format_field_value(value, field->size, words);
   else
     g_strlcpy(value, unreadable_value_text, field_value_size);
-  if (!prompt_read) wait_for_prompt();  // the replies ended: returns at once
 }
 
 void refresh_struct_window(StructDef *def) {
-  if (debugger_offline || target_running || def->window == NULL) return;
+  if (!debugger_waits() || def->window == NULL) return;
   bool is_list = list_form(def);
   uint32_t start = 0, total = 1;
   if (is_list) {
@@ -331,7 +216,8 @@ void refresh_struct_window(StructDef *def) {
   GtkCList *list = GTK_CLIST(def->list);
   gtk_clist_freeze(list);
   uint64_t rows_coming = def->elements == 0 ? 1 : (uint64_t)total * (1 + (uint64_t)def->field_count);
-  RowFiller rows(def->list, rows_coming);
+  ListSizer &rows = *sizers[def];
+  rows.begin(rows_coming);
   const char *empty[4] = {"", "", "", ""};
   int value_column = is_list ? 3 : 2;
   if (def->elements == 0) {
@@ -360,6 +246,10 @@ void refresh_struct_window(StructDef *def) {
   }
   rows.finish();
   gtk_clist_thaw(list);
+}
+
+void refresh_struct_windows() {
+  for (StructDef *def = struct_defs.first; def != NULL; def = def->next) refresh_struct_window(def);
 }
 
 void set_structs_sensitive(bool on) {

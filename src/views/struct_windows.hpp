@@ -5,9 +5,10 @@
 
 #include <gtk/gtk.h>
 
-#include "views/struct_defs.hpp"
+#include "text/struct_defs.hpp"
 
-extern GtkWidget *structs_list;
+// The Structures page's list of definitions.
+GtkWidget *structures_list();
 
 void build_structures_page(GtkWidget *box);
 void fill_struct_list();
@@ -24,5 +25,8 @@ void refresh_struct_window(StructDef *def);
 // " Close " ("clicked") and the window's "destroy", with the definition's row
 // in structs_list as data.
 void close_struct_window(GtkWidget *widget, gpointer row);
+
+// Every open window, in the order of the definitions.
+void refresh_struct_windows();
 
 void set_structs_sensitive(bool on);

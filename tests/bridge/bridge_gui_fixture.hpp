@@ -18,6 +18,7 @@
 #include "points/breakpoints_page.hpp"
 #include "points/watchpoints_page.hpp"
 #include "support/gui_fixture.hpp"
+#include "link/link_state.hpp"
 
 class BridgeGuiTest : public GuiTest {
  protected:
@@ -32,8 +33,8 @@ class BridgeGuiTest : public GuiTest {
 
   void TearDown() override {
     // Whatever happened, the emulator goes with the test.
-    pid_t emulator = debugger_offline ? 0 : emulator_now();
-    if (!debugger_offline) stop_debugger();
+    pid_t emulator = link_seam().debugger_offline ? 0 : emulator_now();
+    if (!link_seam().debugger_offline) stop_debugger();
     if (emulator > 0) {
       EXPECT_TRUE(process_ends(emulator, 8000)) << "an emulator was left behind";
     }
@@ -42,24 +43,24 @@ class BridgeGuiTest : public GuiTest {
 
   // The emulator under the bridge VUM started.
   pid_t emulator_now() {
-    std::vector<pid_t> kids = emulator_children(child_pid);
+    std::vector<pid_t> kids = emulator_children(link_seam().child_pid);
     return kids.empty() ? 0 : kids[0];
   }
 
   void add_breakpoint_at(int kind, const char *address) {
-    click(breakpoint_kind_group->buttons[kind].button);
-    type_into(breakpoint_entry, address);
-    click(add_breakpoint_button);
+    click(breakpoints_page().w.kind_group->buttons[kind].button);
+    type_into(breakpoints_page().w.entry, address);
+    click(breakpoints_page().w.add_button);
   }
   void add_watchpoint_at(int kind, const char *address) {
-    click(watchpoint_kind_group->buttons[kind].button);
-    type_into(watchpoint_entry, address);
-    click(add_watchpoint_button);
+    click(watchpoints_page().w.kind_group->buttons[kind].button);
+    type_into(watchpoints_page().w.entry, address);
+    click(watchpoints_page().w.add_button);
   }
 
   bool go_until_stopped(int timeout_ms = 20000) {
-    click(go_button);
-    return pump_until([] { return target_running == 0; }, timeout_ms);
+    click(control_bar().go_button);
+    return pump_until([] { return target_running() == 0; }, timeout_ms);
   }
 
   Lines rows(GtkWidget *list, int columns) {

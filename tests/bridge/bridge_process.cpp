@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include "link/debugger_child.hpp"
 
 namespace {
 

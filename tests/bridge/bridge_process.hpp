@@ -9,6 +9,7 @@
 
 #include <string>
 #include <vector>
+#include "link/debugger_child.hpp"
 
 class BridgeProcess {
  public:

@@ -13,6 +13,7 @@
 
 #include "bridge_process.hpp"
 #include "old_grammar.hpp"
+#include "link/debugger_child.hpp"
 
 using namespace old_grammar;
 

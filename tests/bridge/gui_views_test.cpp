@@ -12,12 +12,16 @@
 #include <vector>
 
 #include "bridge_gui_fixture.hpp"
-#include "exec/stop_reports.hpp"
 #include "kit/widget_kit.hpp"
 #include "shell/main_window.hpp"
 #include "views/cpu_state_panel.hpp"
 #include "views/dump_windows.hpp"
 #include "views/struct_windows.hpp"
+#include "exec/control_bar.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
 
 namespace {
 
@@ -47,13 +51,13 @@ class BridgeViewsTest : public BridgeGuiTest {
   void SetUp() override {
     BridgeGuiTest::SetUp();
     // Points an earlier test in this process added are not this test's.
-    for (Breakpoint &b : breakpoint_table) b = Breakpoint();
-    for (Watchpoint &w : watchpoint_table) w = Watchpoint();
-    breakpoint_count = 0;
-    watchpoint_count = 0;
+    for (Breakpoint &b : breakpoints_page().table) b = Breakpoint();
+    for (Watchpoint &w : watchpoints_page().table) w = Watchpoint();
+    breakpoints_page().w.count = 0;
+    watchpoints_page().w.count = 0;
   }
 
-  std::string reg(RegisterEntry e) const { return entry_text(register_entry[e]); }
+  std::string reg(RegisterEntry e) const { return entry_text(state_panel().register_entry[e]); }
 
   int selected_row(GtkWidget *list) const {
     GList *s = GTK_CLIST(list)->selection;
@@ -63,8 +67,8 @@ class BridgeViewsTest : public BridgeGuiTest {
   // The digit shown in the flags list for the row of that name; "" when no
   // row has it.
   std::string flag(const std::string &name) const {
-    for (int r = 0; r < row_count(flags_list); r++)
-      if (cell(flags_list, r, 1) == name) return cell(flags_list, r, 0);
+    for (int r = 0; r < row_count(state_panel().flags_list); r++)
+      if (cell(state_panel().flags_list, r, 1) == name) return cell(state_panel().flags_list, r, 0);
     return "";
   }
 
@@ -72,7 +76,7 @@ class BridgeViewsTest : public BridgeGuiTest {
     flush_display_updates();
     std::vector<int> out;
     for (int e = 0; e < register_entries; e++)
-      if (entry_marked(register_entry[e])) out.push_back(e);
+      if (entry_marked(state_panel().register_entry[e])) out.push_back(e);
     return out;
   }
 
@@ -86,8 +90,8 @@ class BridgeViewsTest : public BridgeGuiTest {
 
   Lines stack_marks() const {
     Lines out;
-    for (int r = 0; r < row_count(stack_list); r++)
-      if (row_marked(stack_list, r)) out.push_back(cell(stack_list, r, 0) + "=" + cell(stack_list, r, 1));
+    for (int r = 0; r < row_count(state_panel().stack_list); r++)
+      if (row_marked(state_panel().stack_list, r)) out.push_back(cell(state_panel().stack_list, r, 0) + "=" + cell(state_panel().stack_list, r, 1));
     return out;
   }
 
@@ -165,8 +169,8 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
        "00007CA6"},  // after call pm_sub
   };
   build_window();
-  click(show_state_button);
-  ASSERT_TRUE(state_panel_shown);
+  click(main_window().show_state_button);
+  ASSERT_TRUE(state_panel_shown());
   start_bochs();
   std::vector<std::string> ebp;
   for (const Stop &s : stops) {
@@ -174,7 +178,7 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
     add_breakpoint_at(s.kind, s.breakpoint);
     size_t before = transcript().size();
     ASSERT_TRUE(go_until_stopped());
-    ASSERT_EQ(stop_location.physical_address, s.physical);
+    ASSERT_EQ(current_location().physical_address, s.physical);
     EXPECT_EQ(hex_value(reg(entry_cr0)) & 1, s.protection);
     for (const auto &e : s.exact) EXPECT_EQ(reg(e.first), e.second) << register_labels[e.first];
     for (const auto &e : s.low_half) {
@@ -186,7 +190,7 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
     EXPECT_EQ(reg(entry_gdtr).size(), 17u) << "base  (limit)";
 
     // The flags: 21 rows, each bit as the EFLAGS entry has it.
-    ASSERT_EQ(row_count(flags_list), 21);
+    ASSERT_EQ(row_count(state_panel().flags_list), 21);
     uint32_t eflags = hex_value(reg(entry_eflags));
     const struct {
       const char *name;
@@ -202,7 +206,7 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
 
     // The stack: eight elements above ESP and four below, each read on its
     // own, top down; the TOS row selected.
-    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(stack_label))), s.stack_label);
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), s.stack_label);
     Lines want_reads, want_offsets;
     for (int i = 8; i >= -4; i--) {
       want_reads.push_back(s.read + hex(s.esp + i * (int)s.size, 1));
@@ -210,23 +214,23 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
     }
     EXPECT_EQ(reads_since(before), want_reads);
     Lines offsets;
-    for (int r = 0; r < row_count(stack_list); r++) offsets.push_back(cell(stack_list, r, 0));
+    for (int r = 0; r < row_count(state_panel().stack_list); r++) offsets.push_back(cell(state_panel().stack_list, r, 0));
     ASSERT_EQ(offsets, want_offsets);
-    EXPECT_EQ(selected_row(stack_list), 8);
-    EXPECT_EQ(cell(stack_list, 8, 1), s.tos);
+    EXPECT_EQ(selected_row(state_panel().stack_list), 8);
+    EXPECT_EQ(cell(state_panel().stack_list, 8, 1), s.tos);
     char from_ebp[16];
     snprintf(from_ebp, sizeof from_ebp, "%+d", (int)(s.esp - hex_value(reg(entry_ebp))));
-    EXPECT_EQ(cell(stack_list, 8, 2), from_ebp);
+    EXPECT_EQ(cell(state_panel().stack_list, 8, 2), from_ebp);
     for (int r = 0; r < 13; r++) {
-      EXPECT_EQ(cell(stack_list, r, 1).size(), 2 * s.size) << r;
+      EXPECT_EQ(cell(state_panel().stack_list, r, 1).size(), 2 * s.size) << r;
       // Elements inside the boot sector hold its bytes.
       uint32_t address = s.esp + (8 - r) * s.size;
       if (address >= 0x7C00 && address < 0x7E00) {
-        EXPECT_EQ(cell(stack_list, r, 1), hex(boot_sector_value(image, address, s.size), 2 * s.size))
-            << cell(stack_list, r, 0);
+        EXPECT_EQ(cell(state_panel().stack_list, r, 1), hex(boot_sector_value(image, address, s.size), 2 * s.size))
+            << cell(state_panel().stack_list, r, 0);
       }
     }
-    click(remove_all_breakpoints_button);
+    click(breakpoints_page().w.remove_all_button);
   }
   // EBP, which the demo leaves alone: the same value, four digits in real
   // mode and eight with the B bit of SS set.
@@ -241,35 +245,35 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
 // 7C20 changes ESP and the word it pushes, and nothing else that is marked.
 TEST_F(BridgeViewsTest, AStepMarksExactlyWhatItChanged) {
   build_window();
-  click(show_state_button);
+  click(main_window().show_state_button);
   start_bochs();
   EXPECT_EQ(reg(entry_eip), "E05B") << "the panel follows the first stop";
-  ASSERT_EQ(row_count(flags_list), 21);
-  ASSERT_GT(row_count(stack_list), 0);
+  ASSERT_EQ(row_count(state_panel().flags_list), 21);
+  ASSERT_GT(row_count(state_panel().stack_list), 0);
   EXPECT_EQ(marked_entries(), std::vector<int>{});
-  EXPECT_EQ(marked_rows(flags_list, 1), Lines{});
+  EXPECT_EQ(marked_rows(state_panel().flags_list, 1), Lines{});
   EXPECT_EQ(stack_marks(), Lines{});
 
   add_breakpoint_at(0, "7c20");
   ASSERT_TRUE(go_until_stopped());
-  ASSERT_EQ(stop_location.physical_address, 0x7C20u);
+  ASSERT_EQ(current_location().physical_address, 0x7C20u);
   EXPECT_EQ(reg(entry_esp), "7C00");
 
-  click(step_button);  // into bump
-  ASSERT_EQ(stop_location.physical_address, 0x7C50u);
+  click(control_bar().step_button);  // into bump
+  ASSERT_EQ(current_location().physical_address, 0x7C50u);
   EXPECT_EQ(reg(entry_esp), "7BFE");
   EXPECT_EQ(marked_entries(), std::vector<int>{entry_esp});
-  EXPECT_EQ(marked_rows(flags_list, 1), Lines{}) << "a call leaves the flags";
+  EXPECT_EQ(marked_rows(state_panel().flags_list, 1), Lines{}) << "a call leaves the flags";
   // The word below the old top held print's return address; now bump's.
   EXPECT_EQ(stack_marks(), Lines{"TOS=7C23"});
 
-  click(step_button);  // inc word [0x500]: memory and flags, no register
-  ASSERT_EQ(stop_location.physical_address, 0x7C54u);
+  click(control_bar().step_button);  // inc word [0x500]: memory and flags, no register
+  ASSERT_EQ(current_location().physical_address, 0x7C54u);
   EXPECT_EQ(marked_entries(), std::vector<int>{});
   EXPECT_EQ(stack_marks(), Lines{});
   // print's last `test al, al` on 0 left ZF and PF set; the counter at 0500,
   // 0 at boot, becomes 1: both clear, the other flags as they were.
-  EXPECT_EQ(marked_rows(flags_list, 1), (Lines{"Parity", "Zero"}));
+  EXPECT_EQ(marked_rows(state_panel().flags_list, 1), (Lines{"Parity", "Zero"}));
   EXPECT_EQ(flag("Zero"), "0");
 }
 
@@ -284,7 +288,7 @@ TEST_F(BridgeViewsTest, DumpWindowsInEveryUnitSizeShowTheDemosBytes) {
   start_bochs();
   add_breakpoint_at(0, "7ca0");
   ASSERT_TRUE(go_until_stopped());
-  ASSERT_EQ(stop_location.physical_address, 0x7CA0u);
+  ASSERT_EQ(current_location().physical_address, 0x7CA0u);
 
   const struct {
     uint32_t address, bytes, image_address;  // where the image holds them, as at 0x7C00
@@ -306,16 +310,16 @@ TEST_F(BridgeViewsTest, DumpWindowsInEveryUnitSizeShowTheDemosBytes) {
         snprintf(title, sizeof title, "VUM - Memory Dump - %.8X %s", region.address,
                  space == 0 ? "physical" : "linear");
         SCOPED_TRACE(command);
-        button_group_select(address_space_group, space);
-        button_group_select(unit_size_group, size_index);
-        button_group_select(unit_format_group, 0);
-        type_into(dump_address_entry, hex(region.address, 1));
-        type_into(dump_units_entry, std::to_string(units));
+        button_group_select(memory_page().address_space_group, space);
+        button_group_select(memory_page().unit_size_group, size_index);
+        button_group_select(memory_page().unit_format_group, 0);
+        type_into(memory_page().address_entry, hex(region.address, 1));
+        type_into(memory_page().units_entry, std::to_string(units));
         size_t before = transcript().size();
-        DumpWindow *last = dump_windows.last;
-        click(dump_button);
-        ASSERT_NE(dump_windows.last, last) << "no window opened";
-        DumpWindow *w = dump_windows.last;
+        DumpWindow *last = memory_page().windows.last;
+        click(memory_page().dump_button);
+        ASSERT_NE(memory_page().windows.last, last) << "no window opened";
+        DumpWindow *w = memory_page().windows.last;
         EXPECT_EQ(lines_since(before), Lines{command});
         EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w->window)), title);
         EXPECT_EQ(GTK_CLIST(w->list)->columns, size == 1 ? 4 : 3);
@@ -348,10 +352,10 @@ TEST_F(BridgeViewsTest, DumpWindowsInEveryUnitSizeShowTheDemosBytes) {
         close_dump_window(NULL, w);
       }
   // The dialogue is in step afterwards.
-  click(step_button);
-  EXPECT_EQ(entry_text(physical_entry), "00007CA1");
+  click(control_bar().step_button);
+  EXPECT_EQ(entry_text(control_bar().physical_entry), "00007CA1");
   EXPECT_EQ(transcript().back(), "dump_cpu");
-  EXPECT_FALSE(debugger_offline);
+  EXPECT_FALSE(link_seam().debugger_offline);
 }
 
 // A structure window and a list window over the boot sector, read through
@@ -367,14 +371,14 @@ TEST_F(BridgeViewsTest, StructureAndListWindowsShowTheDemosBytes) {
         config);
   fclose(config);
   build_window();
-  ASSERT_EQ(row_count(structs_list), 2);
+  ASSERT_EQ(row_count(structures_list()), 2);
   start_bochs();
   add_breakpoint_at(0, "7c00");  // the BIOS has loaded the boot sector
   ASSERT_TRUE(go_until_stopped());
-  ASSERT_EQ(stop_location.physical_address, 0x7C00u);
+  ASSERT_EQ(current_location().physical_address, 0x7C00u);
   size_t before = transcript().size();
 
-  gtk_clist_select_row(GTK_CLIST(structs_list), 0, 0);
+  gtk_clist_select_row(GTK_CLIST(structures_list()), 0, 0);
   StructDef *start = struct_defs.first;
   ASSERT_NE(start, nullptr);
   ASSERT_NE(start->window, nullptr);
@@ -392,7 +396,7 @@ TEST_F(BridgeViewsTest, StructureAndListWindowsShowTheDemosBytes) {
   }
 
   before = transcript().size();
-  gtk_clist_select_row(GTK_CLIST(structs_list), 1, 0);
+  gtk_clist_select_row(GTK_CLIST(structures_list()), 1, 0);
   StructDef *words = start->next;
   ASSERT_NE(words, nullptr);
   ASSERT_NE(words->window, nullptr);
@@ -406,7 +410,7 @@ TEST_F(BridgeViewsTest, StructureAndListWindowsShowTheDemosBytes) {
           << "element " << e << " field " << f;
   }
   // The dialogue is in step: a step reads its own reply.
-  click(step_button);
+  click(control_bar().step_button);
   EXPECT_EQ(transcript().back(), "dump_cpu");
-  EXPECT_FALSE(debugger_offline);
+  EXPECT_FALSE(link_seam().debugger_offline);
 }

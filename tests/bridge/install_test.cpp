@@ -17,6 +17,7 @@
 
 #include "bridge_process.hpp"
 #include "old_grammar.hpp"
+#include "link/debugger_child.hpp"
 
 namespace {
 

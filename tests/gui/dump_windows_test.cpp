@@ -7,6 +7,7 @@
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
 #include "views/dump_windows.hpp"
+#include "link/link_state.hpp"
 
 namespace {
 
@@ -14,14 +15,14 @@ class DumpWindowTest : public GuiTest {
  protected:
   DumpWindow *open(const std::string &address, const std::string &units, uint32_t space = 0,
                    uint32_t size = 0, uint32_t format = 0) {
-    button_group_select(address_space_group, space);
-    button_group_select(unit_size_group, size);
-    button_group_select(unit_format_group, format);
-    DumpWindow *last = dump_windows.last;
-    type_into(dump_address_entry, address);
-    type_into(dump_units_entry, units);
-    click(dump_button);
-    return dump_windows.last == last ? nullptr : dump_windows.last;
+    button_group_select(memory_page().address_space_group, space);
+    button_group_select(memory_page().unit_size_group, size);
+    button_group_select(memory_page().unit_format_group, format);
+    DumpWindow *last = memory_page().windows.last;
+    type_into(memory_page().address_entry, address);
+    type_into(memory_page().units_entry, units);
+    click(memory_page().dump_button);
+    return memory_page().windows.last == last ? nullptr : memory_page().windows.last;
   }
 
   std::vector<std::string> row(DumpWindow *w, int r) const {
@@ -32,7 +33,7 @@ class DumpWindowTest : public GuiTest {
 
   std::vector<DumpWindow *> windows() const {
     std::vector<DumpWindow *> out;
-    for (DumpWindow *w = dump_windows.first; w; w = w->next) {
+    for (DumpWindow *w = memory_page().windows.first; w; w = w->next) {
       if (w->next) {
         EXPECT_EQ(w->next->prev, w);
       }
@@ -40,7 +41,7 @@ class DumpWindowTest : public GuiTest {
     }
     if (!out.empty()) {
       EXPECT_EQ(out.front()->prev, nullptr);
-      EXPECT_EQ(out.back(), dump_windows.last);
+      EXPECT_EQ(out.back(), memory_page().windows.last);
     }
     return out;
   }
@@ -55,19 +56,19 @@ class DumpWindowTest : public GuiTest {
 
 TEST_F(DumpWindowTest, TheFormStartsPhysicalByteHexAndFollowsTheLink) {
   build_window();
-  EXPECT_EQ(address_space_group->selected, 0u);
-  EXPECT_EQ(unit_size_group->selected, 0u);
-  EXPECT_EQ(unit_format_group->selected, 0u);
-  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(dump_address_entry)), 10);
-  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(dump_units_entry)), 5);
+  EXPECT_EQ(memory_page().address_space_group->selected, 0u);
+  EXPECT_EQ(memory_page().unit_size_group->selected, 0u);
+  EXPECT_EQ(memory_page().unit_format_group->selected, 0u);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().address_entry)), 10);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().units_entry)), 5);
   int w, h;
-  gtk_widget_get_size_request(dump_button, &w, &h);
+  gtk_widget_get_size_request(memory_page().dump_button, &w, &h);
   EXPECT_EQ(w, 100);
   EXPECT_EQ(h, 20);
-  for (GtkWidget *x : {dump_address_entry, dump_units_entry, dump_button})
+  for (GtkWidget *x : {memory_page().address_entry, memory_page().units_entry, memory_page().dump_button})
     EXPECT_FALSE(sensitive(x));
   start_bochs();
-  for (GtkWidget *x : {dump_address_entry, dump_units_entry, dump_button}) EXPECT_TRUE(sensitive(x));
+  for (GtkWidget *x : {memory_page().address_entry, memory_page().units_entry, memory_page().dump_button}) EXPECT_TRUE(sensitive(x));
 }
 
 TEST_F(DumpWindowTest, AByteWindowShowsTheDebuggersLinesAsRows) {
@@ -80,8 +81,8 @@ TEST_F(DumpWindowTest, AByteWindowShowsTheDebuggersLinesAsRows) {
   EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w->window)), "VUM - Memory Dump - 00007C00 physical");
   EXPECT_EQ(GTK_CLIST(w->list)->columns, 4);
   EXPECT_EQ(GTK_CLIST(w->list)->column[1].justification, GTK_JUSTIFY_RIGHT);
-  EXPECT_EQ(entry_text(dump_address_entry), "");
-  EXPECT_EQ(entry_text(dump_units_entry), "");
+  EXPECT_EQ(entry_text(memory_page().address_entry), "");
+  EXPECT_EQ(entry_text(memory_page().units_entry), "");
   ASSERT_EQ(row_count(w->list), 2);
   // The demo begins cli; xor ax, ax; mov ds, ax; ...
   EXPECT_EQ(row(w, 0), (std::vector<std::string>{"00007C00", "+0",
@@ -89,9 +90,9 @@ TEST_F(DumpWindowTest, AByteWindowShowsTheDebuggersLinesAsRows) {
   EXPECT_EQ(row(w, 1)[0], "00007C08");
   EXPECT_EQ(row(w, 1)[1], "+8");
   // The dialogue is in step afterwards.
-  click(step_button);
+  click(control_bar().step_button);
   EXPECT_EQ(transcript().back(), "dump_cpu");
-  EXPECT_FALSE(debugger_offline);
+  EXPECT_FALSE(link_seam().debugger_offline);
 }
 
 TEST_F(DumpWindowTest, AddressAndUnitTextsAndWhatTheyOpen) {
@@ -118,20 +119,20 @@ TEST_F(DumpWindowTest, AddressAndUnitTextsAndWhatTheyOpen) {
       snprintf(line, sizeof line, "xp /%ubx 0x%X", c.want_units, c.want_address);
       EXPECT_EQ(lines_since(before), std::vector<std::string>{line});
     } else {
-      EXPECT_EQ(entry_text(dump_address_entry), c.address) << "the entries keep their text";
-      EXPECT_EQ(entry_text(dump_units_entry), c.units);
+      EXPECT_EQ(entry_text(memory_page().address_entry), c.address) << "the entries keep their text";
+      EXPECT_EQ(entry_text(memory_page().units_entry), c.units);
       EXPECT_EQ(lines_since(before).size(), 0u);
     }
   }
   // Enter in the units entry opens a window; Enter in the address entry does not.
-  type_into(dump_address_entry, "600");
-  activate(dump_address_entry);
-  EXPECT_EQ(entry_text(dump_address_entry), "600");
-  type_into(dump_units_entry, "2");
-  DumpWindow *last = dump_windows.last;
-  activate(dump_units_entry);
-  ASSERT_NE(dump_windows.last, last);
-  EXPECT_EQ(dump_windows.last->address, 0x600u);
+  type_into(memory_page().address_entry, "600");
+  activate(memory_page().address_entry);
+  EXPECT_EQ(entry_text(memory_page().address_entry), "600");
+  type_into(memory_page().units_entry, "2");
+  DumpWindow *last = memory_page().windows.last;
+  activate(memory_page().units_entry);
+  ASSERT_NE(memory_page().windows.last, last);
+  EXPECT_EQ(memory_page().windows.last->address, 0x600u);
 }
 
 TEST_F(DumpWindowTest, EverySizeAndFormatSendsItsLettersAndKeepsItsChoices) {
@@ -158,8 +159,8 @@ TEST_F(DumpWindowTest, EverySizeAndFormatSendsItsLettersAndKeepsItsChoices) {
   // A window keeps the choices it was opened with; the form moving on changes
   // neither its command nor its columns.
   DumpWindow *w = open("500", "4", 1, 1, 1);
-  button_group_select(unit_size_group, 0);
-  button_group_select(address_space_group, 0);
+  button_group_select(memory_page().unit_size_group, 0);
+  button_group_select(memory_page().address_space_group, 0);
   size_t before = transcript().size();
   click(w->refresh_button);
   EXPECT_EQ(lines_since(before), std::vector<std::string>{"x /4hd 0x500"});
@@ -176,8 +177,8 @@ TEST_F(DumpWindowTest, AnErrorInPlaceOfADumpShowsOnlyItsValues) {
   EXPECT_EQ(cell(w->list, 0, 0), "");
   EXPECT_EQ(cell(w->list, 0, 1), "");
   EXPECT_EQ(cell(w->list, 0, 2).substr(0, 20), "past the end of memo");
-  click(step_button);
-  EXPECT_FALSE(debugger_offline);
+  click(control_bar().step_button);
+  EXPECT_FALSE(link_seam().debugger_offline);
   EXPECT_EQ(transcript().back(), "dump_cpu");
 }
 
@@ -195,15 +196,15 @@ TEST_F(DumpWindowTest, CloseAndWindowManagerCloseUnlinkAndRefreshAllWalksTheRest
   gtk_widget_destroy(d->window);  // as the window manager closes it: the last one
   EXPECT_EQ(windows(), (std::vector<DumpWindow *>{a, c}));
   size_t before = transcript().size();
-  click(refresh_all_button);
+  click(main_window().refresh_all_button);
   EXPECT_EQ(lines_since(before), (std::vector<std::string>{"xp /1bx 0x500", "xp /1bx 0x700"}));
   gtk_widget_destroy(a->window);  // the first one
   EXPECT_EQ(windows(), (std::vector<DumpWindow *>{c}));
   click(c->close_button);
   EXPECT_EQ(windows(), std::vector<DumpWindow *>{});
-  EXPECT_EQ(dump_windows.last, nullptr);
+  EXPECT_EQ(memory_page().windows.last, nullptr);
   before = transcript().size();
-  click(refresh_all_button);
+  click(main_window().refresh_all_button);
   EXPECT_EQ(lines_since(before).size(), 0u);
 }
 
@@ -213,20 +214,20 @@ TEST_F(DumpWindowTest, RefreshFollowsTheRunStateAndTheLink) {
   DumpWindow *w = open("500", "2");
   ASSERT_NE(w, nullptr);
   EXPECT_TRUE(sensitive(w->refresh_button));
-  click(go_button);
-  ASSERT_TRUE(target_running);
+  click(control_bar().go_button);
+  ASSERT_TRUE(target_running());
   EXPECT_FALSE(sensitive(w->refresh_button));
-  EXPECT_FALSE(sensitive(dump_button));
+  EXPECT_FALSE(sensitive(memory_page().dump_button));
   EXPECT_TRUE(sensitive(w->close_button));
   size_t before = transcript().size();
   refresh_dump_window(w);  // reached anyway while running: nothing is sent
   EXPECT_EQ(lines_since(before).size(), 0u);
-  click(stop_button);
+  click(control_bar().stop_button);
   EXPECT_TRUE(sensitive(w->refresh_button));
 
   // Offline the window keeps its rows; a new debugger fills it again on Refresh.
   int rows = row_count(w->list);
-  click(start_button);
+  click(main_window().start_button);
   EXPECT_FALSE(sensitive(w->refresh_button));
   refresh_dump_window(w);
   EXPECT_EQ(row_count(w->list), rows);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "settings/preferences_page.hpp"
 #include "support/gui_fixture.hpp"
@@ -15,6 +14,8 @@
 #include <vector>
 
 #include "kit/widget_kit.hpp"
+#include "exec/run_control.hpp"
+#include "text/settings.hpp"
 
 typedef std::array<std::string, 4> Row;
 
@@ -27,7 +28,7 @@ class ExecHistoryTest : public GuiTest {
 
   void build() {
     build_window();
-    GtkWidget *page = gtk_widget_get_parent(gtk_widget_get_parent(history_list));
+    GtkWidget *page = gtk_widget_get_parent(gtk_widget_get_parent(history_page().list));
     static const char *const titles[4] = {"Physical", "Virtual", "Bytes", "Instruction"};
     reference = add_list(page, 4, titles);
     gtk_clist_column_titles_show(GTK_CLIST(reference));
@@ -36,9 +37,9 @@ class ExecHistoryTest : public GuiTest {
 
   std::vector<Row> history_rows_now() const {
     std::vector<Row> rows;
-    for (int r = 0; r < row_count(history_list); r++)
-      rows.push_back({cell(history_list, r, 0), cell(history_list, r, 1), cell(history_list, r, 2),
-                      cell(history_list, r, 3)});
+    for (int r = 0; r < row_count(history_page().list); r++)
+      rows.push_back({cell(history_page().list, r, 0), cell(history_page().list, r, 1), cell(history_page().list, r, 2),
+                      cell(history_page().list, r, 3)});
     return rows;
   }
 
@@ -67,12 +68,13 @@ class ExecHistoryTest : public GuiTest {
   }
 
   void stop_at(uint32_t physical, const char *bytes, const char *text) {
-    stop_location.physical_address = physical;
-    stop_location.cs = physical >> 4;
-    stop_location.eip = physical & 0xF;
-    strcpy(stop_location.bytes, bytes);
-    strcpy(stop_location.text, text);
-    history_add_instruction();
+    StopLocation at = {};
+    at.physical_address = physical;
+    at.cs = physical >> 4;
+    at.eip = physical & 0xF;
+    strcpy(at.bytes, bytes);
+    strcpy(at.text, text);
+    history_add_instruction(at);
     sync_reference();
   }
 
@@ -82,17 +84,17 @@ class ExecHistoryTest : public GuiTest {
   }
 
   void expect_same_widths(const std::string &when) {
-    ASSERT_EQ(row_count(reference), row_count(history_list)) << when;
+    ASSERT_EQ(row_count(reference), row_count(history_page().list)) << when;
     for (int c = 0; c < 4; c++)
-      EXPECT_EQ(GTK_CLIST(history_list)->column[c].width, GTK_CLIST(reference)->column[c].width)
+      EXPECT_EQ(GTK_CLIST(history_page().list)->column[c].width, GTK_CLIST(reference)->column[c].width)
           << "column " << c << " " << when;
   }
 };
 
 TEST_F(ExecHistoryTest, ColumnsFollowTheWidestCellAsRowsComeAndGo) {
   build();
-  history_length = 3;
-  GtkCList *list = GTK_CLIST(history_list);
+  settings.history_length = 3;
+  GtkCList *list = GTK_CLIST(history_page().list);
   int title_only = list->column[3].width;
 
   stop_at(0x7C00, "fa", "cli");
@@ -116,7 +118,7 @@ TEST_F(ExecHistoryTest, ColumnsFollowTheWidestCellAsRowsComeAndGo) {
   expect_same_widths("after the widest bytes went");
 
   // Lowering the length trims from the top.
-  history_length = 1;
+  settings.history_length = 1;
   history_trim();
   sync_reference();
   expect_same_widths("after trimming to one row");
@@ -127,10 +129,10 @@ TEST_F(ExecHistoryTest, ColumnsFollowTheWidestCellAsRowsComeAndGo) {
   gtk_clist_clear(GTK_CLIST(reference));
   reference_rows.clear();
   sync_reference();
-  EXPECT_EQ(row_count(history_list), 1);  // "repeated 1 times"
+  EXPECT_EQ(row_count(history_page().list), 1);  // "repeated 1 times"
   expect_same_widths("after Clear History");
 
-  history_length = 50;
+  settings.history_length = 50;
   for (int i = 0; i < 200; i++)
     stop_at(0x8000 + (i % 7) * 0x111, i % 3 ? "90" : "cd10", i % 5 ? "nop" : "int 0x10");
   expect_same_widths("after a run of rows");
@@ -138,7 +140,7 @@ TEST_F(ExecHistoryTest, ColumnsFollowTheWidestCellAsRowsComeAndGo) {
   // A larger font: both lists are resized by the toolkit, and later rows
   // are measured at the new size.
   PangoFontDescription *font = pango_font_description_from_string("Sans 24");
-  gtk_widget_modify_font(history_list, font);
+  gtk_widget_modify_font(history_page().list, font);
   gtk_widget_modify_font(reference, font);
   pango_font_description_free(font);
   pump_for(50);

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
 
 class ExecStopTest : public GuiTest {
  protected:
@@ -33,7 +34,7 @@ class ExecStopTest : public GuiTest {
   // The physical addresses of the log's instruction lines after `from`, the
   // text of a message line.
   std::vector<uint32_t> logged_addresses_after(const std::string &from) {
-    fflush(history_log);
+    fflush(history_page().log);
     std::string log = read_file("__vum.log__");
     size_t start = log.find(from);
     std::vector<uint32_t> out;
@@ -51,14 +52,14 @@ TEST_F(ExecStopTest, StopWhileTracingKeepsEveryTracedInstructionAndShowsTheRealS
   boot_three_instruction_loop();
   build_window();
   start_bochs();
-  click(trace_button);
-  ASSERT_EQ(tracing, 1);
-  click(go_button);
+  click(preferences_page().trace_button);
+  ASSERT_EQ(tracing_on(), 1);
+  click(control_bar().go_button);
   // Let the debugger run well ahead of what VUM has read.
   pump_for(300);
-  ASSERT_EQ(target_running, 1);
-  click(stop_button);
-  ASSERT_EQ(target_running, 0);
+  ASSERT_EQ(target_running(), 1);
+  click(control_bar().stop_button);
+  ASSERT_EQ(target_running(), 0);
 
   std::vector<uint32_t> rows = logged_addresses_after(": GO...");
   ASSERT_GT(rows.size(), 100u) << "the run traced a good many instructions";
@@ -68,12 +69,12 @@ TEST_F(ExecStopTest, StopWhileTracingKeepsEveryTracedInstructionAndShowsTheRealS
     ASSERT_EQ(rows[i], after(rows[i - 1])) << "row " << i << " of " << rows.size();
   char shown[16];
   snprintf(shown, sizeof shown, "%.8X", rows.back());
-  EXPECT_EQ(entry_text(physical_entry), shown);
-  EXPECT_EQ(stop_location.physical_address, rows.back());
+  EXPECT_EQ(entry_text(control_bar().physical_entry), shown);
+  EXPECT_EQ(current_location().physical_address, rows.back());
 
   // The debugger agrees: one step on is the next instruction of the loop.
-  click(step_button);
-  EXPECT_EQ(stop_location.physical_address, after(rows.back()));
+  click(control_bar().step_button);
+  EXPECT_EQ(current_location().physical_address, after(rows.back()));
   std::vector<std::string> t = transcript();
   ASSERT_GE(t.size(), 2u);
   EXPECT_EQ(t[t.size() - 2], "s");
@@ -84,26 +85,26 @@ TEST_F(ExecStopTest, StopAsABreakpointIsReachedReadsTheBreakpointReport) {
   boot_three_instruction_loop();
   build_window();
   start_bochs();
-  send_command("pb 0x7c02\n");
-  wait_for_prompt();
-  click(go_button);
+  std::string reply;
+  exchange(&reply, "pb 0x7c02");
+  click(control_bar().go_button);
   // The report is written, but the main loop has not looked at it yet.
-  for (int i = 0; i < 200 && !reply_stream.buffered(); i++) {
+  for (int i = 0; i < 200 && !link_seam().reply_stream.buffered(); i++) {
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(reply_stream.fd(), &readable);
+    FD_SET(link_seam().reply_stream.fd(), &readable);
     struct timeval wait = {0, 10000};
-    if (select(reply_stream.fd() + 1, &readable, NULL, NULL, &wait) > 0) break;
+    if (select(link_seam().reply_stream.fd() + 1, &readable, NULL, NULL, &wait) > 0) break;
   }
-  ASSERT_TRUE(target_running);
-  click(stop_button);
-  EXPECT_FALSE(target_running);
-  EXPECT_EQ(stop_location.physical_address, 0x7C02u);
-  EXPECT_EQ(entry_text(physical_entry), "00007C02");
+  ASSERT_TRUE(target_running());
+  click(control_bar().stop_button);
+  EXPECT_FALSE(target_running());
+  EXPECT_EQ(current_location().physical_address, 0x7C02u);
+  EXPECT_EQ(entry_text(control_bar().physical_entry), "00007C02");
   std::vector<std::string> h = history_texts();
   ASSERT_GE(h.size(), 2u);
   EXPECT_EQ(h.back(), "Stopped on a breakpoint");
   // The dialogue is in step: a step goes on from the breakpoint.
-  click(step_button);
-  EXPECT_EQ(stop_location.physical_address, 0x7C00u);
+  click(control_bar().step_button);
+  EXPECT_EQ(current_location().physical_address, 0x7C00u);
 }

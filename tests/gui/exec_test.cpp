@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
-#include "link/debugger_commands.hpp"
+#include "text/debugger_commands.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -44,24 +46,24 @@ class ExecTest : public GuiTest {
  protected:
   // Steps until the CPU stands at `address`; false when it does not get there.
   bool step_to(uint32_t address, int most = 100) {
-    for (int i = 0; i < most && stop_location.physical_address != address; i++)
-      click(step_button);
-    return stop_location.physical_address == address;
+    for (int i = 0; i < most && current_location().physical_address != address; i++)
+      click(control_bar().step_button);
+    return current_location().physical_address == address;
   }
 
   // A command typed at the debugger by the test itself (the Breakpoints and
   // Watchpoints pages are elsewhere); its reply is discarded.
   void debugger_command(const std::string &line) {
-    send_command("%s", line.c_str());
-    wait_for_prompt();
+    std::string reply;
+    exchange(&reply, "%s", line.c_str());
   }
 
   bool wait_until_stopped() {
-    return pump_until([] { return target_running == 0; });
+    return pump_until([] { return target_running() == 0; });
   }
 
   bool wait_until_offline() {
-    return pump_until([] { return debugger_offline == 1 && !active(start_button); });
+    return pump_until([] { return link_seam().debugger_offline == 1 && !active(main_window().start_button); });
   }
 
   static bool active(GtkWidget *w) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w)); }
@@ -78,99 +80,99 @@ class ExecTest : public GuiTest {
   }
 
   void expect_stopped_look() {
-    EXPECT_TRUE(sensitive(go_button));
-    EXPECT_TRUE(sensitive(step_button));
-    EXPECT_FALSE(sensitive(stop_button));
-    EXPECT_EQ(sensitive(next_button), next_enabled == 1);
-    EXPECT_TRUE(sensitive(refresh_all_button));
-    EXPECT_TRUE(sensitive(trace_button));
+    EXPECT_TRUE(sensitive(control_bar().go_button));
+    EXPECT_TRUE(sensitive(control_bar().step_button));
+    EXPECT_FALSE(sensitive(control_bar().stop_button));
+    EXPECT_EQ(sensitive(control_bar().next_button), next_offered() == 1);
+    EXPECT_TRUE(sensitive(main_window().refresh_all_button));
+    EXPECT_TRUE(sensitive(preferences_page().trace_button));
   }
 
   void expect_running_look() {
-    EXPECT_EQ(entry_text(physical_entry), "");
-    EXPECT_EQ(entry_text(location_entry), "");
-    EXPECT_EQ(entry_text(instruction_entry), running_banner);
-    EXPECT_TRUE(sensitive(stop_button));
-    EXPECT_FALSE(sensitive(go_button));
-    EXPECT_FALSE(sensitive(step_button));
-    EXPECT_FALSE(sensitive(next_button));
-    EXPECT_FALSE(sensitive(refresh_all_button));
-    EXPECT_FALSE(sensitive(trace_button));
+    EXPECT_EQ(entry_text(control_bar().physical_entry), "");
+    EXPECT_EQ(entry_text(control_bar().location_entry), "");
+    EXPECT_EQ(entry_text(control_bar().instruction_entry), running_banner);
+    EXPECT_TRUE(sensitive(control_bar().stop_button));
+    EXPECT_FALSE(sensitive(control_bar().go_button));
+    EXPECT_FALSE(sensitive(control_bar().step_button));
+    EXPECT_FALSE(sensitive(control_bar().next_button));
+    EXPECT_FALSE(sensitive(main_window().refresh_all_button));
+    EXPECT_FALSE(sensitive(preferences_page().trace_button));
   }
 
   void expect_offline_look() {
-    EXPECT_EQ(entry_text(physical_entry), "");
-    EXPECT_EQ(entry_text(location_entry), "");
-    EXPECT_EQ(entry_text(instruction_entry), offline_banner);
-    for (GtkWidget *b : {go_button, stop_button, step_button, next_button})
+    EXPECT_EQ(entry_text(control_bar().physical_entry), "");
+    EXPECT_EQ(entry_text(control_bar().location_entry), "");
+    EXPECT_EQ(entry_text(control_bar().instruction_entry), offline_banner);
+    for (GtkWidget *b : {control_bar().go_button, control_bar().stop_button, control_bar().step_button, control_bar().next_button})
       EXPECT_FALSE(sensitive(b)) << button_label(b);
-    EXPECT_FALSE(sensitive(trace_button));
-    EXPECT_FALSE(sensitive(refresh_all_button));
+    EXPECT_FALSE(sensitive(preferences_page().trace_button));
+    EXPECT_FALSE(sensitive(main_window().refresh_all_button));
   }
 
   // The bar shows the last stop, which is the last instruction row.
   void expect_bar_shows_last_row() {
-    int last = row_count(history_list) - 1;
-    while (last >= 0 && cell(history_list, last, 0).empty()) last--;
+    int last = row_count(history_page().list) - 1;
+    while (last >= 0 && cell(history_page().list, last, 0).empty()) last--;
     ASSERT_GE(last, 0);
-    EXPECT_EQ(entry_text(physical_entry), cell(history_list, last, 0));
-    EXPECT_EQ(entry_text(location_entry), cell(history_list, last, 1));
-    EXPECT_EQ(entry_text(instruction_entry), cell(history_list, last, 3));
+    EXPECT_EQ(entry_text(control_bar().physical_entry), cell(history_page().list, last, 0));
+    EXPECT_EQ(entry_text(control_bar().location_entry), cell(history_page().list, last, 1));
+    EXPECT_EQ(entry_text(control_bar().instruction_entry), cell(history_page().list, last, 3));
   }
 };
 
 TEST_F(ExecTest, BarIsBuiltLeftToRightAndStartsOffline) {
   build_window();
-  GtkWidget *bar = gtk_widget_get_parent(go_button);
+  GtkWidget *bar = gtk_widget_get_parent(control_bar().go_button);
   GList *children = gtk_container_get_children(GTK_CONTAINER(bar));
   std::vector<GtkWidget *> order;
   for (GList *l = children; l; l = l->next) order.push_back(GTK_WIDGET(l->data));
   g_list_free(children);
-  EXPECT_EQ(order, (std::vector<GtkWidget *>{physical_entry, location_entry, instruction_entry,
-                                             go_button, stop_button, step_button, next_button}));
-  EXPECT_EQ(button_label(go_button), " Go ");
-  EXPECT_EQ(button_label(stop_button), " Stop ");
-  EXPECT_EQ(button_label(step_button), " Step ");
-  EXPECT_EQ(button_label(next_button), " Next ");
+  EXPECT_EQ(order, (std::vector<GtkWidget *>{control_bar().physical_entry, control_bar().location_entry, control_bar().instruction_entry,
+                                             control_bar().go_button, control_bar().stop_button, control_bar().step_button, control_bar().next_button}));
+  EXPECT_EQ(button_label(control_bar().go_button), " Go ");
+  EXPECT_EQ(button_label(control_bar().stop_button), " Stop ");
+  EXPECT_EQ(button_label(control_bar().step_button), " Step ");
+  EXPECT_EQ(button_label(control_bar().next_button), " Next ");
   int w, h;
-  gtk_widget_get_size_request(physical_entry, &w, &h);
+  gtk_widget_get_size_request(control_bar().physical_entry, &w, &h);
   EXPECT_EQ(w, 85);
   EXPECT_EQ(h, 20);
-  gtk_widget_get_size_request(location_entry, &w, &h);
+  gtk_widget_get_size_request(control_bar().location_entry, &w, &h);
   EXPECT_EQ(w, 140);
-  gtk_widget_get_size_request(instruction_entry, &w, &h);
+  gtk_widget_get_size_request(control_bar().instruction_entry, &w, &h);
   EXPECT_EQ(w, -1) << "no fixed width: it takes the room left";
   EXPECT_EQ(h, 20);
-  for (GtkWidget *e : {physical_entry, location_entry, instruction_entry})
+  for (GtkWidget *e : {control_bar().physical_entry, control_bar().location_entry, control_bar().instruction_entry})
     EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(e)));
   expect_offline_look();
-  EXPECT_EQ(button_label(trace_button), "Enable instruction tracing");
-  EXPECT_FALSE(active(trace_button));
+  EXPECT_EQ(button_label(preferences_page().trace_button), "Enable instruction tracing");
+  EXPECT_FALSE(active(preferences_page().trace_button));
 
   // Handlers reached while offline send nothing and leave the look alone.
-  click(go_button);
-  click(step_button);
-  click(next_button);
-  click(stop_button);
-  EXPECT_EQ(target_running, 0);
+  click(control_bar().go_button);
+  click(control_bar().step_button);
+  click(control_bar().next_button);
+  click(control_bar().stop_button);
+  EXPECT_EQ(target_running(), 0);
   expect_offline_look();
-  EXPECT_EQ(row_count(history_list), 0);
+  EXPECT_EQ(row_count(history_page().list), 0);
 }
 
 TEST_F(ExecTest, StepsThroughTheDemoShowingEachInstruction) {
   build_window();
   start_bochs();
-  EXPECT_EQ(entry_text(physical_entry), hex8(demo_start));
-  EXPECT_EQ(entry_text(location_entry), "0000:00007C00");
-  EXPECT_EQ(entry_text(instruction_entry), "cli");
-  EXPECT_EQ(stop_location.length, 1u);
-  EXPECT_EQ(next_enabled, 0);
+  EXPECT_EQ(entry_text(control_bar().physical_entry), hex8(demo_start));
+  EXPECT_EQ(entry_text(control_bar().location_entry), "0000:00007C00");
+  EXPECT_EQ(entry_text(control_bar().instruction_entry), "cli");
+  EXPECT_EQ(current_location().length, 1u);
+  EXPECT_EQ(next_offered(), 0);
   expect_stopped_look();
 
   ASSERT_TRUE(step_to(demo_call_clear));
-  EXPECT_EQ(stop_location.length, 3u);
-  EXPECT_EQ(entry_text(instruction_entry).substr(0, 5), "call ");
-  EXPECT_EQ(next_enabled, 1);
+  EXPECT_EQ(current_location().length, 3u);
+  EXPECT_EQ(entry_text(control_bar().instruction_entry).substr(0, 5), "call ");
+  EXPECT_EQ(next_offered(), 1);
   expect_stopped_look();
   expect_bar_shows_last_row();
 
@@ -185,17 +187,17 @@ TEST_F(ExecTest, StepsThroughTheDemoShowingEachInstruction) {
   ASSERT_EQ(t.size() % 2, 0u);
   for (size_t i = 0; i < t.size(); i++) EXPECT_EQ(t[i], i % 2 == 0 ? "s" : "dump_cpu") << i;
   std::vector<std::string> rows;
-  for (int r = 0; r < row_count(history_list); r++)
-    if (!cell(history_list, r, 0).empty()) rows.push_back(cell(history_list, r, 0));
+  for (int r = 0; r < row_count(history_page().list); r++)
+    if (!cell(history_page().list, r, 0).empty()) rows.push_back(cell(history_page().list, r, 0));
   EXPECT_EQ(rows.size(), t.size() / 2);
   EXPECT_EQ(rows.front(), hex8(demo_start));
   EXPECT_EQ(rows.back(), hex8(demo_call_clear));
 
   // A step to an instruction that does not qualify takes Next away again.
-  click(step_button);
-  ASSERT_EQ(stop_location.physical_address, 0x7C4Bu) << "inside clear";
-  EXPECT_EQ(next_enabled, 0);
-  EXPECT_FALSE(sensitive(next_button));
+  click(control_bar().step_button);
+  ASSERT_EQ(current_location().physical_address, 0x7C4Bu) << "inside clear";
+  EXPECT_EQ(next_offered(), 0);
+  EXPECT_FALSE(sensitive(control_bar().next_button));
 }
 
 TEST_F(ExecTest, NextOverACallEndsSilentlyOnItsOwnBreakpoint) {
@@ -204,27 +206,27 @@ TEST_F(ExecTest, NextOverACallEndsSilentlyOnItsOwnBreakpoint) {
   ASSERT_TRUE(step_to(demo_call_clear));
   size_t before = transcript().size();
 
-  click(next_button);
+  click(control_bar().next_button);
   expect_running_look();
-  EXPECT_EQ(next_pending, 1);
-  EXPECT_EQ(next_target, demo_set_count);
+  EXPECT_EQ(run_seam().next_pending, 1);
+  EXPECT_EQ(run_seam().next_target, demo_set_count);
   ASSERT_TRUE(wait_until_stopped());
-  EXPECT_EQ(next_pending, 0);
-  EXPECT_EQ(stop_location.physical_address, demo_set_count);
-  EXPECT_EQ(entry_text(physical_entry), hex8(demo_set_count));
+  EXPECT_EQ(run_seam().next_pending, 0);
+  EXPECT_EQ(current_location().physical_address, demo_set_count);
+  EXPECT_EQ(entry_text(control_bar().physical_entry), hex8(demo_set_count));
   expect_stopped_look();
 
   std::vector<std::string> t = transcript();
   EXPECT_EQ(std::vector<std::string>(t.begin() + before, t.end()),
             (std::vector<std::string>{"pb 0x7C10", "c", "dump_cpu", "d 1"}));
-  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"NEXT...", stop_location.text}));
+  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"NEXT...", current_location().text}));
   EXPECT_FALSE(history_has("Stopped on a breakpoint"));
 
   // Next over the call inside the loop: the debugger numbers it 2.
   ASSERT_TRUE(step_to(demo_count));
-  click(next_button);
+  click(control_bar().next_button);
   ASSERT_TRUE(wait_until_stopped());
-  EXPECT_EQ(stop_location.physical_address, demo_loop);
+  EXPECT_EQ(current_location().physical_address, demo_loop);
   t = transcript();
   EXPECT_EQ(std::vector<std::string>(t.end() - 4, t.end()),
             (std::vector<std::string>{"pb 0x7C16", "c", "dump_cpu", "d 2"}));
@@ -237,19 +239,19 @@ TEST_F(ExecTest, NextStoppedEarlierByAnotherBreakpointEndsLaterSilently) {
   start_bochs();
   ASSERT_TRUE(step_to(demo_call_clear));
   debugger_command("pb 0x7C4B");  // inside clear: reached before the Next's
-  click(next_button);
+  click(control_bar().next_button);
   ASSERT_TRUE(wait_until_stopped());
-  EXPECT_EQ(stop_location.physical_address, 0x7C4Bu);
+  EXPECT_EQ(current_location().physical_address, 0x7C4Bu);
   EXPECT_EQ(history_tail(1), std::vector<std::string>{"Stopped on a breakpoint"});
-  EXPECT_EQ(next_pending, 1) << "the Next's breakpoint is still in the debugger";
+  EXPECT_EQ(run_seam().next_pending, 1) << "the Next's breakpoint is still in the debugger";
 
   // The next run returns to it: it is deleted by the number the debugger
   // reports, and nothing is said.
-  click(go_button);
+  click(control_bar().go_button);
   ASSERT_TRUE(wait_until_stopped());
-  EXPECT_EQ(stop_location.physical_address, demo_set_count);
-  EXPECT_EQ(next_pending, 0);
-  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", stop_location.text}));
+  EXPECT_EQ(current_location().physical_address, demo_set_count);
+  EXPECT_EQ(run_seam().next_pending, 0);
+  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", current_location().text}));
   std::vector<std::string> t = transcript();
   ASSERT_GE(t.size(), 7u);
   EXPECT_EQ(std::vector<std::string>(t.end() - 7, t.end()),
@@ -260,23 +262,23 @@ TEST_F(ExecTest, GoStopsOnABreakpointAndFoldsTheSecondStopThere) {
   build_window();
   start_bochs();
   debugger_command("pb 0x7C16");
-  click(go_button);
+  click(control_bar().go_button);
   expect_running_look();
   ASSERT_TRUE(wait_until_stopped());
-  EXPECT_EQ(stop_location.physical_address, demo_loop);
-  EXPECT_EQ(entry_text(instruction_entry).substr(0, 5), "loop ");
-  EXPECT_EQ(next_enabled, 1);
+  EXPECT_EQ(current_location().physical_address, demo_loop);
+  EXPECT_EQ(entry_text(control_bar().instruction_entry).substr(0, 5), "loop ");
+  EXPECT_EQ(next_offered(), 1);
   expect_stopped_look();
   expect_bar_shows_last_row();
   EXPECT_EQ(history_tail(3),
-            (std::vector<std::string>{"GO...", stop_location.text, "Stopped on a breakpoint"}));
+            (std::vector<std::string>{"GO...", current_location().text, "Stopped on a breakpoint"}));
 
   // The loop comes back to the same breakpoint: no new row, a count.
-  click(go_button);
+  click(control_bar().go_button);
   ASSERT_TRUE(wait_until_stopped());
-  EXPECT_EQ(stop_location.physical_address, demo_loop);
+  EXPECT_EQ(current_location().physical_address, demo_loop);
   EXPECT_EQ(history_tail(6),
-            (std::vector<std::string>{"GO...", stop_location.text, "Stopped on a breakpoint",
+            (std::vector<std::string>{"GO...", current_location().text, "Stopped on a breakpoint",
                                       "GO...", "repeated 1 times", "Stopped on a breakpoint"}));
   EXPECT_TRUE(wait_for_transcript(
       {"s", "dump_cpu", "info break", "watch", "pb 0x7C16", "c", "dump_cpu", "c", "dump_cpu"}));
@@ -285,25 +287,25 @@ TEST_F(ExecTest, GoStopsOnABreakpointAndFoldsTheSecondStopThere) {
 TEST_F(ExecTest, GoAndStopOnTheEndlessLoop) {
   build_window();
   start_bochs();
-  click(go_button);
+  click(control_bar().go_button);
   pump_for(300);
-  ASSERT_EQ(target_running, 1) << "the demo ends in an endless loop";
+  ASSERT_EQ(target_running(), 1) << "the demo ends in an endless loop";
   expect_running_look();
   EXPECT_EQ(history_tail(1), std::vector<std::string>{"GO..."});
 
-  click(stop_button);
-  EXPECT_EQ(target_running, 0);
-  EXPECT_EQ(stop_location.physical_address, demo_spin);
-  EXPECT_EQ(entry_text(instruction_entry).substr(0, 4), "jmp ");
-  EXPECT_EQ(next_enabled, 0);
+  click(control_bar().stop_button);
+  EXPECT_EQ(target_running(), 0);
+  EXPECT_EQ(current_location().physical_address, demo_spin);
+  EXPECT_EQ(entry_text(control_bar().instruction_entry).substr(0, 4), "jmp ");
+  EXPECT_EQ(next_offered(), 0);
   expect_stopped_look();
   expect_bar_shows_last_row();
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c", "#SIGINT", "dump_cpu"}));
-  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", stop_location.text}));
+  EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", current_location().text}));
 
   // The debugger is back in step: a step reads its own reply.
-  click(step_button);
-  EXPECT_EQ(stop_location.physical_address, demo_spin);
+  click(control_bar().step_button);
+  EXPECT_EQ(current_location().physical_address, demo_spin);
   EXPECT_TRUE(wait_for_transcript(
       {"s", "dump_cpu", "info break", "watch", "c", "#SIGINT", "dump_cpu", "s", "dump_cpu"}));
 }
@@ -315,7 +317,7 @@ TEST_F(ExecTest, WatchpointStopsForWriteAndRead) {
   debugger_command("watch read 0x500");
   // clear writes the counter first, then bump reads it.
   for (int i = 0; i < 2; i++) {
-    click(go_button);
+    click(control_bar().go_button);
     ASSERT_TRUE(wait_until_stopped());
     expect_stopped_look();
     EXPECT_EQ(history_tail(1), std::vector<std::string>{"Stopped on a watchpoint"});
@@ -327,26 +329,26 @@ TEST_F(ExecTest, WatchpointStopsForWriteAndRead) {
 
 TEST_F(ExecTest, TracingAcrossTheDemoAddsOneRowForTheEndlessLoopAndACount) {
   build_window();
-  history_length = 1000;
+  settings.history_length = 1000;
   start_bochs();
   size_t rows_before = history_texts().size();
 
-  click(trace_button);
-  EXPECT_EQ(tracing, 1);
-  EXPECT_TRUE(active(trace_button));
+  click(preferences_page().trace_button);
+  EXPECT_EQ(tracing_on(), 1);
+  EXPECT_TRUE(active(preferences_page().trace_button));
   EXPECT_EQ(history_tail(1), std::vector<std::string>{"--- TRACE ENABLED ---"});
 
-  click(go_button);
+  click(control_bar().go_button);
   pump_for(500);
-  ASSERT_EQ(target_running, 1);
+  ASSERT_EQ(target_running(), 1);
   expect_running_look();  // trace lines leave the bar alone
 
-  click(stop_button);
-  EXPECT_EQ(target_running, 0);
-  EXPECT_EQ(stop_location.physical_address, demo_spin);
-  click(trace_button);
-  EXPECT_EQ(tracing, 0);
-  EXPECT_FALSE(active(trace_button));
+  click(control_bar().stop_button);
+  EXPECT_EQ(target_running(), 0);
+  EXPECT_EQ(current_location().physical_address, demo_spin);
+  click(preferences_page().trace_button);
+  EXPECT_EQ(tracing_on(), 0);
+  EXPECT_FALSE(active(preferences_page().trace_button));
 
   // Every traced instruction has its row: five passes of the loop; the
   // endless loop has exactly one row, followed by its count.
@@ -354,7 +356,7 @@ TEST_F(ExecTest, TracingAcrossTheDemoAddsOneRowForTheEndlessLoopAndACount) {
   int spin_rows = 0, loop_rows = 0;
   size_t spin_at = 0;
   for (size_t r = rows_before; r < h.size(); r++) {
-    std::string physical = cell(history_list, (int)r, 0);
+    std::string physical = cell(history_page().list, (int)r, 0);
     if (physical == hex8(demo_loop)) loop_rows++;
     if (physical == hex8(demo_spin)) {
       spin_rows++;
@@ -375,27 +377,27 @@ TEST_F(ExecTest, TracingAcrossTheDemoAddsOneRowForTheEndlessLoopAndACount) {
 TEST_F(ExecTest, TracingOnWritesAPendingCountFirstAndStartsAFreshRow) {
   build_window();
   start_bochs();
-  click(go_button);
+  click(control_bar().go_button);
   pump_for(200);
-  click(stop_button);
-  ASSERT_EQ(stop_location.physical_address, demo_spin);
-  click(step_button);  // the same place again: a count is pending
-  ASSERT_EQ(repeat_count, 1u);
+  click(control_bar().stop_button);
+  ASSERT_EQ(current_location().physical_address, demo_spin);
+  click(control_bar().step_button);  // the same place again: a count is pending
+  ASSERT_EQ(history_page().fold.count, 1u);
 
-  click(trace_button);
-  EXPECT_EQ(history_tail(3), (std::vector<std::string>{stop_location.text, "repeated 1 times",
+  click(preferences_page().trace_button);
+  EXPECT_EQ(history_tail(3), (std::vector<std::string>{current_location().text, "repeated 1 times",
                                                         "--- TRACE ENABLED ---"}));
   // The repeats start afresh: the next traced instruction gets its own row
   // even at the same address.
-  click(go_button);
+  click(control_bar().go_button);
   pump_for(200);
-  click(stop_button);
-  click(trace_button);
+  click(control_bar().stop_button);
+  click(preferences_page().trace_button);
   std::vector<std::string> h = history_tail(5);
   ASSERT_EQ(h.size(), 5u);
   EXPECT_EQ(h[0], "--- TRACE ENABLED ---");
   EXPECT_EQ(h[1], "GO...");
-  EXPECT_EQ(h[2], stop_location.text);
+  EXPECT_EQ(h[2], current_location().text);
   EXPECT_EQ(h[3].substr(0, 9), "repeated ");
   EXPECT_EQ(h[4], "--- TRACE DISABLED ---");
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c", "#SIGINT", "dump_cpu", "s",
@@ -406,21 +408,21 @@ TEST_F(ExecTest, QuitWhileRunningInterruptsFirstAndTheLogHoldsTheSession) {
   build_window();
   start_bochs();
   ASSERT_TRUE(step_to(demo_call_clear));
-  click(next_button);
+  click(control_bar().next_button);
   ASSERT_TRUE(wait_until_stopped());
   debugger_command("pb 0x7C16");
-  click(go_button);
+  click(control_bar().go_button);
   ASSERT_TRUE(wait_until_stopped());
-  click(go_button);
+  click(control_bar().go_button);
   ASSERT_TRUE(wait_until_stopped());
-  click(step_button);  // loop count
+  click(control_bar().step_button);  // loop count
   debugger_command("d 2");
-  click(go_button);
+  click(control_bar().go_button);
   pump_for(200);
-  ASSERT_EQ(target_running, 1);
+  ASSERT_EQ(target_running(), 1);
   quit_clicked(NULL, NULL);
-  EXPECT_EQ(main_loop_left, 1);
-  EXPECT_EQ(debugger_offline, 1);
+  EXPECT_EQ(main_window().main_loop_left, 1);
+  EXPECT_EQ(link_seam().debugger_offline, 1);
 
   std::vector<std::string> session = {"s", "dump_cpu", "info break", "watch"};
   for (int i = 0; i < 7; i++) session.insert(session.end(), {"s", "dump_cpu"});
@@ -458,24 +460,24 @@ TEST_F(ExecTest, QuitWhileRunningInterruptsFirstAndTheLogHoldsTheSession) {
 TEST_F(ExecTest, DebuggerKilledDuringARunGoesOffline) {
   build_window();
   start_bochs();
-  click(go_button);
+  click(control_bar().go_button);
   pump_for(200);
-  ASSERT_EQ(target_running, 1);
-  int32_t pid = child_pid;
+  ASSERT_EQ(target_running(), 1);
+  int32_t pid = link_seam().child_pid;
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   ASSERT_TRUE(wait_until_offline());
-  EXPECT_EQ(target_running, 0);
+  EXPECT_EQ(target_running(), 0);
   EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", "Lost connection to Bochs"}));
-  EXPECT_EQ(button_label(start_button), " Start Bochs ");
+  EXPECT_EQ(button_label(main_window().start_button), " Start Bochs ");
   expect_offline_look();
   EXPECT_NE(printed.find("DEAD-" + std::to_string(pid) + "\n"), std::string::npos);
   EXPECT_EQ(transcript_count("#SIGINT"), 0) << "nothing is sent to a lost child";
 
   // A new debugger starts and steps as before.
   start_bochs();
-  EXPECT_EQ(entry_text(instruction_entry), "cli");
-  click(step_button);
-  EXPECT_EQ(stop_location.physical_address, demo_start + 1);
+  EXPECT_EQ(entry_text(control_bar().instruction_entry), "cli");
+  click(control_bar().step_button);
+  EXPECT_EQ(current_location().physical_address, demo_start + 1);
 }
 
 TEST_F(ExecTest, DebuggerDyingBetweenStopLineAndInstructionGoesOffline) {
@@ -485,14 +487,14 @@ TEST_F(ExecTest, DebuggerDyingBetweenStopLineAndInstructionGoesOffline) {
   build_window();
   start_bochs();
   unsetenv("VUM_SIM_EXIT_MID_REPLY");
-  StopLocation before = stop_location;
+  StopLocation before = current_location();
   debugger_command("pb 0x7C16");
-  click(go_button);
+  click(control_bar().go_button);
   ASSERT_TRUE(wait_until_offline());
   EXPECT_EQ(history_tail(2), (std::vector<std::string>{"GO...", "Lost connection to Bochs"}));
   EXPECT_FALSE(history_has("Stopped on a breakpoint"));
-  EXPECT_EQ(stop_location.physical_address, before.physical_address);
-  EXPECT_STREQ(stop_location.text, before.text);
+  EXPECT_EQ(current_location().physical_address, before.physical_address);
+  EXPECT_STREQ(current_location().text, before.text);
   expect_offline_look();
   EXPECT_EQ(transcript_count("d 1"), 0);
 }
@@ -503,9 +505,9 @@ TEST_F(ExecTest, DebuggerDyingInTheMiddleOfAStepGoesOffline) {
   build_window();
   start_bochs();
   unsetenv("VUM_SIM_EXIT_MID_REPLY");
-  click(step_button);
+  click(control_bar().step_button);
   ASSERT_TRUE(wait_until_offline());
-  EXPECT_EQ(stop_location.physical_address, demo_start) << "the step's report never came";
+  EXPECT_EQ(current_location().physical_address, demo_start) << "the step's report never came";
   EXPECT_EQ(history_texts(),
             (std::vector<std::string>{"Starting Bochs", "cli", "Lost connection to Bochs"}));
   expect_offline_look();
@@ -518,10 +520,10 @@ TEST_F(ExecTest, DebuggerDyingAfterTheNextBreakpointGoesOffline) {
   build_window();
   start_bochs();
   unsetenv("VUM_SIM_EXIT_AFTER");
-  click(next_button);
+  click(control_bar().next_button);
   ASSERT_TRUE(wait_until_offline());
   EXPECT_EQ(history_texts(), (std::vector<std::string>{"Starting Bochs", "cli", "NEXT...",
                                                        "Lost connection to Bochs"}));
   expect_offline_look();
-  EXPECT_EQ(target_running, 0);
+  EXPECT_EQ(target_running(), 0);
 }

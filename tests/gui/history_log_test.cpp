@@ -13,6 +13,8 @@
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -29,12 +31,12 @@ class HistoryLogTest : public GuiTest {
   // The rows of the History list as log lines.
   std::vector<std::string> rows_as_log_lines() const {
     std::vector<std::string> lines;
-    for (int r = 0; r < row_count(history_list); r++) {
-      if (cell(history_list, r, 0).empty())
-        lines.push_back(": " + cell(history_list, r, 3));
+    for (int r = 0; r < row_count(history_page().list); r++) {
+      if (cell(history_page().list, r, 0).empty())
+        lines.push_back(": " + cell(history_page().list, r, 3));
       else
-        lines.push_back(cell(history_list, r, 0) + "  " + cell(history_list, r, 1) + "  [" +
-                        cell(history_list, r, 2) + "]  " + cell(history_list, r, 3));
+        lines.push_back(cell(history_page().list, r, 0) + "  " + cell(history_page().list, r, 1) + "  [" +
+                        cell(history_page().list, r, 2) + "]  " + cell(history_page().list, r, 3));
     }
     return lines;
   }
@@ -49,17 +51,17 @@ class HistoryLogTest : public GuiTest {
 TEST_F(HistoryLogTest, EveryRowShownIsOnDiskOnceTheMainLoopHasBeenIdle) {
   build_window();
   start_bochs();
-  for (int i = 0; i < 5; i++) click(step_button);
+  for (int i = 0; i < 5; i++) click(control_bar().step_button);
   pump_for(100);  // idle: nothing here flushes the log itself
   std::vector<std::string> on_disk = log_on_disk();
   EXPECT_EQ(on_disk, rows_as_log_lines());
   EXPECT_EQ(on_disk.size(), 7u) << "Starting Bochs and six instructions";
 
   // A second debugger in the same VUM, enough rows to pass any stdio buffer.
-  click(start_button);
+  click(main_window().start_button);
   start_bochs();
-  history_length = 100000;
-  for (int i = 0; i < 200; i++) click(step_button);
+  settings.history_length = 100000;
+  for (int i = 0; i < 200; i++) click(control_bar().step_button);
   pump_for(100);
   on_disk = log_on_disk();
   std::vector<std::string> rows = rows_as_log_lines();
@@ -73,16 +75,16 @@ TEST_F(HistoryLogTest, EveryRowShownIsOnDiskOnceTheMainLoopHasBeenIdle) {
 void HistoryLogTest::quit_by_signal(int sig) {
   build_window();
   start_bochs();
-  for (int i = 0; i < 3; i++) click(step_button);
-  click(go_button);
+  for (int i = 0; i < 3; i++) click(control_bar().step_button);
+  click(control_bar().go_button);
   pump_for(100);
-  ASSERT_TRUE(target_running);
-  int32_t pid = child_pid;
+  ASSERT_TRUE(target_running());
+  int32_t pid = link_seam().child_pid;
   std::vector<std::string> before = rows_as_log_lines();
   raise(sig);
-  ASSERT_TRUE(pump_until([] { return main_loop_left != 0; }, 10000)) << "VUM did not quit";
+  ASSERT_TRUE(pump_until([] { return main_window().main_loop_left != 0; }, 10000)) << "VUM did not quit";
   EXPECT_TRUE(gone(pid)) << "the debugger was left behind";
-  EXPECT_EQ(history_log, nullptr) << "the log is closed";
+  EXPECT_EQ(history_page().log, nullptr) << "the log is closed";
   std::vector<std::string> t = transcript();
   ASSERT_GE(t.size(), 2u);
   EXPECT_EQ(t[t.size() - 2], "#SIGINT");

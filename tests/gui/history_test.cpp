@@ -3,45 +3,47 @@
 
 #include <cstring>
 
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "exec/run_control.hpp"
+#include "text/settings.hpp"
 
 class HistoryTest : public GuiTest {
  protected:
   // A stop at `physical`, with cs:eip, bytes and text derived from it.
   void stop_at(uint32_t physical) {
-    stop_location.physical_address = physical;
-    stop_location.cs = 0x07c0;
-    stop_location.eip = physical - 0x7c00;
-    snprintf(stop_location.bytes, sizeof stop_location.bytes, "%02x", physical & 0xff);
-    snprintf(stop_location.text, sizeof stop_location.text, "nop ; at %x", physical);
-    history_add_instruction();
+    StopLocation at = {};
+    at.physical_address = physical;
+    at.cs = 0x07c0;
+    at.eip = physical - 0x7c00;
+    snprintf(at.bytes, sizeof at.bytes, "%02x", physical & 0xff);
+    snprintf(at.text, sizeof at.text, "nop ; at %x", physical);
+    history_add_instruction(at);
   }
 
   // Each row as one text: the instruction cells joined by '|', or the message.
   std::vector<std::string> rows() const {
     std::vector<std::string> out;
-    for (int r = 0; r < row_count(history_list); r++) {
-      if (cell(history_list, r, 0).empty())
-        out.push_back(cell(history_list, r, 3));
+    for (int r = 0; r < row_count(history_page().list); r++) {
+      if (cell(history_page().list, r, 0).empty())
+        out.push_back(cell(history_page().list, r, 3));
       else
-        out.push_back(cell(history_list, r, 0) + "|" + cell(history_list, r, 1) + "|" +
-                      cell(history_list, r, 2) + "|" + cell(history_list, r, 3));
+        out.push_back(cell(history_page().list, r, 0) + "|" + cell(history_page().list, r, 1) + "|" +
+                      cell(history_page().list, r, 2) + "|" + cell(history_page().list, r, 3));
     }
     return out;
   }
 
   int selected_row() const {
     flush_display_updates();
-    GList *sel = GTK_CLIST(history_list)->selection;
+    GList *sel = GTK_CLIST(history_page().list)->selection;
     return sel ? GPOINTER_TO_INT(sel->data) : -1;
   }
 
   std::string log() {
-    if (history_log) fflush(history_log);
+    if (history_page().log) fflush(history_page().log);
     return read_file("__vum.log__");
   }
 };
@@ -60,7 +62,7 @@ TEST_F(HistoryTest, InstructionRowsAreShownAndLoggedInColumnOrder) {
                         "00007C10|07C0:00000010|10|nop ; at 7c10",
                     }));
   EXPECT_EQ(selected_row(), 3);
-  EXPECT_EQ(history_rows, 4u);
+  EXPECT_EQ(history_page().rows, 4u);
   EXPECT_EQ(log(),
             "00007C00  07C0:00000000  [00]  nop ; at 7c00\n"
             "00007C03  07C0:00000003  [03]  nop ; at 7c03\n"
@@ -116,7 +118,7 @@ TEST_F(HistoryTest, RepeatsFoldIntoACountShownBeforeTheNextRow) {
 
 TEST_F(HistoryTest, LengthLimitDropsOldestRowsButTheLogKeepsThem) {
   build_window();  // the Preferences page sets the default length
-  history_length = 3;
+  settings.history_length = 3;
   for (uint32_t a = 1; a <= 4; a++) stop_at(0x7c00 + a);
   EXPECT_EQ(history_texts(),
             (std::vector<std::string>{"nop ; at 7c02", "nop ; at 7c03", "nop ; at 7c04"}));
@@ -125,33 +127,33 @@ TEST_F(HistoryTest, LengthLimitDropsOldestRowsButTheLogKeepsThem) {
   EXPECT_EQ(std::count(l.begin(), l.end(), '\n'), 4);
   EXPECT_NE(l.find("nop ; at 7c01"), std::string::npos);
 
-  history_length = 50;
+  settings.history_length = 50;
   for (uint32_t a = 5; a <= 50; a++) stop_at(0x7c00 + a);
-  EXPECT_EQ(row_count(history_list), 49);
-  history_length = 10;
+  EXPECT_EQ(row_count(history_page().list), 49);
+  settings.history_length = 10;
   history_trim();
-  EXPECT_EQ(row_count(history_list), 10);
-  EXPECT_EQ(history_rows, 10u);
+  EXPECT_EQ(row_count(history_page().list), 10);
+  EXPECT_EQ(history_page().rows, 10u);
   EXPECT_EQ(history_texts().front(), "nop ; at 7c29");
 }
 
 TEST_F(HistoryTest, ZeroLengthKeepsTheListEmptyAndStillLogs) {
   build_window();
-  history_length = 0;
+  settings.history_length = 0;
   stop_at(0x7c00);
   history_message("GO...");
-  EXPECT_EQ(row_count(history_list), 0);
-  EXPECT_EQ(history_rows, 0u);
+  EXPECT_EQ(row_count(history_page().list), 0);
+  EXPECT_EQ(history_page().rows, 0u);
   EXPECT_EQ(log(), "00007C00  07C0:00000000  [00]  nop ; at 7c00\n: GO...\n");
 }
 
 TEST_F(HistoryTest, NewestRowIsScrolledIntoView) {
   build_window();
-  gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook), 5);
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(main_window().notebook), 5);
   for (uint32_t a = 1; a <= 45; a++) stop_at(0x7c00 + a);
   pump_for(300);
-  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_list), 44), GTK_VISIBILITY_FULL);
-  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_list), 0), GTK_VISIBILITY_NONE);
+  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_page().list), 44), GTK_VISIBILITY_FULL);
+  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_page().list), 0), GTK_VISIBILITY_NONE);
 }
 
 TEST_F(HistoryTest, ClearWithAPendingCountKeepsOneRowAndEmptiesTheLog) {
@@ -161,11 +163,11 @@ TEST_F(HistoryTest, ClearWithAPendingCountKeepsOneRowAndEmptiesTheLog) {
   stop_at(0x7c00);
   history_clear();
   EXPECT_EQ(history_texts(), (std::vector<std::string>{"repeated 2 times"}));
-  EXPECT_EQ(history_rows, 1u);
+  EXPECT_EQ(history_page().rows, 1u);
   EXPECT_EQ(log(), "");
   // Folding starts afresh.
   stop_at(0x7c00);
-  EXPECT_EQ(row_count(history_list), 2);
+  EXPECT_EQ(row_count(history_page().list), 2);
 }
 
 TEST_F(HistoryTest, QuitWritesThePendingCountBeforeClosingTheLog) {
@@ -173,7 +175,7 @@ TEST_F(HistoryTest, QuitWritesThePendingCountBeforeClosingTheLog) {
   stop_at(0x7c00);
   stop_at(0x7c00);
   quit_clicked(NULL, NULL);
-  EXPECT_EQ(history_log, nullptr);
+  EXPECT_EQ(history_page().log, nullptr);
   EXPECT_EQ(read_file("__vum.log__"), "00007C00  07C0:00000000  [00]  nop ; at 7c00\n: repeated 1 times\n");
 }
 
@@ -182,7 +184,7 @@ TEST_F(HistoryTest, UnwritableLogIsReportedAndTheListStillWorks) {
   build_window();
   EXPECT_NE(printed.find("VUM: Unable to access history log file, logging disabled.\n"),
             std::string::npos);
-  EXPECT_EQ(history_log, nullptr);
+  EXPECT_EQ(history_page().log, nullptr);
   stop_at(0x7c00);
   history_message("GO...");
   EXPECT_EQ(history_texts(), (std::vector<std::string>{"nop ; at 7c00", "GO..."}));

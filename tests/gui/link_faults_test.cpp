@@ -9,11 +9,12 @@
 #include <cstdlib>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
 
 namespace {
 
@@ -22,15 +23,15 @@ class LinkFaultTest : public GuiTest {
   void SetUp() override {
     GuiTest::SetUp();
     // Short deadlines, so that a hung debugger costs the suite little.
-    reply_deadline_ms = 300;
-    startup_deadline_ms = 300;
+    link_seam().reply_deadline_ms = 300;
+    link_seam().startup_deadline_ms = 300;
   }
   void TearDown() override {
     for (const char *v : {"VUM_SIM_SILENT_AFTER", "VUM_SIM_SILENT_MID_REPLY", "VUM_SIM_IGNORE_SIGINT",
                           "VUM_SIM_IGNORE_QUIT", "VUM_SIM_IGNORE_SIGTERM",
                           "VUM_SIM_CLOSE_REPLIES_AFTER"})
       unsetenv(v);
-    if (child_pid > 0) kill(child_pid, SIGKILL);
+    if (link_seam().child_pid > 0) kill(link_seam().child_pid, SIGKILL);
     GuiTest::TearDown();
   }
 
@@ -40,17 +41,17 @@ class LinkFaultTest : public GuiTest {
   // The link went down through the lost-connection path: the reason, then
   // "Lost connection to Bochs", the start button up, every control offline.
   void expect_lost_with(const std::string &reason, int32_t pid) {
-    ASSERT_TRUE(pump_until([] { return debugger_offline; }, 5000)) << "VUM stayed online";
+    ASSERT_TRUE(pump_until([] { return link_seam().debugger_offline; }, 5000)) << "VUM stayed online";
     std::vector<std::string> h = history_texts();
     ASSERT_GE(h.size(), 2u);
     EXPECT_EQ(h[h.size() - 2], reason);
     EXPECT_EQ(h.back(), "Lost connection to Bochs");
-    EXPECT_EQ(button_label(start_button), " Start Bochs ");
-    EXPECT_FALSE(active(start_button));
-    EXPECT_FALSE(sensitive(go_button));
-    EXPECT_FALSE(sensitive(step_button));
-    EXPECT_FALSE(sensitive(stop_button));
-    EXPECT_EQ(entry_text(instruction_entry), ".. o f f l i n e ..");
+    EXPECT_EQ(button_label(main_window().start_button), " Start Bochs ");
+    EXPECT_FALSE(active(main_window().start_button));
+    EXPECT_FALSE(sensitive(control_bar().go_button));
+    EXPECT_FALSE(sensitive(control_bar().step_button));
+    EXPECT_FALSE(sensitive(control_bar().stop_button));
+    EXPECT_EQ(entry_text(control_bar().instruction_entry), ".. o f f l i n e ..");
     EXPECT_TRUE(gone(pid)) << "the debugger was left behind";
     EXPECT_EQ(zombie_children(), 0);
   }
@@ -59,10 +60,10 @@ class LinkFaultTest : public GuiTest {
   void expect_restart_works() {
     TearDown_env();
     start_bochs();
-    uint32_t before = stop_location.physical_address;
-    click(step_button);
-    EXPECT_NE(stop_location.physical_address, before);
-    EXPECT_FALSE(debugger_offline);
+    uint32_t before = current_location().physical_address;
+    click(control_bar().step_button);
+    EXPECT_NE(current_location().physical_address, before);
+    EXPECT_FALSE(link_seam().debugger_offline);
   }
 
   static void TearDown_env() {
@@ -84,9 +85,9 @@ TEST_F(LinkFaultTest, ADebuggerThatNeverAnswersIsEndedAfterTheDeadline) {
   setenv("VUM_SIM_SILENT_AFTER", "5", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
+  int32_t pid = link_seam().child_pid;
   size_t rows = history_texts().size();
-  click(step_button);  // returns: the read gives up after the deadline
+  click(control_bar().step_button);  // returns: the read gives up after the deadline
   expect_lost_with(silence, pid);
   // Nothing of the missing reply was parsed: no instruction row was added.
   EXPECT_EQ(history_texts().size(), rows + 2);
@@ -97,13 +98,13 @@ TEST_F(LinkFaultTest, ADebuggerThatStopsInTheMiddleOfAReplyIsEnded) {
   setenv("VUM_SIM_SILENT_MID_REPLY", "5", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
-  StopLocation before = stop_location;
+  int32_t pid = link_seam().child_pid;
+  StopLocation before = current_location();
   size_t rows = history_texts().size();
-  click(step_button);  // "Next at t=..." arrives, the instruction line never does
+  click(control_bar().step_button);  // "Next at t=..." arrives, the instruction line never does
   expect_lost_with(silence, pid);
-  EXPECT_EQ(stop_location.physical_address, before.physical_address);
-  EXPECT_STREQ(stop_location.text, before.text);
+  EXPECT_EQ(current_location().physical_address, before.physical_address);
+  EXPECT_STREQ(current_location().text, before.text);
   EXPECT_EQ(history_texts().size(), rows + 2);
   expect_restart_works();
 }
@@ -112,7 +113,7 @@ TEST_F(LinkFaultTest, ADebuggerSilentFromTheStartIsEnded) {
   setenv("VUM_SIM_SILENT_AFTER", "1", 1);
   build_window();
   start_bochs();  // the first step's reply never comes
-  int32_t pid = child_pid;
+  int32_t pid = link_seam().child_pid;
   expect_lost_with(silence, pid);
   expect_restart_works();
 }
@@ -121,14 +122,14 @@ TEST_F(LinkFaultTest, StopOnADebuggerThatIgnoresTheInterruptGivesUpAfterTheDeadl
   setenv("VUM_SIM_IGNORE_SIGINT", "1", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
-  click(go_button);
-  ASSERT_TRUE(target_running);
+  int32_t pid = link_seam().child_pid;
+  click(control_bar().go_button);
+  ASSERT_TRUE(target_running());
   pump_for(50);
-  click(stop_button);  // the interrupt's report never comes
+  click(control_bar().stop_button);  // the interrupt's report never comes
   EXPECT_TRUE(transcript_has("#SIGINT"));
   expect_lost_with(silence, pid);
-  EXPECT_FALSE(target_running);
+  EXPECT_FALSE(target_running());
   expect_restart_works();
 }
 
@@ -144,12 +145,12 @@ TEST_F(LinkFaultTest, KillEndsADebuggerThatIgnoresTheInterruptQuitAndSigterm) {
     setenv("VUM_SIM_IGNORE_QUIT", "1", 1);
     if (c.ignore_sigterm) setenv("VUM_SIM_IGNORE_SIGTERM", "1", 1);
     start_bochs();
-    int32_t pid = child_pid;
-    click(go_button);
-    ASSERT_TRUE(target_running);
-    click(start_button);  // Kill: SIGINT and "q" are ignored, the run goes on
+    int32_t pid = link_seam().child_pid;
+    click(control_bar().go_button);
+    ASSERT_TRUE(target_running());
+    click(main_window().start_button);  // Kill: SIGINT and "q" are ignored, the run goes on
     EXPECT_TRUE(gone(pid)) << "Kill returned with the debugger still there";
-    EXPECT_TRUE(debugger_offline);
+    EXPECT_TRUE(link_seam().debugger_offline);
     EXPECT_TRUE(history_has("Terminating Bochs"));
     EXPECT_EQ(zombie_children(), 0);
     TearDown_env();
@@ -162,18 +163,18 @@ TEST_F(LinkFaultTest, QuitEndsADebuggerThatIgnoresTheInterruptAndQuit) {
   setenv("VUM_SIM_IGNORE_SIGTERM", "1", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
-  click(go_button);
+  int32_t pid = link_seam().child_pid;
+  click(control_bar().go_button);
   // The run has begun before Quit interrupts it.
   ASSERT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "c"}));
   std::vector<GtkWidget *> quit;
-  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(start_button)));
+  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(main_window().start_button)));
   for (GList *l = row; l; l = l->next)
     if (button_label(GTK_WIDGET(l->data)) == " Quit ") quit.push_back(GTK_WIDGET(l->data));
   g_list_free(row);
   ASSERT_EQ(quit.size(), 1u);
   click(quit[0]);
-  EXPECT_EQ(main_loop_left, 1);
+  EXPECT_EQ(main_window().main_loop_left, 1);
   EXPECT_TRUE(gone(pid)) << "VUM would exit with the debugger still running";
   EXPECT_EQ(zombie_children(), 0);
   // The interrupt was sent; the "q" after it waits unread behind the run.
@@ -184,11 +185,11 @@ TEST_F(LinkFaultTest, ADebuggerThatClosesItsRepliesAndRunsOnIsEnded) {
   setenv("VUM_SIM_CLOSE_REPLIES_AFTER", "5", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
-  click(go_button);  // "c": the replies end, the debugger runs on
-  ASSERT_TRUE(target_running);
+  int32_t pid = link_seam().child_pid;
+  click(control_bar().go_button);  // "c": the replies end, the debugger runs on
+  ASSERT_TRUE(target_running());
   expect_lost_with("Bochs closed its reply stream: ending it", pid);
-  EXPECT_FALSE(target_running);
+  EXPECT_FALSE(target_running());
   expect_restart_works();
 }
 
@@ -196,8 +197,8 @@ TEST_F(LinkFaultTest, ADebuggerThatClosesItsRepliesWhileStoppedIsEnded) {
   setenv("VUM_SIM_CLOSE_REPLIES_AFTER", "5", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
-  click(step_button);
+  int32_t pid = link_seam().child_pid;
+  click(control_bar().step_button);
   expect_lost_with("Bochs closed its reply stream: ending it", pid);
   expect_restart_works();
 }
@@ -207,10 +208,10 @@ TEST_F(LinkFaultTest, ADebuggerThatExitsIsLostWithoutFurtherWords) {
   setenv("VUM_SIM_EXIT_AFTER", "5", 1);
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
+  int32_t pid = link_seam().child_pid;
   size_t rows = history_texts().size();
-  click(step_button);
-  ASSERT_TRUE(pump_until([] { return debugger_offline; }, 5000));
+  click(control_bar().step_button);
+  ASSERT_TRUE(pump_until([] { return link_seam().debugger_offline; }, 5000));
   std::vector<std::string> h = history_texts();
   ASSERT_EQ(h.size(), rows + 1);
   EXPECT_EQ(h.back(), "Lost connection to Bochs");

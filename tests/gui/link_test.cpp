@@ -9,26 +9,44 @@
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "support/text_reader.hpp"
+#include "link/link_state.hpp"
 
-TEST(WaitForPrompt, ReadsNothingWhileOffline) {
-  read_from_text(reply_stream, "abc<bochs:1> ");
-  debugger_offline = true;
-  wait_for_prompt();
-  EXPECT_EQ(reply_stream.get(), 'a');
-  debugger_offline = false;
-  wait_for_prompt();
-  EXPECT_EQ(reply_stream.get(), ' ');
-  EXPECT_EQ(prompt_number, 1u);
-  reply_stream.close();
+TEST(Exchange, AsksAndReadsNothingWhileOfflineAndReadsThroughThePromptOnline) {
+  char *sent = NULL;
+  size_t size = 0;
+  link_seam().command_stream = open_memstream(&sent, &size);
+  read_from_text(link_seam().reply_stream, "abc<bochs:1> next");
+  link_seam().debugger_offline = true;
+  std::string reply = "old";
+  EXPECT_FALSE(exchange(&reply, "s"));
+  EXPECT_EQ(reply, "");
+  fflush(link_seam().command_stream);
+  EXPECT_EQ(std::string(sent, size), "") << "nothing is sent";
+  int c = link_seam().reply_stream.get();
+  EXPECT_EQ(c, 'a') << "nothing is read";
+  link_seam().reply_stream.unget(c);
+
+  link_seam().debugger_offline = false;
+  EXPECT_TRUE(exchange(&reply, "s"));
+  EXPECT_EQ(reply, "abc");
+  fflush(link_seam().command_stream);
+  EXPECT_EQ(std::string(sent, size), "s\n");
+  EXPECT_EQ(link_seam().prompt_number, 1u);
+  EXPECT_EQ(link_seam().reply_stream.get(), 'n') << "the blank after the prompt is the prompt's";
+  link_seam().debugger_offline = true;
+  link_seam().reply_stream.close();
+  fclose(link_seam().command_stream);
+  link_seam().command_stream = NULL;
+  free(sent);
 }
 
 static std::string sent_by(void (*send)()) {
   char *buf = NULL;
   size_t size = 0;
   FILE *f = open_memstream(&buf, &size);
-  command_stream = f;
+  link_seam().command_stream = f;
   send();
-  command_stream = NULL;
+  link_seam().command_stream = NULL;
   fclose(f);
   std::string out(buf, size);
   free(buf);
@@ -49,7 +67,7 @@ TEST(SendCommand, SendsExactlyOneLine) {
 }
 
 TEST(SendCommand, NothingWithoutAStream) {
-  command_stream = NULL;
+  link_seam().command_stream = NULL;
   send_command("s\n");  // must not crash
   SUCCEED();
 }

@@ -8,6 +8,8 @@
 #include "points/breakpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "support/points_script.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -30,13 +32,13 @@ class BreakpointsPageTest : public ScriptedDebuggerTest {
 
   std::vector<std::string> rows() {
     std::vector<std::string> out;
-    for (int r = 0; r < row_count(breakpoint_list); r++)
-      out.push_back(cell(breakpoint_list, r, 0) + "|" + cell(breakpoint_list, r, 1) + "|" +
-                    cell(breakpoint_list, r, 2));
+    for (int r = 0; r < row_count(breakpoints_page().w.list); r++)
+      out.push_back(cell(breakpoints_page().w.list, r, 0) + "|" + cell(breakpoints_page().w.list, r, 1) + "|" +
+                    cell(breakpoints_page().w.list, r, 2));
     return out;
   }
 
-  void select_kind(uint32_t kind) { click(breakpoint_kind_group->buttons[kind].button); }
+  void select_kind(uint32_t kind) { click(breakpoints_page().w.kind_group->buttons[kind].button); }
 };
 
 const std::string one_of_each[] = {
@@ -49,7 +51,7 @@ const std::string one_of_each[] = {
 
 TEST_F(BreakpointsPageTest, PageLayoutAndOfflineLook) {
   build_window();
-  GtkCList *list = GTK_CLIST(breakpoint_list);
+  GtkCList *list = GTK_CLIST(breakpoints_page().w.list);
   const char *titles[3] = {"Last Stop", "Type", "Breakpoint"};
   GtkJustification just[3] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER, GTK_JUSTIFY_LEFT};
   ASSERT_EQ(list->columns, 3);
@@ -61,115 +63,115 @@ TEST_F(BreakpointsPageTest, PageLayoutAndOfflineLook) {
   EXPECT_EQ(list->selection_mode, GTK_SELECTION_SINGLE);
 
   // The list, and to its right a column of controls.
-  GtkWidget *side = gtk_widget_get_parent(breakpoint_entry);
+  GtkWidget *side = gtk_widget_get_parent(breakpoints_page().w.entry);
   GtkWidget *row = gtk_widget_get_parent(side);
   std::vector<GtkWidget *> across = children(row);
   ASSERT_EQ(across.size(), 2u);
-  EXPECT_EQ(across[0], gtk_widget_get_parent(breakpoint_list));
+  EXPECT_EQ(across[0], gtk_widget_get_parent(breakpoints_page().w.list));
   EXPECT_EQ(across[1], side);
   std::vector<GtkWidget *> down = children(side);
   ASSERT_EQ(down.size(), 5u);
-  EXPECT_EQ(down[0], gtk_widget_get_parent(remove_breakpoint_button));
+  EXPECT_EQ(down[0], gtk_widget_get_parent(breakpoints_page().w.remove_button));
   EXPECT_TRUE(GTK_IS_HSEPARATOR(down[1]));
-  EXPECT_EQ(down[2], gtk_widget_get_parent(gtk_widget_get_parent(breakpoint_kind_group->buttons[0].button)));
-  EXPECT_EQ(down[3], breakpoint_entry);
-  EXPECT_EQ(down[4], add_breakpoint_button);
+  EXPECT_EQ(down[2], gtk_widget_get_parent(gtk_widget_get_parent(breakpoints_page().w.kind_group->buttons[0].button)));
+  EXPECT_EQ(down[3], breakpoints_page().w.entry);
+  EXPECT_EQ(down[4], breakpoints_page().w.add_button);
   std::vector<GtkWidget *> buttons = children(down[0]);
   ASSERT_EQ(buttons.size(), 2u);
   EXPECT_EQ(button_label(buttons[0]), " Remove ");
   EXPECT_EQ(button_label(buttons[1]), " Remove All ");
-  EXPECT_EQ(buttons[1], remove_all_breakpoints_button);
-  EXPECT_EQ(button_label(add_breakpoint_button), " Add ");
+  EXPECT_EQ(buttons[1], breakpoints_page().w.remove_all_button);
+  EXPECT_EQ(button_label(breakpoints_page().w.add_button), " Add ");
   int w = 0, h = 0;
-  gtk_widget_get_size_request(breakpoint_entry, &w, &h);
+  gtk_widget_get_size_request(breakpoints_page().w.entry, &w, &h);
   EXPECT_EQ(w, 145);
   EXPECT_EQ(h, 20);
 
-  ASSERT_EQ(breakpoint_kind_group->count, 3u);
-  EXPECT_EQ(breakpoint_kind_group->selected, 0u);
+  ASSERT_EQ(breakpoints_page().w.kind_group->count, 3u);
+  EXPECT_EQ(breakpoints_page().w.kind_group->selected, 0u);
   const char *kinds[3] = {" Physical ", " Linear ", " Virtual "};
   for (int i = 0; i < 3; i++) {
-    EXPECT_EQ(button_label(breakpoint_kind_group->buttons[i].button), kinds[i]);
-    EXPECT_EQ(active(breakpoint_kind_group->buttons[i].button), i == 0);
-    EXPECT_TRUE(sensitive(breakpoint_kind_group->buttons[i].button)) << "the kind stays choosable";
+    EXPECT_EQ(button_label(breakpoints_page().w.kind_group->buttons[i].button), kinds[i]);
+    EXPECT_EQ(active(breakpoints_page().w.kind_group->buttons[i].button), i == 0);
+    EXPECT_TRUE(sensitive(breakpoints_page().w.kind_group->buttons[i].button)) << "the kind stays choosable";
   }
 
   // Offline: nothing that talks to the debugger can be used.
-  EXPECT_FALSE(sensitive(breakpoint_list));
-  EXPECT_FALSE(sensitive(breakpoint_entry));
-  EXPECT_FALSE(sensitive(add_breakpoint_button));
-  EXPECT_FALSE(sensitive(remove_breakpoint_button));
-  EXPECT_FALSE(sensitive(remove_all_breakpoints_button));
-  EXPECT_EQ(breakpoint_selected_row, -1);
-  EXPECT_EQ(breakpoint_count, 0u);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.list));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.entry));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.add_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_all_button));
+  EXPECT_EQ(breakpoints_page().w.selected_row, -1);
+  EXPECT_EQ(breakpoints_page().w.count, 0u);
 }
 
 TEST_F(BreakpointsPageTest, RefreshDrawsTheDebuggersListAndSelectionDrivesRemove) {
   online();
-  EXPECT_TRUE(sensitive(breakpoint_list));
-  EXPECT_TRUE(sensitive(add_breakpoint_button));
-  EXPECT_FALSE(sensitive(remove_all_breakpoints_button)) << "no list read yet";
+  EXPECT_TRUE(sensitive(breakpoints_page().w.list));
+  EXPECT_TRUE(sensitive(breakpoints_page().w.add_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_all_button)) << "no list read yet";
 
   replies(info_break({one_of_each[0], one_of_each[1], one_of_each[2]}));
   refresh_breakpoints(0);
   EXPECT_EQ(sent(), (std::vector<std::string>{"info break"}));
-  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(unread(), "");
   EXPECT_EQ(rows(), (std::vector<std::string>{"|Physical|00000500", "|Linear|0001F3A5",
                                               "|Virtual|0008:00000100"}));
-  EXPECT_EQ(breakpoint_count, 3u);
-  EXPECT_TRUE(sensitive(remove_all_breakpoints_button));
-  EXPECT_FALSE(sensitive(remove_breakpoint_button));
+  EXPECT_EQ(breakpoints_page().w.count, 3u);
+  EXPECT_TRUE(sensitive(breakpoints_page().w.remove_all_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button));
 
-  gtk_clist_select_row(GTK_CLIST(breakpoint_list), 2, 0);
-  EXPECT_EQ(breakpoint_selected_row, 2);
-  EXPECT_TRUE(sensitive(remove_breakpoint_button));
-  gtk_clist_unselect_row(GTK_CLIST(breakpoint_list), 2, 0);
-  EXPECT_EQ(breakpoint_selected_row, -1);
-  EXPECT_FALSE(sensitive(remove_breakpoint_button));
+  gtk_clist_select_row(GTK_CLIST(breakpoints_page().w.list), 2, 0);
+  EXPECT_EQ(breakpoints_page().w.selected_row, 2);
+  EXPECT_TRUE(sensitive(breakpoints_page().w.remove_button));
+  gtk_clist_unselect_row(GTK_CLIST(breakpoints_page().w.list), 2, 0);
+  EXPECT_EQ(breakpoints_page().w.selected_row, -1);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button));
 
   // Redrawing from the table asks the debugger nothing and drops the selection.
-  gtk_clist_select_row(GTK_CLIST(breakpoint_list), 1, 0);
+  gtk_clist_select_row(GTK_CLIST(breakpoints_page().w.list), 1, 0);
   refresh_breakpoints(1);
   EXPECT_EQ(sent().size(), 1u);
-  EXPECT_EQ(row_count(breakpoint_list), 3);
-  EXPECT_EQ(breakpoint_selected_row, -1);
-  EXPECT_FALSE(sensitive(remove_breakpoint_button));
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 3);
+  EXPECT_EQ(breakpoints_page().w.selected_row, -1);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button));
 
   // An empty list.
   replies(info_break({}));
   refresh_breakpoints(0);
-  EXPECT_EQ(row_count(breakpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_breakpoints_button));
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_all_button));
 
   // Offline, a refresh sends nothing and the list keeps what it shows.
   replies(info_break({one_of_each[0]}));
   refresh_breakpoints(0);
-  debugger_offline = 1;
+  link_seam().debugger_offline = 1;
   refresh_breakpoints(0);
   EXPECT_EQ(sent(), (std::vector<std::string>{"info break", "info break", "info break"}));
-  EXPECT_EQ(row_count(breakpoint_list), 1);
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 1);
 }
 
 TEST_F(BreakpointsPageTest, SensitivityFollowsTheLinkAndTheSelection) {
   online();
   replies(info_break({one_of_each[0], one_of_each[1]}));
   refresh_breakpoints(0);
-  gtk_clist_select_row(GTK_CLIST(breakpoint_list), 0, 0);
+  gtk_clist_select_row(GTK_CLIST(breakpoints_page().w.list), 0, 0);
 
   set_breakpoints_sensitive(0);
-  for (GtkWidget *w : {breakpoint_list, breakpoint_entry, add_breakpoint_button,
-                       remove_breakpoint_button, remove_all_breakpoints_button})
+  for (GtkWidget *w : {breakpoints_page().w.list, breakpoints_page().w.entry, breakpoints_page().w.add_button,
+                       breakpoints_page().w.remove_button, breakpoints_page().w.remove_all_button})
     EXPECT_FALSE(sensitive(w));
-  for (uint32_t i = 0; i < 3; i++) EXPECT_TRUE(sensitive(breakpoint_kind_group->buttons[i].button));
+  for (uint32_t i = 0; i < 3; i++) EXPECT_TRUE(sensitive(breakpoints_page().w.kind_group->buttons[i].button));
 
   set_breakpoints_sensitive(1);
-  for (GtkWidget *w : {breakpoint_list, breakpoint_entry, add_breakpoint_button,
-                       remove_breakpoint_button, remove_all_breakpoints_button})
+  for (GtkWidget *w : {breakpoints_page().w.list, breakpoints_page().w.entry, breakpoints_page().w.add_button,
+                       breakpoints_page().w.remove_button, breakpoints_page().w.remove_all_button})
     EXPECT_TRUE(sensitive(w));
 
-  gtk_clist_unselect_row(GTK_CLIST(breakpoint_list), 0, 0);
+  gtk_clist_unselect_row(GTK_CLIST(breakpoints_page().w.list), 0, 0);
   set_breakpoints_sensitive(1);
-  EXPECT_FALSE(sensitive(remove_breakpoint_button)) << "no row selected";
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button)) << "no row selected";
 }
 
 TEST_F(BreakpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
@@ -196,14 +198,14 @@ TEST_F(BreakpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
     // The add's prompt, then the list read again.
     replies(prompt() + info_break({one_of_each[0]}));
     select_kind(c.kind);
-    type_into(breakpoint_entry, c.text);
+    type_into(breakpoints_page().w.entry, c.text);
     if (c.by_enter)
-      activate(breakpoint_entry);
+      activate(breakpoints_page().w.entry);
     else
-      click(add_breakpoint_button);
+      click(breakpoints_page().w.add_button);
     EXPECT_EQ(sent_since(before), (std::vector<std::string>{c.line, "info break"}));
-    EXPECT_EQ(unread(), " ");
-    EXPECT_EQ(entry_text(breakpoint_entry), "");
+    EXPECT_EQ(unread(), "");
+    EXPECT_EQ(entry_text(breakpoints_page().w.entry), "");
     EXPECT_EQ(rows(), (std::vector<std::string>{"|Physical|00000500"}));
   }
 }
@@ -213,12 +215,12 @@ TEST_F(BreakpointsPageTest, RemoveDeletesTheSelectedBreakpointByItsNumber) {
   replies(info_break({"  7 pbreakpoint keep y 0x500", "  9 lbreakpoint keep y 0x600"}));
   refresh_breakpoints(0);
   replies(prompt() + info_break({"  7 pbreakpoint keep y 0x500"}));
-  gtk_clist_select_row(GTK_CLIST(breakpoint_list), 1, 0);
-  click(remove_breakpoint_button);
+  gtk_clist_select_row(GTK_CLIST(breakpoints_page().w.list), 1, 0);
+  click(breakpoints_page().w.remove_button);
   EXPECT_EQ(sent(), (std::vector<std::string>{"info break", "d 9", "info break"}));
-  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(unread(), "");
   EXPECT_EQ(rows(), (std::vector<std::string>{"|Physical|00000500"}));
-  EXPECT_FALSE(sensitive(remove_breakpoint_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button));
 }
 
 TEST_F(BreakpointsPageTest, RemoveAllDeletesTheFirstEntryUntilTheListIsEmpty) {
@@ -228,15 +230,15 @@ TEST_F(BreakpointsPageTest, RemoveAllDeletesTheFirstEntryUntilTheListIsEmpty) {
   replies(info_break({a, b, c}));
   refresh_breakpoints(0);
   replies(prompt() + info_break({b, c}) + prompt() + info_break({c}) + prompt() + info_break({}));
-  click(remove_all_breakpoints_button);
+  click(breakpoints_page().w.remove_all_button);
   EXPECT_EQ(sent(), (std::vector<std::string>{"info break", "d 3", "info break", "d 5",
                                               "info break", "d 9", "info break"}));
-  EXPECT_EQ(unread(), " ");
-  EXPECT_EQ(row_count(breakpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_breakpoints_button));
+  EXPECT_EQ(unread(), "");
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_all_button));
 
   // With nothing live nothing is sent.
-  remove_all_breakpoints(NULL, NULL);
+  gtk_button_clicked(GTK_BUTTON(breakpoints_page().w.remove_all_button));
   EXPECT_EQ(sent().size(), 7u);
 }
 
@@ -249,14 +251,14 @@ TEST_F(BreakpointsPageTest, RemoveAllGivesUpAfterThirtyDeletesAClick) {
   std::string script;
   for (int i = 0; i < 31; i++) script += prompt() + info_break({stuck});
   replies(script);
-  click(remove_all_breakpoints_button);
+  click(breakpoints_page().w.remove_all_button);
   std::vector<std::string> expected;
   for (int i = 0; i < 30; i++) {
     expected.push_back("d 4");
     expected.push_back("info break");
   }
   EXPECT_EQ(sent_since(1), expected);
-  EXPECT_EQ(row_count(breakpoint_list), 1);
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 1);
 }
 
 TEST_F(BreakpointsPageTest, ReloadSetsEachBreakpointAgainWithItsOwnKind) {
@@ -275,25 +277,25 @@ TEST_F(BreakpointsPageTest, ReloadSetsEachBreakpointAgainWithItsOwnKind) {
             (std::vector<std::string>{"pb 0x00000500", "lb 0x0001F3A5", "vb 0x0008:0x00000100",
                                       // a segment wider than four digits is sent whole
                                       "vb 0x12345:0x00000001", "info break"}));
-  EXPECT_EQ(unread(), " ");
-  EXPECT_EQ(breakpoint_kind_group->selected, 1u);
+  EXPECT_EQ(unread(), "");
+  EXPECT_EQ(breakpoints_page().w.kind_group->selected, 1u);
   for (uint32_t i = 0; i < 3; i++)
-    EXPECT_EQ(active(breakpoint_kind_group->buttons[i].button), i == 1);
-  EXPECT_EQ(entry_text(breakpoint_entry), "");
-  EXPECT_EQ(row_count(breakpoint_list), 4);
-  EXPECT_EQ(cell(breakpoint_list, 3, 2), "12345:00000001");
+    EXPECT_EQ(active(breakpoints_page().w.kind_group->buttons[i].button), i == 1);
+  EXPECT_EQ(entry_text(breakpoints_page().w.entry), "");
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 4);
+  EXPECT_EQ(cell(breakpoints_page().w.list, 3, 2), "12345:00000001");
 }
 
 TEST_F(BreakpointsPageTest, ReloadWithTheSettingOffOnlyReadsTheList) {
   online();
   replies(info_break({one_of_each[0], one_of_each[2]}));
   refresh_breakpoints(0);
-  reload_breakpoints = 0;
+  settings.reload_breakpoints = 0;
   replies(info_break({}));
   reload_breakpoints_now();
   EXPECT_EQ(sent_since(1), (std::vector<std::string>{"info break"}));
-  EXPECT_EQ(unread(), " ");
-  EXPECT_EQ(row_count(breakpoint_list), 0);
+  EXPECT_EQ(unread(), "");
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 0);
 }
 
 TEST_F(BreakpointsPageTest, AHitMarksAndSelectsItsRowOnly) {
@@ -301,16 +303,16 @@ TEST_F(BreakpointsPageTest, AHitMarksAndSelectsItsRowOnly) {
   replies(info_break({"  4 pbreakpoint keep y 0x500", "  6 lbreakpoint keep y 0x600",
                       "  8 pbreakpoint keep n 0x700", " 10 pbreakpoint keep y 0x800"}));
   refresh_breakpoints(0);
-  ASSERT_EQ(row_count(breakpoint_list), 2);
+  ASSERT_EQ(row_count(breakpoints_page().w.list), 2);
 
   set_breakpoints_sensitive(0);  // as while the target runs
   refresh_breakpoints(1);
   mark_breakpoint_hit(6);
   EXPECT_EQ(rows(), (std::vector<std::string>{"|Physical|00000500", "X|Linear|00000600"}));
-  EXPECT_EQ(breakpoint_selected_row, 1);
+  EXPECT_EQ(breakpoints_page().w.selected_row, 1);
   set_breakpoints_sensitive(1);  // stopped again
-  EXPECT_TRUE(sensitive(remove_breakpoint_button));
-  GList *selection = GTK_CLIST(breakpoint_list)->selection;
+  EXPECT_TRUE(sensitive(breakpoints_page().w.remove_button));
+  GList *selection = GTK_CLIST(breakpoints_page().w.list)->selection;
   ASSERT_NE(selection, nullptr);
   EXPECT_EQ(GPOINTER_TO_INT(selection->data), 1);
 
@@ -320,7 +322,7 @@ TEST_F(BreakpointsPageTest, AHitMarksAndSelectsItsRowOnly) {
     mark_breakpoint_hit(number);
     EXPECT_EQ(rows(), (std::vector<std::string>{"|Physical|00000500", "|Linear|00000600"}))
         << number;
-    EXPECT_EQ(breakpoint_selected_row, -1) << number;
+    EXPECT_EQ(breakpoints_page().w.selected_row, -1) << number;
   }
   EXPECT_EQ(sent().size(), 1u) << "marking asks the debugger nothing";
 }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "points/breakpoints_page.hpp"
@@ -15,6 +14,9 @@
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -31,17 +33,17 @@ class PointsEndToEndTest : public GuiTest {
  protected:
   Lines breakpoint_rows() {
     Lines out;
-    for (int r = 0; r < row_count(breakpoint_list); r++)
-      out.push_back(cell(breakpoint_list, r, 0) + "|" + cell(breakpoint_list, r, 1) + "|" +
-                    cell(breakpoint_list, r, 2));
+    for (int r = 0; r < row_count(breakpoints_page().w.list); r++)
+      out.push_back(cell(breakpoints_page().w.list, r, 0) + "|" + cell(breakpoints_page().w.list, r, 1) + "|" +
+                    cell(breakpoints_page().w.list, r, 2));
     return out;
   }
 
   Lines watchpoint_rows() {
     Lines out;
-    for (int r = 0; r < row_count(watchpoint_list); r++)
-      out.push_back(cell(watchpoint_list, r, 0) + "|" + cell(watchpoint_list, r, 1) + "|" +
-                    cell(watchpoint_list, r, 2) + "|" + cell(watchpoint_list, r, 3));
+    for (int r = 0; r < row_count(watchpoints_page().w.list); r++)
+      out.push_back(cell(watchpoints_page().w.list, r, 0) + "|" + cell(watchpoints_page().w.list, r, 1) + "|" +
+                    cell(watchpoints_page().w.list, r, 2) + "|" + cell(watchpoints_page().w.list, r, 3));
     return out;
   }
 
@@ -55,19 +57,19 @@ class PointsEndToEndTest : public GuiTest {
   // One breakpoint of each kind and a read and a write watchpoint on the
   // copy at 0x600, typed into the pages as a user would.
   void add_one_of_each() {
-    type_into(breakpoint_entry, "0x7c10");
-    click(add_breakpoint_button);
-    click(breakpoint_kind_group->buttons[1].button);
-    type_into(breakpoint_entry, "0x7c4b");
-    activate(breakpoint_entry);
-    click(breakpoint_kind_group->buttons[2].button);
-    type_into(breakpoint_entry, "0x0000:0x7c5a");
-    click(add_breakpoint_button);
-    type_into(watchpoint_entry, "0x600");
-    click(add_watchpoint_button);
-    click(watchpoint_kind_group->buttons[1].button);
-    type_into(watchpoint_entry, "0x600");
-    activate(watchpoint_entry);
+    type_into(breakpoints_page().w.entry, "0x7c10");
+    click(breakpoints_page().w.add_button);
+    click(breakpoints_page().w.kind_group->buttons[1].button);
+    type_into(breakpoints_page().w.entry, "0x7c4b");
+    activate(breakpoints_page().w.entry);
+    click(breakpoints_page().w.kind_group->buttons[2].button);
+    type_into(breakpoints_page().w.entry, "0x0000:0x7c5a");
+    click(breakpoints_page().w.add_button);
+    type_into(watchpoints_page().w.entry, "0x600");
+    click(watchpoints_page().w.add_button);
+    click(watchpoints_page().w.kind_group->buttons[1].button);
+    type_into(watchpoints_page().w.entry, "0x600");
+    activate(watchpoints_page().w.entry);
   }
 
   const Lines start_lines = {"s", "dump_cpu", "info break", "watch"};
@@ -85,13 +87,13 @@ class PointsEndToEndTest : public GuiTest {
   }
 
   bool go_until_stopped() {
-    click(go_button);
-    return pump_until([] { return target_running == 0; });
+    click(control_bar().go_button);
+    return pump_until([] { return target_running() == 0; });
   }
 
   void kill_bochs() {
-    click(start_button);
-    ASSERT_EQ(debugger_offline, 1);
+    click(main_window().start_button);
+    ASSERT_EQ(link_seam().debugger_offline, 1);
   }
 };
 
@@ -103,8 +105,8 @@ TEST_F(PointsEndToEndTest, EachKindIsListedAndMarkedWhenGoStopsOnIt) {
   add_one_of_each();
   EXPECT_EQ(breakpoint_rows(), all_breakpoints);
   EXPECT_EQ(watchpoint_rows(), both_watchpoints);
-  EXPECT_EQ(entry_text(breakpoint_entry), "");
-  EXPECT_EQ(entry_text(watchpoint_entry), "");
+  EXPECT_EQ(entry_text(breakpoints_page().w.entry), "");
+  EXPECT_EQ(entry_text(watchpoints_page().w.entry), "");
 
   struct Stop {
     uint32_t at;
@@ -112,27 +114,27 @@ TEST_F(PointsEndToEndTest, EachKindIsListedAndMarkedWhenGoStopsOnIt) {
     GtkWidget *list;
     int row;
   } stops[] = {
-      {demo_clear, "Stopped on a breakpoint", breakpoint_list, 1},
-      {demo_set_count, "Stopped on a breakpoint", breakpoint_list, 0},
-      {demo_copy, "Stopped on a watchpoint", watchpoint_list, 1},        // the write
-      {demo_after_compare, "Stopped on a watchpoint", watchpoint_list, 0},  // the read
-      {demo_farsub, "Stopped on a breakpoint", breakpoint_list, 2},
+      {demo_clear, "Stopped on a breakpoint", breakpoints_page().w.list, 1},
+      {demo_set_count, "Stopped on a breakpoint", breakpoints_page().w.list, 0},
+      {demo_copy, "Stopped on a watchpoint", watchpoints_page().w.list, 1},        // the write
+      {demo_after_compare, "Stopped on a watchpoint", watchpoints_page().w.list, 0},  // the read
+      {demo_farsub, "Stopped on a breakpoint", breakpoints_page().w.list, 2},
   };
   for (const Stop &s : stops) {
     SCOPED_TRACE(s.at);
     ASSERT_TRUE(go_until_stopped());
-    EXPECT_EQ(stop_location.physical_address, s.at);
+    EXPECT_EQ(current_location().physical_address, s.at);
     EXPECT_EQ(history_texts().back(), s.message);
     Lines expected(3, "");
-    if (s.list == watchpoint_list) expected.resize(2);
+    if (s.list == watchpoints_page().w.list) expected.resize(2);
     expected[s.row] = "X";
     EXPECT_EQ(marks(s.list), expected);
-    bool on_breakpoint = s.list == breakpoint_list;
-    EXPECT_EQ(on_breakpoint ? breakpoint_selected_row : watchpoint_selected_row, s.row);
+    bool on_breakpoint = s.list == breakpoints_page().w.list;
+    EXPECT_EQ(on_breakpoint ? breakpoints_page().w.selected_row : watchpoints_page().w.selected_row, s.row);
     GList *selection = GTK_CLIST(s.list)->selection;
     ASSERT_NE(selection, nullptr);
     EXPECT_EQ(GPOINTER_TO_INT(selection->data), s.row);
-    EXPECT_TRUE(sensitive(on_breakpoint ? remove_breakpoint_button : remove_watchpoint_button));
+    EXPECT_TRUE(sensitive(on_breakpoint ? breakpoints_page().w.remove_button : watchpoints_page().w.remove_button));
     EXPECT_TRUE(sensitive(s.list));
   }
   // A stop redraws the list from its table: the debugger is not asked again.
@@ -144,21 +146,21 @@ TEST_F(PointsEndToEndTest, RemoveOneThenRemoveAll) {
   start_bochs();
   add_one_of_each();
 
-  gtk_clist_select_row(GTK_CLIST(breakpoint_list), 2, 0);
-  click(remove_breakpoint_button);
+  gtk_clist_select_row(GTK_CLIST(breakpoints_page().w.list), 2, 0);
+  click(breakpoints_page().w.remove_button);
   EXPECT_EQ(breakpoint_rows(), (Lines{all_breakpoints[0], all_breakpoints[1]}));
-  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 1, 0);
-  click(remove_watchpoint_button);
+  gtk_clist_select_row(GTK_CLIST(watchpoints_page().w.list), 1, 0);
+  click(watchpoints_page().w.remove_button);
   EXPECT_EQ(watchpoint_rows(), (Lines{both_watchpoints[0]}));
-  EXPECT_FALSE(sensitive(remove_breakpoint_button));
-  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_button));
 
-  click(remove_all_breakpoints_button);
-  EXPECT_EQ(row_count(breakpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_breakpoints_button));
-  click(remove_all_watchpoints_button);
-  EXPECT_EQ(row_count(watchpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  click(breakpoints_page().w.remove_all_button);
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_all_button));
+  click(watchpoints_page().w.remove_all_button);
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_all_button));
 
   EXPECT_TRUE(wait_for_transcript(join(
       {start_lines, add_lines,
@@ -171,18 +173,18 @@ TEST_F(PointsEndToEndTest, StartingAgainSetsThemAgainUnderNewNumbers) {
   start_bochs();
   add_one_of_each();
   // Without the first breakpoint, the new debugger numbers the others 1 and 2.
-  gtk_clist_select_row(GTK_CLIST(breakpoint_list), 0, 0);
-  click(remove_breakpoint_button);
-  ASSERT_EQ(breakpoint_table[0].number, 2u);
-  ASSERT_EQ(breakpoint_table[1].number, 3u);
+  gtk_clist_select_row(GTK_CLIST(breakpoints_page().w.list), 0, 0);
+  click(breakpoints_page().w.remove_button);
+  ASSERT_EQ(breakpoints_page().table[0].number, 2u);
+  ASSERT_EQ(breakpoints_page().table[1].number, 3u);
   const Lines kept = {all_breakpoints[1], all_breakpoints[2]};
 
   kill_bochs();
   // Offline, the lists keep what they showed.
   EXPECT_EQ(breakpoint_rows(), kept);
   EXPECT_EQ(watchpoint_rows(), both_watchpoints);
-  EXPECT_FALSE(sensitive(breakpoint_list));
-  EXPECT_FALSE(sensitive(add_watchpoint_button));
+  EXPECT_FALSE(sensitive(breakpoints_page().w.list));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.add_button));
 
   start_bochs();
   EXPECT_TRUE(wait_for_transcript(
@@ -190,45 +192,45 @@ TEST_F(PointsEndToEndTest, StartingAgainSetsThemAgainUnderNewNumbers) {
             {"s", "dump_cpu", "lb 0x00007C4B", "vb 0x0000:0x00007C5A", "info break", "watch read 0x00000600",
              "watch write 0x00000600", "watch"}})));
   EXPECT_EQ(breakpoint_rows(), kept);
-  EXPECT_EQ(breakpoint_table[0].number, 1u);
-  EXPECT_EQ(breakpoint_table[1].number, 2u);
+  EXPECT_EQ(breakpoints_page().table[0].number, 1u);
+  EXPECT_EQ(breakpoints_page().table[1].number, 2u);
   EXPECT_EQ(watchpoint_rows(), both_watchpoints);
   // The kinds chosen before stay chosen; the entries are empty.
-  EXPECT_EQ(breakpoint_kind_group->selected, 2u);
-  EXPECT_EQ(watchpoint_kind_group->selected, 1u);
-  EXPECT_EQ(entry_text(breakpoint_entry), "");
-  EXPECT_EQ(entry_text(watchpoint_entry), "");
+  EXPECT_EQ(breakpoints_page().w.kind_group->selected, 2u);
+  EXPECT_EQ(watchpoints_page().w.kind_group->selected, 1u);
+  EXPECT_EQ(entry_text(breakpoints_page().w.entry), "");
+  EXPECT_EQ(entry_text(watchpoints_page().w.entry), "");
 
   // The new debugger reports its own number, and the row it names is marked.
   ASSERT_TRUE(go_until_stopped());
-  EXPECT_EQ(stop_location.physical_address, demo_clear);
-  EXPECT_EQ(marks(breakpoint_list), (Lines{"X", ""}));
-  EXPECT_EQ(breakpoint_selected_row, 0);
+  EXPECT_EQ(current_location().physical_address, demo_clear);
+  EXPECT_EQ(marks(breakpoints_page().w.list), (Lines{"X", ""}));
+  EXPECT_EQ(breakpoints_page().w.selected_row, 0);
 }
 
 TEST_F(PointsEndToEndTest, StartingAgainWithReloadOffOnlyReadsTheLists) {
   build_window();  // the Preferences page sets the switches' defaults
-  reload_breakpoints = 0;
-  reload_watchpoints = 0;
+  settings.reload_breakpoints = 0;
+  settings.reload_watchpoints = 0;
   start_bochs();
   add_one_of_each();
   kill_bochs();
   start_bochs();
   EXPECT_TRUE(wait_for_transcript(join({start_lines, add_lines, {"q"}, start_lines})));
-  EXPECT_EQ(row_count(breakpoint_list), 0);
-  EXPECT_EQ(row_count(watchpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_breakpoints_button));
-  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 0);
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(breakpoints_page().w.remove_all_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_all_button));
 }
 
 TEST_F(PointsEndToEndTest, ATypedLineBreakCannotSendASecondCommand) {
   build_window();
   start_bochs();
-  int32_t pid = child_pid;
-  type_into(breakpoint_entry, "0x500\nq");
-  click(add_breakpoint_button);
-  type_into(watchpoint_entry, "0x600\r\nunwatch");
-  activate(watchpoint_entry);
+  int32_t pid = link_seam().child_pid;
+  type_into(breakpoints_page().w.entry, "0x500\nq");
+  click(breakpoints_page().w.add_button);
+  type_into(watchpoints_page().w.entry, "0x600\r\nunwatch");
+  activate(watchpoints_page().w.entry);
   EXPECT_TRUE(wait_for_transcript(
       join({start_lines, {"pb 0x500", "info break", "watch read 0x600", "watch"}})));
   EXPECT_EQ(breakpoint_rows(), (Lines{"|Physical|00000500"}));
@@ -236,9 +238,9 @@ TEST_F(PointsEndToEndTest, ATypedLineBreakCannotSendASecondCommand) {
 
   // The debugger did not receive a quit: it is still there and answers.
   pump_for(300);
-  EXPECT_EQ(debugger_offline, 0);
+  EXPECT_EQ(link_seam().debugger_offline, 0);
   EXPECT_EQ(kill(pid, 0), 0);
   EXPECT_FALSE(history_has("Lost connection to Bochs"));
-  click(remove_all_breakpoints_button);
-  EXPECT_EQ(row_count(breakpoint_list), 0);
+  click(breakpoints_page().w.remove_all_button);
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 0);
 }

@@ -8,6 +8,7 @@
 #include "points/watchpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "support/points_script.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -30,13 +31,13 @@ class WatchpointsPageTest : public ScriptedDebuggerTest {
 
   std::vector<std::string> rows() {
     std::vector<std::string> out;
-    for (int r = 0; r < row_count(watchpoint_list); r++)
-      out.push_back(cell(watchpoint_list, r, 0) + "|" + cell(watchpoint_list, r, 1) + "|" +
-                    cell(watchpoint_list, r, 2) + "|" + cell(watchpoint_list, r, 3));
+    for (int r = 0; r < row_count(watchpoints_page().w.list); r++)
+      out.push_back(cell(watchpoints_page().w.list, r, 0) + "|" + cell(watchpoints_page().w.list, r, 1) + "|" +
+                    cell(watchpoints_page().w.list, r, 2) + "|" + cell(watchpoints_page().w.list, r, 3));
     return out;
   }
 
-  void select_kind(uint32_t kind) { click(watchpoint_kind_group->buttons[kind].button); }
+  void select_kind(uint32_t kind) { click(watchpoints_page().w.kind_group->buttons[kind].button); }
 };
 
 const std::string read_500 = "read 0x00000500 (1234)";
@@ -47,7 +48,7 @@ const std::string write_600 = "write 0x00000600 (0000abcd)";
 
 TEST_F(WatchpointsPageTest, PageLayoutAndOfflineLook) {
   build_window();
-  GtkCList *list = GTK_CLIST(watchpoint_list);
+  GtkCList *list = GTK_CLIST(watchpoints_page().w.list);
   const char *titles[4] = {"Last Stop", "Type", "Watchpoint", "Value"};
   GtkJustification just[4] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
                               GTK_JUSTIFY_LEFT};
@@ -59,19 +60,19 @@ TEST_F(WatchpointsPageTest, PageLayoutAndOfflineLook) {
   EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(list));
   EXPECT_EQ(list->selection_mode, GTK_SELECTION_SINGLE);
 
-  GtkWidget *side = gtk_widget_get_parent(watchpoint_entry);
+  GtkWidget *side = gtk_widget_get_parent(watchpoints_page().w.entry);
   std::vector<GtkWidget *> across = children(gtk_widget_get_parent(side));
   ASSERT_EQ(across.size(), 2u);
-  EXPECT_EQ(across[0], gtk_widget_get_parent(watchpoint_list));
+  EXPECT_EQ(across[0], gtk_widget_get_parent(watchpoints_page().w.list));
   EXPECT_EQ(across[1], side);
   std::vector<GtkWidget *> down = children(side);
   ASSERT_EQ(down.size(), 10u);
-  EXPECT_EQ(down[0], gtk_widget_get_parent(remove_watchpoint_button));
+  EXPECT_EQ(down[0], gtk_widget_get_parent(watchpoints_page().w.remove_button));
   EXPECT_TRUE(GTK_IS_HSEPARATOR(down[1]));
   EXPECT_EQ(down[2],
-            gtk_widget_get_parent(gtk_widget_get_parent(watchpoint_kind_group->buttons[0].button)));
-  EXPECT_EQ(down[4], watchpoint_entry);
-  EXPECT_EQ(down[5], add_watchpoint_button);
+            gtk_widget_get_parent(gtk_widget_get_parent(watchpoints_page().w.kind_group->buttons[0].button)));
+  EXPECT_EQ(down[4], watchpoints_page().w.entry);
+  EXPECT_EQ(down[5], watchpoints_page().w.add_button);
   struct Label {
     int at;
     const char *text;
@@ -89,25 +90,25 @@ TEST_F(WatchpointsPageTest, PageLayoutAndOfflineLook) {
   std::vector<GtkWidget *> buttons = children(down[0]);
   ASSERT_EQ(buttons.size(), 2u);
   EXPECT_EQ(button_label(buttons[0]), " Remove ");
-  EXPECT_EQ(buttons[1], remove_all_watchpoints_button);
+  EXPECT_EQ(buttons[1], watchpoints_page().w.remove_all_button);
   EXPECT_EQ(button_label(buttons[1]), " Remove All ");
-  EXPECT_EQ(button_label(add_watchpoint_button), " Add ");
+  EXPECT_EQ(button_label(watchpoints_page().w.add_button), " Add ");
   int w = 0, h = 0;
-  gtk_widget_get_size_request(watchpoint_entry, &w, &h);
+  gtk_widget_get_size_request(watchpoints_page().w.entry, &w, &h);
   EXPECT_EQ(w, 145);
 
-  ASSERT_EQ(watchpoint_kind_group->count, 2u);
-  EXPECT_EQ(watchpoint_kind_group->selected, 0u);
-  EXPECT_EQ(button_label(watchpoint_kind_group->buttons[0].button), " Read ");
-  EXPECT_EQ(button_label(watchpoint_kind_group->buttons[1].button), " Write ");
-  EXPECT_TRUE(active(watchpoint_kind_group->buttons[0].button));
+  ASSERT_EQ(watchpoints_page().w.kind_group->count, 2u);
+  EXPECT_EQ(watchpoints_page().w.kind_group->selected, 0u);
+  EXPECT_EQ(button_label(watchpoints_page().w.kind_group->buttons[0].button), " Read ");
+  EXPECT_EQ(button_label(watchpoints_page().w.kind_group->buttons[1].button), " Write ");
+  EXPECT_TRUE(active(watchpoints_page().w.kind_group->buttons[0].button));
 
-  for (GtkWidget *w : {watchpoint_list, watchpoint_entry, add_watchpoint_button,
-                       remove_watchpoint_button, remove_all_watchpoints_button})
+  for (GtkWidget *w : {watchpoints_page().w.list, watchpoints_page().w.entry, watchpoints_page().w.add_button,
+                       watchpoints_page().w.remove_button, watchpoints_page().w.remove_all_button})
     EXPECT_FALSE(sensitive(w));
-  EXPECT_TRUE(sensitive(watchpoint_kind_group->buttons[1].button));
-  EXPECT_EQ(watchpoint_selected_row, -1);
-  EXPECT_EQ(watchpoint_count, 0u);
+  EXPECT_TRUE(sensitive(watchpoints_page().w.kind_group->buttons[1].button));
+  EXPECT_EQ(watchpoints_page().w.selected_row, -1);
+  EXPECT_EQ(watchpoints_page().w.count, 0u);
 }
 
 TEST_F(WatchpointsPageTest, RefreshDrawsTheDebuggersListAndSelectionDrivesRemove) {
@@ -115,30 +116,30 @@ TEST_F(WatchpointsPageTest, RefreshDrawsTheDebuggersListAndSelectionDrivesRemove
   replies(watch_list({read_500, write_600}));
   refresh_watchpoints(0);
   EXPECT_EQ(sent(), (std::vector<std::string>{"watch"}));
-  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(unread(), "");
   EXPECT_EQ(rows(), (std::vector<std::string>{"|Read|00000500|1234", "|Write|00000600|0000ABCD"}));
-  EXPECT_TRUE(sensitive(remove_all_watchpoints_button));
-  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+  EXPECT_TRUE(sensitive(watchpoints_page().w.remove_all_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_button));
 
-  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 1, 0);
-  EXPECT_EQ(watchpoint_selected_row, 1);
-  EXPECT_TRUE(sensitive(remove_watchpoint_button));
+  gtk_clist_select_row(GTK_CLIST(watchpoints_page().w.list), 1, 0);
+  EXPECT_EQ(watchpoints_page().w.selected_row, 1);
+  EXPECT_TRUE(sensitive(watchpoints_page().w.remove_button));
   set_watchpoints_sensitive(0);
-  EXPECT_FALSE(sensitive(remove_watchpoint_button));
-  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
-  EXPECT_FALSE(sensitive(watchpoint_entry));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_all_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.entry));
   set_watchpoints_sensitive(1);
-  EXPECT_TRUE(sensitive(remove_watchpoint_button));
-  gtk_clist_unselect_row(GTK_CLIST(watchpoint_list), 1, 0);
-  EXPECT_EQ(watchpoint_selected_row, -1);
-  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+  EXPECT_TRUE(sensitive(watchpoints_page().w.remove_button));
+  gtk_clist_unselect_row(GTK_CLIST(watchpoints_page().w.list), 1, 0);
+  EXPECT_EQ(watchpoints_page().w.selected_row, -1);
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_button));
 
   replies(watch_list({}));
   refresh_watchpoints(0);
-  EXPECT_EQ(row_count(watchpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_all_button));
   set_watchpoints_sensitive(1);
-  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_all_button));
 }
 
 TEST_F(WatchpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
@@ -162,14 +163,14 @@ TEST_F(WatchpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
     size_t before = sent().size();
     replies(prompt() + watch_list({read_500}));
     select_kind(c.kind);
-    type_into(watchpoint_entry, c.text);
+    type_into(watchpoints_page().w.entry, c.text);
     if (c.by_enter)
-      activate(watchpoint_entry);
+      activate(watchpoints_page().w.entry);
     else
-      click(add_watchpoint_button);
+      click(watchpoints_page().w.add_button);
     EXPECT_EQ(sent_since(before), (std::vector<std::string>{c.line, "watch"}));
-    EXPECT_EQ(unread(), " ");
-    EXPECT_EQ(entry_text(watchpoint_entry), "");
+    EXPECT_EQ(unread(), "");
+    EXPECT_EQ(entry_text(watchpoints_page().w.entry), "");
     EXPECT_EQ(rows(), (std::vector<std::string>{"|Read|00000500|1234"}));
   }
 }
@@ -180,16 +181,16 @@ TEST_F(WatchpointsPageTest, RemoveSendsTheEntrysKindAndAddress) {
   refresh_watchpoints(0);
   // A debugger that cannot remove a single watchpoint: the row comes back.
   replies(prompt() + watch_list({read_500, write_600}));
-  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 1, 0);
-  click(remove_watchpoint_button);
+  gtk_clist_select_row(GTK_CLIST(watchpoints_page().w.list), 1, 0);
+  click(watchpoints_page().w.remove_button);
   replies(prompt() + watch_list({write_600}));
-  gtk_clist_select_row(GTK_CLIST(watchpoint_list), 0, 0);
-  click(remove_watchpoint_button);
+  gtk_clist_select_row(GTK_CLIST(watchpoints_page().w.list), 0, 0);
+  click(watchpoints_page().w.remove_button);
   EXPECT_EQ(sent(), (std::vector<std::string>{"watch", "unwatch write 0x600", "watch",
                                               "unwatch read 0x500", "watch"}));
-  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(unread(), "");
   EXPECT_EQ(rows(), (std::vector<std::string>{"|Write|00000600|0000ABCD"}));
-  EXPECT_FALSE(sensitive(remove_watchpoint_button));
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_button));
 }
 
 TEST_F(WatchpointsPageTest, RemoveAllSendsUnwatchOnce) {
@@ -197,11 +198,11 @@ TEST_F(WatchpointsPageTest, RemoveAllSendsUnwatchOnce) {
   replies(watch_list({read_500, write_500, write_600}));
   refresh_watchpoints(0);
   replies(prompt() + watch_list({}));
-  click(remove_all_watchpoints_button);
+  click(watchpoints_page().w.remove_all_button);
   EXPECT_EQ(sent(), (std::vector<std::string>{"watch", "unwatch", "watch"}));
-  EXPECT_EQ(unread(), " ");
-  EXPECT_EQ(row_count(watchpoint_list), 0);
-  EXPECT_FALSE(sensitive(remove_all_watchpoints_button));
+  EXPECT_EQ(unread(), "");
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 0);
+  EXPECT_FALSE(sensitive(watchpoints_page().w.remove_all_button));
 }
 
 TEST_F(WatchpointsPageTest, ReloadSetsEachWatchpointAgainWithItsOwnKind) {
@@ -213,24 +214,24 @@ TEST_F(WatchpointsPageTest, ReloadSetsEachWatchpointAgainWithItsOwnKind) {
   reload_watchpoints_now();
   EXPECT_EQ(sent_since(1), (std::vector<std::string>{"watch read 0x00000500",
                                                       "watch write 0x00000600", "watch"}));
-  EXPECT_EQ(unread(), " ");
-  EXPECT_EQ(watchpoint_kind_group->selected, 1u);
-  EXPECT_FALSE(active(watchpoint_kind_group->buttons[0].button));
-  EXPECT_TRUE(active(watchpoint_kind_group->buttons[1].button));
-  EXPECT_EQ(entry_text(watchpoint_entry), "");
-  EXPECT_EQ(row_count(watchpoint_list), 2);
+  EXPECT_EQ(unread(), "");
+  EXPECT_EQ(watchpoints_page().w.kind_group->selected, 1u);
+  EXPECT_FALSE(active(watchpoints_page().w.kind_group->buttons[0].button));
+  EXPECT_TRUE(active(watchpoints_page().w.kind_group->buttons[1].button));
+  EXPECT_EQ(entry_text(watchpoints_page().w.entry), "");
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 2);
 }
 
 TEST_F(WatchpointsPageTest, ReloadWithTheSettingOffOnlyReadsTheList) {
   online();
   replies(watch_list({read_500, write_600}));
   refresh_watchpoints(0);
-  reload_watchpoints = 0;
+  settings.reload_watchpoints = 0;
   replies(watch_list({}));
   reload_watchpoints_now();
   EXPECT_EQ(sent_since(1), (std::vector<std::string>{"watch"}));
-  EXPECT_EQ(unread(), " ");
-  EXPECT_EQ(row_count(watchpoint_list), 0);
+  EXPECT_EQ(unread(), "");
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 0);
 }
 
 TEST_F(WatchpointsPageTest, AHitMarksTheWatchpointOfItsKindAndAddress) {
@@ -245,9 +246,9 @@ TEST_F(WatchpointsPageTest, AHitMarksTheWatchpointOfItsKindAndAddress) {
     SCOPED_TRACE(c.row);
     refresh_watchpoints(1);
     mark_watchpoint_hit((WatchpointKind)c.kind, c.address);
-    for (int r = 0; r < 3; r++) EXPECT_EQ(cell(watchpoint_list, r, 0), r == c.row ? "X" : "") << r;
-    EXPECT_EQ(watchpoint_selected_row, c.row);
-    EXPECT_EQ(sensitive(remove_watchpoint_button), c.row != -1);
+    for (int r = 0; r < 3; r++) EXPECT_EQ(cell(watchpoints_page().w.list, r, 0), r == c.row ? "X" : "") << r;
+    EXPECT_EQ(watchpoints_page().w.selected_row, c.row);
+    EXPECT_EQ(sensitive(watchpoints_page().w.remove_button), c.row != -1);
   }
   EXPECT_EQ(sent().size(), 1u) << "marking asks the debugger nothing";
 }

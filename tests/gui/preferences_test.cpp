@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "points/breakpoints_page.hpp"
@@ -15,14 +14,17 @@
 #include "shell/main_window.hpp"
 #include "support/settings_fixture.hpp"
 #include "views/stack_view.hpp"
+#include "exec/run_control.hpp"
+#include "text/settings.hpp"
+#include "views/struct_windows.hpp"
 
 namespace {
 
 class PreferencesTest : public SettingsTest {
  protected:
   std::vector<GtkWidget *> entries() const {
-    return {history_length_entry, stack_above_entry, stack_below_entry, step_lock_time_entry,
-            next_lock_time_entry};
+    return {preferences_page().history_length_entry, preferences_page().stack_above_entry, preferences_page().stack_below_entry, preferences_page().step_lock_time_entry,
+            preferences_page().next_lock_time_entry};
   }
 
   Lines entry_texts() const {
@@ -31,8 +33,8 @@ class PreferencesTest : public SettingsTest {
     return out;
   }
 
-  std::vector<uint32_t> settings() const {
-    return {history_length, stack_above, stack_below, step_lock_time, next_lock_time};
+  std::vector<uint32_t> setting_values() const {
+    return {::settings.history_length, ::settings.stack_above, ::settings.stack_below, ::settings.step_lock_time, ::settings.next_lock_time};
   }
 
   void enter(GtkWidget *entry, const std::string &text) {
@@ -41,7 +43,7 @@ class PreferencesTest : public SettingsTest {
   }
 
   GtkPositionType tab_position() const {
-    return gtk_notebook_get_tab_pos(GTK_NOTEBOOK(notebook));
+    return gtk_notebook_get_tab_pos(GTK_NOTEBOOK(main_window().notebook));
   }
 };
 
@@ -51,12 +53,12 @@ TEST_F(PreferencesTest, LayoutAndDefaultsWithoutAFile) {
   build_window();
   EXPECT_NE(printed.find("VUM: .vumrc file not found, using defaults\n"), std::string::npos);
   // The fifth page, titled "Preferences".
-  GtkWidget *page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), 4);
-  EXPECT_STREQ(gtk_notebook_get_tab_label_text(GTK_NOTEBOOK(notebook), page), "Preferences");
-  EXPECT_TRUE(gtk_widget_is_ancestor(history_length_entry, page));
+  GtkWidget *page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(main_window().notebook), 4);
+  EXPECT_STREQ(gtk_notebook_get_tab_label_text(GTK_NOTEBOOK(main_window().notebook), page), "Preferences");
+  EXPECT_TRUE(gtk_widget_is_ancestor(preferences_page().history_length_entry, page));
 
   // Left column: five rows of an entry and its label.
-  GtkWidget *left = gtk_widget_get_parent(gtk_widget_get_parent(history_length_entry));
+  GtkWidget *left = gtk_widget_get_parent(gtk_widget_get_parent(preferences_page().history_length_entry));
   std::vector<std::string> labels;
   GList *rows_list = gtk_container_get_children(GTK_CONTAINER(left));
   for (GList *r = rows_list; r; r = r->next) {
@@ -83,59 +85,59 @@ TEST_F(PreferencesTest, LayoutAndDefaultsWithoutAFile) {
   GtkWidget *columns = gtk_widget_get_parent(left);
   Lines column_kinds = box_contents(columns);
   EXPECT_EQ(column_kinds, (Lines{"GtkVBox", "GtkVSeparator", "GtkVBox"}));
-  GtkWidget *right = gtk_widget_get_parent(clear_history_button);
+  GtkWidget *right = gtk_widget_get_parent(preferences_page().clear_history_button);
   EXPECT_EQ(box_contents(right),
             (Lines{"button:Clear History", "button:Enable instruction tracing",
                    "button:Reload breakpoints when restarting Bochs",
                    "button:Reload watchpoints when restarting Bochs", "GtkHBox"}));
-  GtkWidget *tabs_row = gtk_widget_get_parent(gtk_widget_get_parent(tabs_group->buttons[0].button));
+  GtkWidget *tabs_row = gtk_widget_get_parent(gtk_widget_get_parent(preferences_page().tabs_group->buttons[0].button));
   EXPECT_EQ(box_contents(tabs_row), (Lines{"label:Page tabs", "GtkHBox"}));
   Lines tab_labels;
-  for (uint32_t i = 0; i < tabs_group->count; i++) tab_labels.push_back(button_label(tabs_group->buttons[i].button));
+  for (uint32_t i = 0; i < preferences_page().tabs_group->count; i++) tab_labels.push_back(button_label(preferences_page().tabs_group->buttons[i].button));
   EXPECT_EQ(tab_labels, (Lines{" Bottom ", " Top ", " Left ", " Right "}));
 
   // The defaults, shown.
-  EXPECT_EQ(settings(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
   EXPECT_EQ(entry_texts(), (Lines{"50", "8", "4", "2", "2"}));
-  EXPECT_FALSE(tracing);
-  EXPECT_FALSE(active(trace_button));
-  EXPECT_TRUE(reload_breakpoints);
-  EXPECT_TRUE(active(reload_breakpoints_button));
-  EXPECT_TRUE(reload_watchpoints);
-  EXPECT_TRUE(active(reload_watchpoints_button));
-  EXPECT_EQ(tabs_group->selected, 0u);
-  EXPECT_TRUE(active(tabs_group->buttons[0].button));
+  EXPECT_FALSE(tracing_on());
+  EXPECT_FALSE(active(preferences_page().trace_button));
+  EXPECT_TRUE(settings.reload_breakpoints);
+  EXPECT_TRUE(active(preferences_page().reload_breakpoints_button));
+  EXPECT_TRUE(settings.reload_watchpoints);
+  EXPECT_TRUE(active(preferences_page().reload_watchpoints_button));
+  EXPECT_EQ(preferences_page().tabs_group->selected, 0u);
+  EXPECT_TRUE(active(preferences_page().tabs_group->buttons[0].button));
   EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
   EXPECT_EQ(struct_defs.first, nullptr);
-  EXPECT_EQ(row_count(structs_list), 0);
+  EXPECT_EQ(row_count(structures_list()), 0);
   // Offline, tracing waits for the debugger; the rest does not.
-  EXPECT_FALSE(sensitive(trace_button));
-  EXPECT_TRUE(sensitive(clear_history_button));
-  EXPECT_TRUE(sensitive(reload_breakpoints_button));
-  EXPECT_TRUE(sensitive(history_length_entry));
+  EXPECT_FALSE(sensitive(preferences_page().trace_button));
+  EXPECT_TRUE(sensitive(preferences_page().clear_history_button));
+  EXPECT_TRUE(sensitive(preferences_page().reload_breakpoints_button));
+  EXPECT_TRUE(sensitive(preferences_page().history_length_entry));
 }
 
 TEST_F(PreferencesTest, TheFileIsReadBetweenTheDefaultsAndTheDisplay) {
   write_config("{history 80}\n{stack 3 2}\n{reload 0 5}\n{tabs 2}\n");
   build_window();
   EXPECT_EQ(printed.find(".vumrc"), std::string::npos) << "no message for a good file";
-  EXPECT_EQ(settings(), (std::vector<uint32_t>{80, 3, 2, 2, 2}));
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{80, 3, 2, 2, 2}));
   EXPECT_EQ(entry_texts(), (Lines{"80", "3", "2", "2", "2"}));
   // 0 shows the button up; 5 shows it pressed and stores 1.
-  EXPECT_FALSE(reload_breakpoints);
-  EXPECT_FALSE(active(reload_breakpoints_button));
-  EXPECT_TRUE(reload_watchpoints);
-  EXPECT_TRUE(active(reload_watchpoints_button));
+  EXPECT_FALSE(settings.reload_breakpoints);
+  EXPECT_FALSE(active(preferences_page().reload_breakpoints_button));
+  EXPECT_TRUE(settings.reload_watchpoints);
+  EXPECT_TRUE(active(preferences_page().reload_watchpoints_button));
   // The tabs on the left from the start, " Left " pressed and no other.
   EXPECT_EQ(tab_position(), GTK_POS_LEFT);
-  EXPECT_EQ(tabs_group->selected, 2u);
-  for (uint32_t i = 0; i < 4; i++) EXPECT_EQ(active(tabs_group->buttons[i].button), i == 2) << i;
+  EXPECT_EQ(preferences_page().tabs_group->selected, 2u);
+  for (uint32_t i = 0; i < 4; i++) EXPECT_EQ(active(preferences_page().tabs_group->buttons[i].button), i == 2) << i;
 }
 
 TEST_F(PreferencesTest, FileValuesAreHeldToWhatTheEntriesShow) {
   write_config("{history 123456}\n{stack 10000 4294967295}\n{tabs 9}\n");
   build_window();
-  EXPECT_EQ(settings(), (std::vector<uint32_t>{99999, 9999, 9999, 2, 2}));
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{99999, 9999, 9999, 2, 2}));
   EXPECT_EQ(entry_texts(), (Lines{"99999", "9999", "9999", "2", "2"}));
   EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
 }
@@ -145,7 +147,7 @@ TEST_F(PreferencesTest, AFileThatCannotBeReadLeavesTheDefaults) {
   build_window();
   EXPECT_NE(printed.find("VUM: Couldn't process .vumrc file, using defaults\n"), std::string::npos);
   EXPECT_EQ(printed.find("file not found"), std::string::npos);
-  EXPECT_EQ(settings(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
   EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
 }
 
@@ -153,22 +155,22 @@ TEST_F(PreferencesTest, AFileWithoutBlocksGivesTheDefaultsSilently) {
   write_config("no blocks here, only words } and 12\n");
   build_window();
   EXPECT_EQ(printed.find(".vumrc"), std::string::npos);
-  EXPECT_EQ(settings(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
   EXPECT_EQ(struct_defs.first, nullptr);
 }
 
 TEST_F(PreferencesTest, HistoryZeroFromTheFileIsKept) {
   write_config("{history 0}\n");
   build_window();
-  EXPECT_EQ(history_length, 0u);
-  EXPECT_EQ(entry_text(history_length_entry), "0");
+  EXPECT_EQ(settings.history_length, 0u);
+  EXPECT_EQ(entry_text(preferences_page().history_length_entry), "0");
 }
 
 TEST_F(PreferencesTest, AnUnknownBlockEndsTheLoadWithItsMessage) {
   write_config("{history 70}\n{colour red}\n{stack 1 1}\n{struct s 10 a 1 }\n");
   build_window();
   EXPECT_NE(printed.find("VUM: Unknown block type 'colour' in .vumrc\n"), std::string::npos);
-  EXPECT_EQ(settings(), (std::vector<uint32_t>{70, 8, 4, 2, 2}));
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{70, 8, 4, 2, 2}));
   EXPECT_EQ(struct_defs.first, nullptr);
 }
 
@@ -193,7 +195,7 @@ TEST_F(PreferencesTest, EntriesConvertAsAtoiAndShowWhatWasStored) {
       SCOPED_TRACE(std::string("'") + c.typed + "' in entry " + std::to_string(i));
       enter(entries()[i], c.typed);
       EXPECT_EQ(entry_text(entries()[i]), c.shown[i]);
-      EXPECT_EQ(std::to_string(settings()[i]), c.shown[i]);
+      EXPECT_EQ(std::to_string(setting_values()[i]), c.shown[i]);
     }
   }
 }
@@ -201,12 +203,12 @@ TEST_F(PreferencesTest, EntriesConvertAsAtoiAndShowWhatWasStored) {
 TEST_F(PreferencesTest, ANegativeNumberIsRefusedAndTheStoredValueShownAgain) {
   build_window();
   for (int i = 0; i < 5; i++) enter(entries()[i], std::to_string(20 + i));
-  ASSERT_EQ(settings(), (std::vector<uint32_t>{20, 21, 22, 23, 24}));
+  ASSERT_EQ(setting_values(), (std::vector<uint32_t>{20, 21, 22, 23, 24}));
   for (const char *typed : {"-1", "-999", " -5x"}) {
     for (int i = 0; i < 5; i++) {
       SCOPED_TRACE(std::string("'") + typed + "' in entry " + std::to_string(i));
       enter(entries()[i], typed);
-      EXPECT_EQ(settings()[i], 20u + i);
+      EXPECT_EQ(setting_values()[i], 20u + i);
       EXPECT_EQ(entry_text(entries()[i]), std::to_string(20 + i));
     }
   }
@@ -214,26 +216,26 @@ TEST_F(PreferencesTest, ANegativeNumberIsRefusedAndTheStoredValueShownAgain) {
   history_message("one");
   history_message("two");
   history_message("three");
-  enter(history_length_entry, "-2");
+  enter(preferences_page().history_length_entry, "-2");
   EXPECT_EQ(history_texts(), (Lines{"one", "two", "three"}));
 }
 
 TEST_F(PreferencesTest, AnEntryTakesEffectOnlyOnEnter) {
   build_window();
-  type_into(stack_above_entry, "30");
-  EXPECT_EQ(stack_above, 8u);
-  activate(stack_above_entry);
-  EXPECT_EQ(stack_above, 30u);
+  type_into(preferences_page().stack_above_entry, "30");
+  EXPECT_EQ(settings.stack_above, 8u);
+  activate(preferences_page().stack_above_entry);
+  EXPECT_EQ(settings.stack_above, 30u);
 }
 
 TEST_F(PreferencesTest, TheHistoryLengthTrimsTheOldestRows) {
   build_window();
   for (const char *m : {"a", "b", "c", "d", "e"}) history_message(m);
-  enter(history_length_entry, "3");
+  enter(preferences_page().history_length_entry, "3");
   EXPECT_EQ(history_texts(), (Lines{"c", "d", "e"}));
-  enter(history_length_entry, "0");
-  EXPECT_EQ(history_length, 1u);
-  EXPECT_EQ(entry_text(history_length_entry), "1");
+  enter(preferences_page().history_length_entry, "0");
+  EXPECT_EQ(settings.history_length, 1u);
+  EXPECT_EQ(entry_text(preferences_page().history_length_entry), "1");
   EXPECT_EQ(history_texts(), (Lines{"e"}));
   history_message("f");
   EXPECT_EQ(history_texts(), (Lines{"f"}));
@@ -245,18 +247,18 @@ TEST_F(PreferencesTest, ReloadButtonsFlipTheirSwitches) {
     GtkWidget *button;
     bool breakpoints, watchpoints;
   } steps[] = {
-      {reload_breakpoints_button, false, true},
-      {reload_breakpoints_button, true, true},
-      {reload_watchpoints_button, true, false},
-      {reload_breakpoints_button, false, false},
-      {reload_watchpoints_button, false, true},
+      {preferences_page().reload_breakpoints_button, false, true},
+      {preferences_page().reload_breakpoints_button, true, true},
+      {preferences_page().reload_watchpoints_button, true, false},
+      {preferences_page().reload_breakpoints_button, false, false},
+      {preferences_page().reload_watchpoints_button, false, true},
   };
   for (const Step &s : steps) {
     click(s.button);
-    EXPECT_EQ(reload_breakpoints, s.breakpoints);
-    EXPECT_EQ(reload_watchpoints, s.watchpoints);
-    EXPECT_EQ(active(reload_breakpoints_button), s.breakpoints);
-    EXPECT_EQ(active(reload_watchpoints_button), s.watchpoints);
+    EXPECT_EQ(settings.reload_breakpoints, s.breakpoints);
+    EXPECT_EQ(settings.reload_watchpoints, s.watchpoints);
+    EXPECT_EQ(active(preferences_page().reload_breakpoints_button), s.breakpoints);
+    EXPECT_EQ(active(preferences_page().reload_watchpoints_button), s.watchpoints);
   }
 }
 
@@ -270,10 +272,10 @@ TEST_F(PreferencesTest, PageTabsMoveTheNotebooksTabs) {
       {2, GTK_POS_LEFT}, {3, GTK_POS_RIGHT}, {0, GTK_POS_BOTTOM},
   };
   for (const Step &s : steps) {
-    click(tabs_group->buttons[s.button].button);
+    click(preferences_page().tabs_group->buttons[s.button].button);
     EXPECT_EQ(tab_position(), s.position);
-    EXPECT_EQ(tabs_group->selected, s.button);
-    for (uint32_t i = 0; i < 4; i++) EXPECT_EQ(active(tabs_group->buttons[i].button), i == s.button);
+    EXPECT_EQ(preferences_page().tabs_group->selected, s.button);
+    for (uint32_t i = 0; i < 4; i++) EXPECT_EQ(active(preferences_page().tabs_group->buttons[i].button), i == s.button);
   }
 }
 
@@ -282,19 +284,19 @@ TEST_F(PreferencesTest, TracingAndClearHistory) {
   start_bochs();
   ASSERT_TRUE(wait_for_transcript(start_lines));
   new_commands();
-  EXPECT_TRUE(sensitive(trace_button));
-  click(trace_button);
-  EXPECT_TRUE(tracing);
-  EXPECT_TRUE(active(trace_button));
+  EXPECT_TRUE(sensitive(preferences_page().trace_button));
+  click(preferences_page().trace_button);
+  EXPECT_TRUE(tracing_on());
+  EXPECT_TRUE(active(preferences_page().trace_button));
   EXPECT_EQ(new_commands(), (Lines{"trace-on"}));
   EXPECT_TRUE(history_has("--- TRACE ENABLED ---"));
-  click(trace_button);
-  EXPECT_FALSE(tracing);
+  click(preferences_page().trace_button);
+  EXPECT_FALSE(tracing_on());
   EXPECT_EQ(new_commands(), (Lines{"trace-off"}));
 
   ASSERT_GT(history_texts().size(), 2u);
-  click(clear_history_button);
+  click(preferences_page().clear_history_button);
   EXPECT_EQ(history_texts(), Lines{});
-  if (history_log) fflush(history_log);
+  if (history_page().log) fflush(history_page().log);
   EXPECT_EQ(read_file("__vum.log__"), "");
 }

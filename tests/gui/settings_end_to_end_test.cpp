@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "points/breakpoints_page.hpp"
@@ -17,6 +16,10 @@
 #include "views/cpu_state_panel.hpp"
 #include "views/dump_windows.hpp"
 #include "views/stack_view.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
+#include "views/struct_windows.hpp"
 
 namespace {
 
@@ -58,20 +61,20 @@ TEST_F(SettingsEndToEndTest, TheExampleFileAtStartAndItsWindows) {
   build_window();
 
   // The settings it gives, shown; the tabs at the top; the two definitions.
-  EXPECT_EQ(entry_text(history_length_entry), "200");
-  EXPECT_EQ(entry_text(stack_above_entry), "10");
-  EXPECT_EQ(entry_text(stack_below_entry), "6");
-  EXPECT_EQ(entry_text(step_lock_time_entry), "2");
-  EXPECT_EQ(entry_text(next_lock_time_entry), "2");
-  EXPECT_EQ((std::vector<uint32_t>{history_length, stack_above, stack_below}),
+  EXPECT_EQ(entry_text(preferences_page().history_length_entry), "200");
+  EXPECT_EQ(entry_text(preferences_page().stack_above_entry), "10");
+  EXPECT_EQ(entry_text(preferences_page().stack_below_entry), "6");
+  EXPECT_EQ(entry_text(preferences_page().step_lock_time_entry), "2");
+  EXPECT_EQ(entry_text(preferences_page().next_lock_time_entry), "2");
+  EXPECT_EQ((std::vector<uint32_t>{settings.history_length, settings.stack_above, settings.stack_below}),
             (std::vector<uint32_t>{200, 10, 6}));
-  EXPECT_TRUE(reload_breakpoints);
-  EXPECT_TRUE(active(reload_breakpoints_button));
-  EXPECT_FALSE(reload_watchpoints);
-  EXPECT_FALSE(active(reload_watchpoints_button));
-  EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(notebook)), GTK_POS_TOP);
-  EXPECT_TRUE(active(tabs_group->buttons[1].button));
-  EXPECT_EQ(rows(structs_list), (Lines{"|00007C00|1|4|header", "|00008000|16|4|entries"}));
+  EXPECT_TRUE(settings.reload_breakpoints);
+  EXPECT_TRUE(active(preferences_page().reload_breakpoints_button));
+  EXPECT_FALSE(settings.reload_watchpoints);
+  EXPECT_FALSE(active(preferences_page().reload_watchpoints_button));
+  EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(main_window().notebook)), GTK_POS_TOP);
+  EXPECT_TRUE(active(preferences_page().tabs_group->buttons[1].button));
+  EXPECT_EQ(rows(structures_list()), (Lines{"|00007C00|1|4|header", "|00008000|16|4|entries"}));
   EXPECT_EQ(printed.find(".vumrc"), std::string::npos);
 
   start();
@@ -104,38 +107,38 @@ TEST_F(SettingsEndToEndTest, TheExampleFileAtStartAndItsWindows) {
   EXPECT_EQ(new_commands(), list_reads);
 
   // Refresh All: the structure, then the list, in the order of the file.
-  click(refresh_all_button);
+  click(main_window().refresh_all_button);
   Lines all = {"x /1hx 0x7C00", "x /1wx 0x7C02", "x /1bx 0x7C06"};
   all.insert(all.end(), list_reads.begin(), list_reads.end());
   EXPECT_EQ(new_commands(), all);
   EXPECT_EQ(rows(entries->list), last_two);
-  EXPECT_EQ(rows(structs_list), (Lines{"X|00007C00|1|4|header", "X|00008000|16|4|entries"}));
+  EXPECT_EQ(rows(structures_list()), (Lines{"X|00007C00|1|4|header", "X|00008000|16|4|entries"}));
 }
 
 TEST_F(SettingsEndToEndTest, WithTheWatchpointReloadOffARestartOnlyListsThem) {
   write_config("{reload 1 0}\n");
   build_window();
   start();
-  type_into(breakpoint_entry, "0x7c10");
-  click(add_breakpoint_button);
-  type_into(watchpoint_entry, "0x600");
-  click(add_watchpoint_button);
+  type_into(breakpoints_page().w.entry, "0x7c10");
+  click(breakpoints_page().w.add_button);
+  type_into(watchpoints_page().w.entry, "0x600");
+  click(watchpoints_page().w.add_button);
   EXPECT_EQ(new_commands(), (Lines{"pb 0x7c10", "info break", "watch read 0x600", "watch"}));
-  click(start_button);  // Kill Bochs
-  ASSERT_TRUE(debugger_offline);
+  click(main_window().start_button);  // Kill Bochs
+  ASSERT_TRUE(link_seam().debugger_offline);
   EXPECT_EQ(new_commands(), (Lines{"q"}));
   start_bochs();
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "pb 0x7c10",
                                    "info break", "watch read 0x600", "watch", "q", "s", "dump_cpu",
                                    "pb 0x00007C10", "info break", "watch"}));
   // The breakpoint is back; the watchpoint is not.
-  EXPECT_EQ(row_count(breakpoint_list), 1);
-  EXPECT_EQ(row_count(watchpoint_list), 0);
+  EXPECT_EQ(row_count(breakpoints_page().w.list), 1);
+  EXPECT_EQ(row_count(watchpoints_page().w.list), 0);
 
   // Both switches off from the page: the next restart sends the two queries alone.
-  click(reload_breakpoints_button);
-  ASSERT_FALSE(reload_breakpoints);
-  click(start_button);
+  click(preferences_page().reload_breakpoints_button);
+  ASSERT_FALSE(settings.reload_breakpoints);
+  click(main_window().start_button);
   new_commands();
   start_bochs();
   EXPECT_TRUE(pump_until([&] { return transcript().size() >= 18; }));
@@ -145,19 +148,19 @@ TEST_F(SettingsEndToEndTest, WithTheWatchpointReloadOffARestartOnlyListsThem) {
 TEST_F(SettingsEndToEndTest, HistoryLengthZeroTypedInKeepsTheNewestRow) {
   build_window();
   start();
-  for (int i = 0; i < 4; i++) click(step_button);
+  for (int i = 0; i < 4; i++) click(control_bar().step_button);
   Lines before = history_texts();
   ASSERT_GE(before.size(), 5u);
-  type_into(history_length_entry, "0");
-  activate(history_length_entry);
-  EXPECT_EQ(entry_text(history_length_entry), "1");
-  EXPECT_EQ(history_length, 1u);
+  type_into(preferences_page().history_length_entry, "0");
+  activate(preferences_page().history_length_entry);
+  EXPECT_EQ(entry_text(preferences_page().history_length_entry), "1");
+  EXPECT_EQ(settings.history_length, 1u);
   EXPECT_EQ(history_texts(), (Lines{before.back()}));
   EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu", "s", "dump_cpu", "s", "dump_cpu", "s", "dump_cpu"}))
       << "trimming asks the debugger nothing";
-  click(step_button);
+  click(control_bar().step_button);
   EXPECT_EQ(history_texts().size(), 1u);
-  EXPECT_EQ(history_texts().back(), stop_location.text);
+  EXPECT_EQ(history_texts().back(), current_location().text);
 }
 
 TEST_F(SettingsEndToEndTest, StackCountsTypedInReadTheStackAgainDownToOneTosRow) {
@@ -166,35 +169,35 @@ TEST_F(SettingsEndToEndTest, StackCountsTypedInReadTheStackAgainDownToOneTosRow)
   start();
   auto stack_column = [&] {
     Lines out;
-    for (int r = 0; r < row_count(stack_list); r++) out.push_back(cell(stack_list, r, 0));
+    for (int r = 0; r < row_count(state_panel().stack_list); r++) out.push_back(cell(state_panel().stack_list, r, 0));
     return out;
   };
   // With the panel hidden, the hidden list is read and filled all the same.
-  ASSERT_FALSE(state_panel_shown);
-  type_into(stack_above_entry, "0");
-  activate(stack_above_entry);
-  EXPECT_EQ(stack_above, 0u);
-  EXPECT_EQ(entry_text(stack_above_entry), "0");
+  ASSERT_FALSE(state_panel_shown());
+  type_into(preferences_page().stack_above_entry, "0");
+  activate(preferences_page().stack_above_entry);
+  EXPECT_EQ(settings.stack_above, 0u);
+  EXPECT_EQ(entry_text(preferences_page().stack_above_entry), "0");
   EXPECT_EQ(new_commands(),
             (Lines{"x /1hx 0x100", "x /1hx 0xFE", "x /1hx 0xFC", "x /1hx 0xFA", "x /1hx 0xF8"}));
   EXPECT_EQ(stack_column(), (Lines{"TOS", "-2", "-4", "-6", "-8"}));
 
-  click(show_state_button);
-  ASSERT_TRUE(state_panel_shown);
+  click(main_window().show_state_button);
+  ASSERT_TRUE(state_panel_shown());
   new_commands();
-  type_into(stack_below_entry, "0");
-  activate(stack_below_entry);
-  EXPECT_EQ(stack_below, 0u);
+  type_into(preferences_page().stack_below_entry, "0");
+  activate(preferences_page().stack_below_entry);
+  EXPECT_EQ(settings.stack_below, 0u);
   EXPECT_EQ(new_commands(), (Lines{"x /1hx 0x100"}));
   EXPECT_EQ(stack_column(), (Lines{"TOS"}));
-  GList *selection = GTK_CLIST(stack_list)->selection;
+  GList *selection = GTK_CLIST(state_panel().stack_list)->selection;
   ASSERT_NE(selection, nullptr);
   EXPECT_EQ(GPOINTER_TO_INT(selection->data), 0);
 
   // A refused negative count reads nothing and leaves the list.
-  type_into(stack_above_entry, "-1");
-  activate(stack_above_entry);
-  EXPECT_EQ(entry_text(stack_above_entry), "0");
+  type_into(preferences_page().stack_above_entry, "-1");
+  activate(preferences_page().stack_above_entry);
+  EXPECT_EQ(entry_text(preferences_page().stack_above_entry), "0");
   EXPECT_EQ(new_commands(), Lines{});
   EXPECT_EQ(stack_column(), (Lines{"TOS"}));
 }
@@ -208,24 +211,24 @@ TEST_F(SettingsEndToEndTest, RefreshAllWithStructureAndDumpWindowsOpen) {
   start();
   StructDef *c = open_row(2);
   StructDef *a = open_row(0);
-  type_into(dump_address_entry, "3000");
-  type_into(dump_units_entry, "8");
-  click(dump_button);
-  ASSERT_NE(dump_windows.first, nullptr);
-  type_into(dump_address_entry, "3008");
-  type_into(dump_units_entry, "2");
-  click(dump_button);
-  ASSERT_NE(dump_windows.first->next, nullptr);
+  type_into(memory_page().address_entry, "3000");
+  type_into(memory_page().units_entry, "8");
+  click(memory_page().dump_button);
+  ASSERT_NE(memory_page().windows.first, nullptr);
+  type_into(memory_page().address_entry, "3008");
+  type_into(memory_page().units_entry, "2");
+  click(memory_page().dump_button);
+  ASSERT_NE(memory_page().windows.first->next, nullptr);
   EXPECT_EQ(new_commands(), (Lines{"x /1wx 0x3008", "x /1wx 0x300C",
                                    "x /1hx 0x3000", "xp /8bx 0x3000", "xp /2bx 0x3008"}));
 
   // The structure windows in the order of the file (b is closed), then the
   // dump windows in the order they were opened.
-  click(refresh_all_button);
+  click(main_window().refresh_all_button);
   EXPECT_EQ(new_commands(), (Lines{"x /1hx 0x3000", "x /1wx 0x3008", "x /1wx 0x300C",
                                    "xp /8bx 0x3000", "xp /2bx 0x3008"}));
   EXPECT_EQ(rows(a->list), (Lines{"00003000||", "|v|= 3130"}));
   EXPECT_EQ(rows(c->list), (Lines{"00003008|(0)||", "||v|= 3B3A3938", "0000300C|(1)||",
                                   "||v|= 3F3E3D3C"}));
-  EXPECT_EQ(row_count(dump_windows.first->list), 1);
+  EXPECT_EQ(row_count(memory_page().windows.first->list), 1);
 }

@@ -13,67 +13,68 @@
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
 #include "views/cpu_state_panel.hpp"
+#include "link/link_state.hpp"
 
 class ShellTest : public GuiTest {};
 
 static std::vector<std::string> tab_titles() {
   std::vector<std::string> titles;
-  int n = gtk_notebook_get_n_pages(GTK_NOTEBOOK(notebook));
+  int n = gtk_notebook_get_n_pages(GTK_NOTEBOOK(main_window().notebook));
   for (int i = 0; i < n; i++) {
-    GtkWidget *page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), i);
-    titles.push_back(gtk_notebook_get_tab_label_text(GTK_NOTEBOOK(notebook), page));
+    GtkWidget *page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(main_window().notebook), i);
+    titles.push_back(gtk_notebook_get_tab_label_text(GTK_NOTEBOOK(main_window().notebook), page));
   }
   return titles;
 }
 
 TEST_F(ShellTest, MainWindowStartsOfflineWithItsWholeLayout) {
   build_window();
-  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(main_window)), "VUM -- https://vum.example.org/");
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(main_window().window)), "VUM -- https://vum.example.org/");
   int w = 0, h = 0;
-  gtk_widget_get_size_request(main_window, &w, &h);
+  gtk_widget_get_size_request(main_window().window, &w, &h);
   EXPECT_EQ(w, 630);
   EXPECT_EQ(h, 500);
   EXPECT_EQ(tab_titles(), (std::vector<std::string>{"Breakpoints", "Watchpoints", "Memory",
                                                      "Structures", "Preferences", "History"}));
-  EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(notebook)), GTK_POS_BOTTOM);
-  EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(notebook)), 0);
-  EXPECT_FALSE(GTK_WIDGET_VISIBLE(state_panel));
-  EXPECT_EQ(state_panel_shown, 0);
+  EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(main_window().notebook)), GTK_POS_BOTTOM);
+  EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(main_window().notebook)), 0);
+  EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));
+  EXPECT_EQ(state_panel_shown(), 0);
 
   // The bottom row, left to right.
-  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(start_button)));
+  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(main_window().start_button)));
   std::vector<std::string> labels;
   for (GList *l = row; l; l = l->next) labels.push_back(button_label(GTK_WIDGET(l->data)));
   g_list_free(row);
   EXPECT_EQ(labels, (std::vector<std::string>{" Start Bochs ", " Refresh All Windows ",
                                               " Show State ", " Quit "}));
-  EXPECT_FALSE(active(start_button));
-  EXPECT_TRUE(sensitive(start_button));
-  EXPECT_TRUE(sensitive(show_state_button));
-  EXPECT_FALSE(sensitive(refresh_all_button));
-  EXPECT_EQ(debugger_offline, 1);
-  EXPECT_EQ(row_count(history_list), 0) << "nothing writes to the history at start-up";
+  EXPECT_FALSE(active(main_window().start_button));
+  EXPECT_TRUE(sensitive(main_window().start_button));
+  EXPECT_TRUE(sensitive(main_window().show_state_button));
+  EXPECT_FALSE(sensitive(main_window().refresh_all_button));
+  EXPECT_EQ(link_seam().debugger_offline, 1);
+  EXPECT_EQ(row_count(history_page().list), 0) << "nothing writes to the history at start-up";
   EXPECT_EQ(printed.find("bochs"), std::string::npos);
 }
 
 TEST_F(ShellTest, StartThenKillIsTheExactDialogue) {
   build_window();
   start_bochs();
-  EXPECT_EQ(button_label(start_button), " Kill Bochs ");
-  EXPECT_TRUE(active(start_button));
-  EXPECT_TRUE(sensitive(refresh_all_button));
+  EXPECT_EQ(button_label(main_window().start_button), " Kill Bochs ");
+  EXPECT_TRUE(active(main_window().start_button));
+  EXPECT_TRUE(sensitive(main_window().refresh_all_button));
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch"}));
-  int32_t pid = child_pid;
+  int32_t pid = link_seam().child_pid;
   EXPECT_NE(printed.find("bochs on\nSTART-0\n"), std::string::npos) << printed;
   EXPECT_NE(printed.find("PARENT-" + std::to_string(pid) + "\n"), std::string::npos);
   EXPECT_NE(printed.find("START-OK-" + std::to_string(pid) + "\n"), std::string::npos);
   EXPECT_TRUE(history_has("Starting Bochs"));
 
-  click(start_button);
-  EXPECT_EQ(button_label(start_button), " Start Bochs ");
-  EXPECT_FALSE(active(start_button));
-  EXPECT_EQ(debugger_offline, 1);
-  EXPECT_FALSE(sensitive(refresh_all_button));
+  click(main_window().start_button);
+  EXPECT_EQ(button_label(main_window().start_button), " Start Bochs ");
+  EXPECT_FALSE(active(main_window().start_button));
+  EXPECT_EQ(link_seam().debugger_offline, 1);
+  EXPECT_FALSE(sensitive(main_window().refresh_all_button));
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "q"}));
   EXPECT_NE(printed.find("bochs off\n"), std::string::npos);
   EXPECT_TRUE(history_has("Terminating Bochs"));
@@ -87,24 +88,24 @@ TEST_F(ShellTest, StartThenKillIsTheExactDialogue) {
 TEST_F(ShellTest, QuitWhileOfflineSendsNothingAndClosesTheLog) {
   build_window();
   GtkWidget *quit = nullptr;
-  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(start_button)));
+  GList *row = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(main_window().start_button)));
   quit = GTK_WIDGET(g_list_last(row)->data);
   g_list_free(row);
   click(quit);
-  EXPECT_EQ(main_loop_left, 1);
-  EXPECT_EQ(history_log, nullptr);
-  EXPECT_EQ(child_pid, 0) << "no child was ever started";
+  EXPECT_EQ(main_window().main_loop_left, 1);
+  EXPECT_EQ(history_page().log, nullptr);
+  EXPECT_EQ(link_seam().child_pid, 0) << "no child was ever started";
   EXPECT_EQ(read_file(transcript_path), "");
-  EXPECT_EQ(row_count(history_list), 0);
+  EXPECT_EQ(row_count(history_page().list), 0);
 }
 
 TEST_F(ShellTest, QuitWhileStoppedTerminatesTheDebuggerFirst) {
   build_window();
   start_bochs();
   quit_clicked(NULL, NULL);
-  EXPECT_EQ(main_loop_left, 1);
+  EXPECT_EQ(main_window().main_loop_left, 1);
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "q"}));
-  EXPECT_EQ(history_log, nullptr);
+  EXPECT_EQ(history_page().log, nullptr);
   std::string log = read_file("__vum.log__");
   EXPECT_NE(log.find(": Starting Bochs\n"), std::string::npos) << log;
   EXPECT_NE(log.find(": Terminating Bochs\n"), std::string::npos) << log;
@@ -113,9 +114,9 @@ TEST_F(ShellTest, QuitWhileStoppedTerminatesTheDebuggerFirst) {
 TEST_F(ShellTest, ClosingTheMainWindowFlushesRepeatsThenTerminates) {
   build_window();
   start_bochs();
-  repeat_count = 2;  // a pending count, as after folded stops
-  gtk_widget_destroy(main_window);
-  EXPECT_EQ(main_loop_left, 1);
+  history_page().fold.count = 2;  // a pending count, as after folded stops
+  gtk_widget_destroy(main_window().window);
+  EXPECT_EQ(main_window().main_loop_left, 1);
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "q"}));
   std::string log = read_file("__vum.log__");
   size_t repeated = log.find(": repeated 2 times\n");
@@ -129,15 +130,15 @@ TEST_F(ShellTest, TheWindowBuiltAgainAfterItWasClosedLeavesNoButtonGroupBehind) 
   build_window();
   int groups = button_groups_alive();
   EXPECT_GE(groups, 5) << "the point kinds, the memory form";
-  gtk_widget_destroy(main_window);
+  gtk_widget_destroy(main_window().window);
   EXPECT_EQ(button_groups_alive(), 0) << "each group goes with its buttons";
-  main_loop_left = 0;
+  main_window().main_loop_left = 0;
   build_window();
   EXPECT_EQ(button_groups_alive(), groups);
   start_bochs();
-  click(breakpoint_kind_group->buttons[1].button);
-  EXPECT_EQ(breakpoint_kind_group->selected, 1u);
-  gtk_widget_destroy(main_window);
+  click(breakpoints_page().w.kind_group->buttons[1].button);
+  EXPECT_EQ(breakpoints_page().w.kind_group->selected, 1u);
+  gtk_widget_destroy(main_window().window);
   EXPECT_EQ(button_groups_alive(), 0);
 }
 
@@ -155,12 +156,12 @@ TEST_F(ShellTest, BochsMissingFromPathEndsVumWithCouldNotFind) {
   std::string empty = work_dir + "/empty";
   mkdir(empty.c_str(), 0755);
   setenv("PATH", empty.c_str(), 1);
-  click(start_button);
-  EXPECT_TRUE(pump_until([] { return main_loop_left == 1; }));
+  click(main_window().start_button);
+  EXPECT_TRUE(pump_until([] { return main_window().main_loop_left == 1; }));
   EXPECT_NE(printed.find("VUM: Couldn't find Bochs\n"), std::string::npos) << printed;
   EXPECT_EQ(printed.find("START-OK"), std::string::npos);
-  EXPECT_NE(printed.find("DEAD-" + std::to_string(child_pid) + "\n"), std::string::npos);
-  EXPECT_EQ(history_log, nullptr) << "the history is closed";
+  EXPECT_NE(printed.find("DEAD-" + std::to_string(link_seam().child_pid) + "\n"), std::string::npos);
+  EXPECT_EQ(history_page().log, nullptr) << "the history is closed";
   EXPECT_FALSE(history_has("Starting Bochs"));
   pump_for(200);
   // No second child.
@@ -170,10 +171,10 @@ TEST_F(ShellTest, BochsMissingFromPathEndsVumWithCouldNotFind) {
 TEST_F(ShellTest, DebuggerDyingInsideTheStartWindowEndsVum) {
   build_window();
   setenv("PATH", fake_bochs_dir(work_dir, "echo starting >&2; exit 3").c_str(), 1);
-  click(start_button);
-  EXPECT_TRUE(pump_until([] { return main_loop_left == 1; }));
+  click(main_window().start_button);
+  EXPECT_TRUE(pump_until([] { return main_window().main_loop_left == 1; }));
   EXPECT_NE(printed.find("VUM: Couldn't find Bochs\n"), std::string::npos) << printed;
-  EXPECT_EQ(debugger_offline, 1);
+  EXPECT_EQ(link_seam().debugger_offline, 1);
   EXPECT_EQ(zombie_children(), 0);
 }
 
@@ -181,19 +182,19 @@ TEST_F(ShellTest, DebuggerLostWhileStoppedGoesOfflineAndCanStartAgain) {
   build_window();
   start_bochs();
   ASSERT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch"}));
-  int32_t first = child_pid;
+  int32_t first = link_seam().child_pid;
   ASSERT_EQ(kill(first, SIGKILL), 0);
   ASSERT_TRUE(pump_until([this] { return history_has("Lost connection to Bochs"); }));
   EXPECT_NE(printed.find("DEAD-" + std::to_string(first) + "\n"), std::string::npos);
-  EXPECT_EQ(debugger_offline, 1);
-  EXPECT_EQ(child_lost, 0);
-  EXPECT_FALSE(active(start_button));
-  EXPECT_EQ(button_label(start_button), " Start Bochs ");
-  EXPECT_FALSE(sensitive(refresh_all_button));
+  EXPECT_EQ(link_seam().debugger_offline, 1);
+  EXPECT_EQ(link_seam().child_lost, 0);
+  EXPECT_FALSE(active(main_window().start_button));
+  EXPECT_EQ(button_label(main_window().start_button), " Start Bochs ");
+  EXPECT_FALSE(sensitive(main_window().refresh_all_button));
   EXPECT_FALSE(history_has("Terminating Bochs")) << "nothing is written to a lost child";
 
   start_bochs();
-  EXPECT_NE(child_pid, first);
+  EXPECT_NE(link_seam().child_pid, first);
   EXPECT_NE(printed.find("START-" + std::to_string(first) + "\n"), std::string::npos);
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "s", "dump_cpu", "info break", "watch"}));
   EXPECT_EQ(zombie_children(), 0);
@@ -202,17 +203,17 @@ TEST_F(ShellTest, DebuggerLostWhileStoppedGoesOfflineAndCanStartAgain) {
 TEST_F(ShellTest, WritingToALostChildNeitherKillsNorBlocks) {
   build_window();
   start_bochs();
-  pid_t pid = child_pid;
+  pid_t pid = link_seam().child_pid;
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   // Wait, without running the main loop, until the child is gone and reaped.
   for (int i = 0; i < 500 && kill(pid, 0) == 0; i++) g_usleep(10000);
   ASSERT_NE(kill(pid, 0), 0);
   // Its end is recorded but not handled yet: the link still looks up.
-  ASSERT_EQ(debugger_offline, 0);
-  for (int i = 0; i < 100; i++) send_command("s\n");
-  wait_for_prompt();  // end of file ends the wait at once
+  ASSERT_EQ(link_seam().debugger_offline, 0);
+  std::string reply;
+  for (int i = 0; i < 100; i++) exchange(&reply, "s");  // end of file ends each wait at once
   int left = 0;
-  while (reply_stream.get() != -1 && left < 100000) left++;
+  while (link_seam().reply_stream.get() != -1 && left < 100000) left++;
   EXPECT_LT(left, 100000) << "the reply stream reaches its end";
   ASSERT_TRUE(pump_until([this] { return history_has("Lost connection to Bochs"); }));
 }
@@ -220,20 +221,20 @@ TEST_F(ShellTest, WritingToALostChildNeitherKillsNorBlocks) {
 TEST_F(ShellTest, TenStartKillCyclesLeaveNoZombiesAndNoOpenPipes) {
   build_window();
   start_bochs();
-  click(start_button);
+  click(main_window().start_button);
   int before = open_descriptors();
   for (int i = 0; i < 10; i++) {
     start_bochs();
     if (i % 2 == 0) {
-      click(start_button);  // Kill
+      click(main_window().start_button);  // Kill
     } else {
-      kill(child_pid, SIGKILL);  // lost: its streams are released at the next start
-      ASSERT_TRUE(pump_until([this] { return !active(start_button); }));
+      kill(link_seam().child_pid, SIGKILL);  // lost: its streams are released at the next start
+      ASSERT_TRUE(pump_until([this] { return !active(main_window().start_button); }));
     }
   }
   ASSERT_TRUE(pump_until([this] { return zombie_children() == 0; }, 10000))
       << zombie_children() << " zombies";
   start_bochs();
-  click(start_button);
+  click(main_window().start_button);
   EXPECT_EQ(open_descriptors(), before) << "pipes of ended children stay open";
 }

@@ -11,6 +11,7 @@
 #include "support/points_script.hpp"
 #include "support/settings_fixture.hpp"
 #include "views/struct_windows.hpp"
+#include "link/link_state.hpp"
 
 namespace {
 
@@ -46,25 +47,25 @@ TEST_F(StructWindowTest, TheStructuresPageListsEachDefinition) {
       "{list entries 8000 16 start 4 length 4 kind 4 link 4 }\n"
       "{list one 10 1 x 4 }\n");
   build_window();
-  EXPECT_EQ(column_titles(structs_list), (Lines{"Open", "Base", "Elements", "Fields", "Name"}));
-  EXPECT_EQ(justifications(structs_list),
+  EXPECT_EQ(column_titles(structures_list()), (Lines{"Open", "Base", "Elements", "Fields", "Name"}));
+  EXPECT_EQ(justifications(structures_list()),
             (std::vector<GtkJustification>{GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
                                            GTK_JUSTIFY_RIGHT, GTK_JUSTIFY_RIGHT,
                                            GTK_JUSTIFY_LEFT}));
-  EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(structs_list)));
-  EXPECT_EQ(rows(structs_list), (Lines{"|00007C00|1|4|header", "|00008000|16|4|entries",
+  EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(structures_list())));
+  EXPECT_EQ(rows(structures_list()), (Lines{"|00007C00|1|4|header", "|00008000|16|4|entries",
                                        "|00000010|1|1|one"}));
   int row = 0;
   for (StructDef *d = struct_defs.first; d; d = d->next, row++) EXPECT_EQ(def_at(row), d);
   EXPECT_EQ(row, 3);
   // Offline, the list waits for the debugger.
-  EXPECT_FALSE(sensitive(structs_list));
+  EXPECT_FALSE(sensitive(structures_list()));
 }
 
 TEST_F(StructWindowTest, AStructureReadsEachFieldAtItsOffset) {
   put_memory(0x3000, counting(0x10, 16));
   start_with("{struct rec 3000\n a 2\n b 4\n c 1\n}\n");
-  EXPECT_TRUE(sensitive(structs_list));
+  EXPECT_TRUE(sensitive(structures_list()));
   StructDef *def = open_row(0);
   ASSERT_NE(def->window, nullptr);
   EXPECT_EQ(window_title(def->window), "VUM - Structure - rec");
@@ -78,8 +79,8 @@ TEST_F(StructWindowTest, AStructureReadsEachFieldAtItsOffset) {
   // Sizes 2, 4, 1: offsets 0, 2 and 6, little-endian values.
   EXPECT_EQ(rows(def->list), (Lines{"00003000||", "|a|= 1110", "|b|= 15141312", "|c|= 16"}));
   EXPECT_EQ(new_commands(), (Lines{"x /1hx 0x3000", "x /1wx 0x3002", "x /1bx 0x3006"}));
-  EXPECT_EQ(rows(structs_list), (Lines{"X|00003000|1|3|rec"}));
-  EXPECT_EQ(GTK_CLIST(structs_list)->selection, nullptr) << "the clicked row is unselected";
+  EXPECT_EQ(rows(structures_list()), (Lines{"X|00003000|1|3|rec"}));
+  EXPECT_EQ(GTK_CLIST(structures_list())->selection, nullptr) << "the clicked row is unselected";
 
   // Refresh reads them all again.
   click(def->refresh_button);
@@ -217,31 +218,31 @@ TEST_F(StructWindowTest, OpeningAgainOnlyUnselectsAndEitherCloseRemovesTheMark) 
   // A click on the open definition's row: no second window, nothing read.
   open_row(0);
   EXPECT_EQ(s->window, first_window);
-  EXPECT_EQ(GTK_CLIST(structs_list)->selection, nullptr);
+  EXPECT_EQ(GTK_CLIST(structures_list())->selection, nullptr);
   EXPECT_EQ(new_commands(), Lines{});
-  EXPECT_EQ(cell(structs_list, 0, 0), "X");
-  EXPECT_EQ(cell(structs_list, 1, 0), "");
+  EXPECT_EQ(cell(structures_list(), 0, 0), "X");
+  EXPECT_EQ(cell(structures_list(), 1, 0), "");
 
   // " Close ".
   click(s->close_button);
   EXPECT_EQ(s->window, nullptr);
-  EXPECT_EQ(cell(structs_list, 0, 0), "");
+  EXPECT_EQ(cell(structures_list(), 0, 0), "");
   pump_for(50);
 
   // The window manager's close button, after opening again.
   open_row(0);
   ASSERT_NE(s->window, nullptr);
-  EXPECT_EQ(cell(structs_list, 0, 0), "X");
+  EXPECT_EQ(cell(structures_list(), 0, 0), "X");
   close_by_window_manager(s->window);
   EXPECT_EQ(s->window, nullptr);
-  EXPECT_EQ(cell(structs_list, 0, 0), "");
+  EXPECT_EQ(cell(structures_list(), 0, 0), "");
   pump_for(50);
 
   // And a later click opens it once more.
   open_row(0);
   ASSERT_NE(s->window, nullptr);
   EXPECT_EQ(new_commands(), (Lines{"x /1bx 0x100", "x /1bx 0x100"}));
-  EXPECT_EQ(rows(structs_list), (Lines{"X|00000100|1|1|s", "|00000200|1|1|t"}));
+  EXPECT_EQ(rows(structures_list()), (Lines{"X|00000100|1|1|s", "|00000200|1|1|t"}));
   // Exactly one window of each open definition exists.
   int structure_windows = 0;
   GList *tops = gtk_window_list_toplevels();
@@ -260,25 +261,25 @@ TEST_F(StructWindowTest, RefreshFollowsTheDebuggerAndTheTarget) {
   EXPECT_TRUE(sensitive(def->refresh_button));
 
   // The target runs: the list and Refresh wait; Close and the entries do not.
-  click(go_button);
-  ASSERT_TRUE(target_running);
-  EXPECT_FALSE(sensitive(structs_list));
+  click(control_bar().go_button);
+  ASSERT_TRUE(target_running());
+  EXPECT_FALSE(sensitive(structures_list()));
   EXPECT_FALSE(sensitive(def->refresh_button));
   EXPECT_TRUE(sensitive(def->close_button));
   EXPECT_TRUE(sensitive(def->start_entry));
   EXPECT_TRUE(sensitive(def->total_entry));
   refresh_struct_window(def);  // as if called: nothing is sent while it runs
-  click(stop_button);
-  ASSERT_TRUE(pump_until([] { return !target_running; }));
-  EXPECT_TRUE(sensitive(structs_list));
+  click(control_bar().stop_button);
+  ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  EXPECT_TRUE(sensitive(structures_list()));
   EXPECT_TRUE(sensitive(def->refresh_button));
   new_commands();
 
   // Offline: the window stays with its last values.
-  click(start_button);
-  ASSERT_TRUE(debugger_offline);
+  click(main_window().start_button);
+  ASSERT_TRUE(link_seam().debugger_offline);
   new_commands();
-  EXPECT_FALSE(sensitive(structs_list));
+  EXPECT_FALSE(sensitive(structures_list()));
   EXPECT_FALSE(sensitive(def->refresh_button));
   EXPECT_TRUE(sensitive(def->close_button));
   refresh_struct_window(def);
@@ -300,14 +301,14 @@ TEST_F(StructWindowTest, RefreshAllReadsEveryOpenWindowInListOrder) {
   StructDef *c = open_row(2);
   StructDef *a = open_row(0);
   new_commands();
-  click(refresh_all_button);
+  click(main_window().refresh_all_button);
   // a before c, as they stand in the list; b is closed.
   EXPECT_EQ(new_commands(), (Lines{"x /1bx 0x3000", "x /1hx 0x3002", "x /1hx 0x3004"}));
   EXPECT_EQ(rows(a->list), (Lines{"00003000||", "|v|= 10"}));
   EXPECT_EQ(rows(c->list), (Lines{"00003002|(0)||", "||v|= 1312", "00003004|(1)||", "||v|= 1514"}));
   click(a->close_button);
   click(c->close_button);
-  click(refresh_all_button);
+  click(main_window().refresh_all_button);
   EXPECT_EQ(new_commands(), Lines{});
 }
 
@@ -362,7 +363,7 @@ TEST_F(StructRepliesTest, RepliesThatDoNotScanShowNoNumberAndKeepTheDialogueInSt
   script += prompt();                                                 // e: the prompt alone
   script += "0x2a <bogus+0>:\t0x7\n" + prompt();                      // f
   replies(script);
-  gtk_clist_select_row(GTK_CLIST(structs_list), 0, 0);
+  gtk_clist_select_row(GTK_CLIST(structures_list()), 0, 0);
   StructDef *def = struct_defs.first;
   ASSERT_NE(def->window, nullptr);
   std::vector<std::string> shown;
@@ -373,7 +374,7 @@ TEST_F(StructRepliesTest, RepliesThatDoNotScanShowNoNumberAndKeepTheDialogueInSt
                                              "e|<unreadable>", "f|= 07"}));
   EXPECT_EQ(sent(), (std::vector<std::string>{"x /1wx 0x10", "x /1wx 0x14", "x /2wx 0x18",
                                               "x /2wx 0x20", "x /1hx 0x28", "x /1bx 0x2A"}));
-  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(unread(), "");
 }
 
 TEST_F(StructWindowTest, ColumnsAreAsWideAsTheirWidestCellAndNarrowAgain) {

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
 #include "support/points_script.hpp"
@@ -43,23 +42,23 @@ TEST_F(UnreadableReplyTest, GarbageIsNamedOnceAndCountsAsNoInstruction) {
     SCOPED_TRACE(c.what);
     // A good step first: the bar and the history know where the CPU is.
     replies(step_reply("7c10"));
-    click(step_button);
-    ASSERT_EQ(entry_text(physical_entry), "00007C10");
+    click(control_bar().step_button);
+    ASSERT_EQ(entry_text(control_bar().physical_entry), "00007C10");
     std::vector<std::string> before = history_texts();
 
     replies(c.reply + prompt() + prompt());  // the garbage, then the register dump
-    click(step_button);
+    click(control_bar().step_button);
     std::vector<std::string> h = history_texts();
     ASSERT_EQ(h.size(), before.size() + 1) << "one message, no row of an instruction";
     EXPECT_EQ(h.back(), c.message);
-    EXPECT_EQ(entry_text(physical_entry), "00007C10") << "the last known place";
-    EXPECT_EQ(entry_text(location_entry), "0000:00007C10");
-    EXPECT_EQ(entry_text(instruction_entry), "nop");
-    EXPECT_EQ(unread(), " ") << "the dialogue is in step";
+    EXPECT_EQ(entry_text(control_bar().physical_entry), "00007C10") << "the last known place";
+    EXPECT_EQ(entry_text(control_bar().location_entry), "0000:00007C10");
+    EXPECT_EQ(entry_text(control_bar().instruction_entry), "nop");
+    EXPECT_EQ(unread(), "") << "the dialogue is in step";
 
     // The same garbage again: said again, still never a count of nothing.
     replies(c.reply + prompt() + prompt());
-    click(step_button);
+    click(control_bar().step_button);
     h = history_texts();
     ASSERT_EQ(h.size(), before.size() + 2);
     EXPECT_EQ(h.back(), c.message);
@@ -68,10 +67,10 @@ TEST_F(UnreadableReplyTest, GarbageIsNamedOnceAndCountsAsNoInstruction) {
 
     // A good step at the same place as before counts as its repeat.
     replies(step_reply("7c10"));
-    click(step_button);
-    EXPECT_EQ(repeat_count, 1u);
+    click(control_bar().step_button);
+    EXPECT_EQ(history_page().fold.count, 1u);
     replies(step_reply("7c00"));  // somewhere else, for the next case
-    click(step_button);
+    click(control_bar().step_button);
   }
 }
 
@@ -79,25 +78,25 @@ TEST_F(UnreadableReplyTest, BeforeAnyPlaceIsKnownTheBarIsClearedNotLeftOffline) 
   build_window();
   online();
   replies(std::string("\x01\x02\n\x03\n") + prompt() + prompt());
-  click(step_button);
+  click(control_bar().step_button);
   EXPECT_EQ(history_texts().back(), "Unreadable reply from Bochs: ?");
-  EXPECT_EQ(entry_text(physical_entry), "");
-  EXPECT_EQ(entry_text(instruction_entry), "") << "not \".. o f f l i n e ..\" while online";
+  EXPECT_EQ(entry_text(control_bar().physical_entry), "");
+  EXPECT_EQ(entry_text(control_bar().instruction_entry), "") << "not \".. o f f l i n e ..\" while online";
 }
 
 TEST_F(UnreadableReplyTest, AnotherLineEndingARunIsReadAsItsStopReport) {
   build_window();
   online();
   replies(step_reply("7c10"));
-  click(step_button);
+  click(control_bar().step_button);
   // Go; the run ends with a report that is neither a breakpoint nor a
   // watchpoint: its two lines and the prompt are read, the dialogue stays
   // in step.
   replies(" Next at t=9\n(0) [0x00007c20] 0000:7c20 (unk. ctxt): hlt ; f4\n" + prompt() + prompt());
-  click(go_button);
-  ASSERT_TRUE(pump_until([] { return !target_running; }));
-  EXPECT_EQ(entry_text(physical_entry), "00007C20");
-  EXPECT_EQ(entry_text(instruction_entry), "hlt");
+  click(control_bar().go_button);
+  ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  EXPECT_EQ(entry_text(control_bar().physical_entry), "00007C20");
+  EXPECT_EQ(entry_text(control_bar().instruction_entry), "hlt");
   EXPECT_EQ(history_texts().back(), "hlt");
-  EXPECT_EQ(unread(), " ");
+  EXPECT_EQ(unread(), "");
 }

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "exec/control_bar.hpp"
-#include "exec/stop_reports.hpp"
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
 #include "views/cpu_state_panel.hpp"
 #include "views/stack_view.hpp"
+#include "exec/run_control.hpp"
+#include "link/link_state.hpp"
+#include "text/settings.hpp"
 
 namespace {
 
@@ -45,11 +47,11 @@ class ViewsTest : public GuiTest {
   }
 
   void show_panel() {
-    if (!state_panel_shown) click(show_state_button);
-    ASSERT_TRUE(state_panel_shown);
+    if (!state_panel_shown()) click(main_window().show_state_button);
+    ASSERT_TRUE(state_panel_shown());
   }
 
-  std::string reg(RegisterEntry e) const { return entry_text(register_entry[e]); }
+  std::string reg(RegisterEntry e) const { return entry_text(state_panel().register_entry[e]); }
 
   std::vector<std::string> column(GtkWidget *list, int c) const {
     std::vector<std::string> out;
@@ -73,53 +75,53 @@ class ViewsTest : public GuiTest {
 
 TEST_F(ViewsTest, ThePanelIsBuiltHiddenInFourColumns) {
   build_window();
-  EXPECT_FALSE(GTK_WIDGET_VISIBLE(state_panel));
-  GList *columns = gtk_container_get_children(GTK_CONTAINER(state_panel));
+  EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));
+  GList *columns = gtk_container_get_children(GTK_CONTAINER(main_window().state_panel));
   EXPECT_EQ(g_list_length(columns), 4u);
   g_list_free(columns);
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(stack_label))), "Stack");
-  EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(stack_list)));
-  EXPECT_FALSE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(flags_list)));
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "Stack");
+  EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(state_panel().stack_list)));
+  EXPECT_FALSE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(state_panel().flags_list)));
   int w, h;
-  gtk_widget_get_size_request(register_entry[entry_cs], &w, &h);
+  gtk_widget_get_size_request(state_panel().register_entry[entry_cs], &w, &h);
   EXPECT_EQ(w, 110);
-  gtk_widget_get_size_request(register_entry[entry_gdtr], &w, &h);
+  gtk_widget_get_size_request(state_panel().register_entry[entry_gdtr], &w, &h);
   EXPECT_EQ(w, 140);
-  gtk_widget_get_size_request(register_entry[entry_eax], &w, &h);
+  gtk_widget_get_size_request(state_panel().register_entry[entry_eax], &w, &h);
   EXPECT_EQ(w, 85);
-  EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(register_entry[entry_eax])));
+  EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(state_panel().register_entry[entry_eax])));
 
   // Shown while offline: the stored values, nothing read.
-  click(show_state_button);
-  EXPECT_TRUE(GTK_WIDGET_VISIBLE(state_panel));
-  EXPECT_EQ(button_label(show_state_button), " Hide State ");
+  click(main_window().show_state_button);
+  EXPECT_TRUE(GTK_WIDGET_VISIBLE(main_window().state_panel));
+  EXPECT_EQ(button_label(main_window().show_state_button), " Hide State ");
   EXPECT_EQ(reg(entry_eax), "00000000");
   EXPECT_EQ(reg(entry_cs), "0000  invalid");
-  EXPECT_EQ(row_count(flags_list), 21);
-  EXPECT_EQ(row_count(stack_list), 0);
+  EXPECT_EQ(row_count(state_panel().flags_list), 21);
+  EXPECT_EQ(row_count(state_panel().stack_list), 0);
   EXPECT_EQ(read_file(transcript_path), "");
-  click(show_state_button);
-  EXPECT_FALSE(GTK_WIDGET_VISIBLE(state_panel));
-  EXPECT_EQ(button_label(show_state_button), " Show State ");
+  click(main_window().show_state_button);
+  EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));
+  EXPECT_EQ(button_label(main_window().show_state_button), " Show State ");
 }
 
 TEST_F(ViewsTest, EveryStopReadsTheRegistersButAHiddenPanelStaysAsItWas) {
   build_window();
   start_bochs();
-  click(step_button);
+  click(control_bar().step_button);
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "s", "dump_cpu"}));
-  EXPECT_EQ(cpu_state.eip, 0x7C01u) << "the record follows every stop";
+  EXPECT_EQ(state_panel().cpu.eip, 0x7C01u) << "the record follows every stop";
   EXPECT_EQ(reg(entry_eip), "") << "hidden: no entry is written";
-  EXPECT_EQ(row_count(flags_list), 0);
+  EXPECT_EQ(row_count(state_panel().flags_list), 0);
   EXPECT_EQ(count_in_transcript("x "), 0) << "hidden: no stack element is read";
 
   show_panel();  // showing reads the registers again and the stack
   EXPECT_EQ(reg(entry_eip), "7C01");
   EXPECT_EQ(reg(entry_cs), "0000  valid");
   EXPECT_EQ(count_in_transcript("dump_cpu"), 3);
-  EXPECT_GT(row_count(stack_list), 0);
-  EXPECT_EQ(count_in_transcript("x /1hx "), row_count(stack_list)) << "one read per element";
-  click(step_button);
+  EXPECT_GT(row_count(state_panel().stack_list), 0);
+  EXPECT_EQ(count_in_transcript("x /1hx "), row_count(state_panel().stack_list)) << "one read per element";
+  click(control_bar().step_button);
   EXPECT_EQ(reg(entry_eip), "7C03");
 }
 
@@ -136,17 +138,17 @@ TEST_F(ViewsTest, RegistersFlagsAndTheSixteenBitStackOfTheDemo) {
   EXPECT_EQ(reg(entry_ss), "9000  valid");
   EXPECT_EQ(reg(entry_gdtr), "00001000  (00027)");
   EXPECT_EQ(reg(entry_eflags), "00003202");
-  std::vector<std::string> flags = column(flags_list, 0);
+  std::vector<std::string> flags = column(state_panel().flags_list, 0);
   ASSERT_EQ(flags.size(), 21u);
   EXPECT_EQ(flags[1], "1");   // bit 1
   EXPECT_EQ(flags[9], "1");   // Interrupt
   EXPECT_EQ(flags[12], "3");  // IOPL
-  EXPECT_EQ(cell(flags_list, 12, 1), "IOPL");
+  EXPECT_EQ(cell(state_panel().flags_list, 12, 1), "IOPL");
   EXPECT_EQ(flags[6], "0");   // Zero
 
   // Each element at offset a is read at 0x90000 + a; the five above 0xFFFF
   // are read but not listed, so the list starts at +6.
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(stack_label))), "16bit Stack");
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "16bit Stack");
   std::vector<std::string> t = transcript();
   std::vector<std::string> reads;
   for (const std::string &l : t)
@@ -155,11 +157,11 @@ TEST_F(ViewsTest, RegistersFlagsAndTheSixteenBitStackOfTheDemo) {
   EXPECT_EQ(reads.front(), "x /1hx 0xA0008");
   EXPECT_EQ(reads[8], "x /1hx 0x9FFF8");
   EXPECT_EQ(reads.back(), "x /1hx 0x9FFF0");
-  EXPECT_EQ(column(stack_list, 0),
+  EXPECT_EQ(column(state_panel().stack_list, 0),
             (std::vector<std::string>{"+6", "+4", "+2", "TOS", "-2", "-4", "-6", "-8"}));
-  EXPECT_EQ(cell(stack_list, 3, 1), "1234");
-  EXPECT_EQ(cell(stack_list, 3, 2), "+8");
-  EXPECT_EQ(selected_row(stack_list), 3);
+  EXPECT_EQ(cell(state_panel().stack_list, 3, 1), "1234");
+  EXPECT_EQ(cell(state_panel().stack_list, 3, 2), "+8");
+  EXPECT_EQ(selected_row(state_panel().stack_list), 3);
 }
 
 TEST_F(ViewsTest, AFlatThirtyTwoBitStackWithTheDefaults) {
@@ -167,13 +169,13 @@ TEST_F(ViewsTest, AFlatThirtyTwoBitStackWithTheDefaults) {
   build_window();
   start_bochs();
   show_panel();
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(stack_label))), "32bit Stack");
-  EXPECT_EQ(column(stack_list, 0),
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "32bit Stack");
+  EXPECT_EQ(column(state_panel().stack_list, 0),
             (std::vector<std::string>{"+32", "+28", "+24", "+20", "+16", "+12", "+8", "+4", "TOS",
                                       "-4", "-8", "-12", "-16"}));
-  EXPECT_EQ(cell(stack_list, 8, 1), "12345678");
-  EXPECT_EQ(cell(stack_list, 8, 2), "-16");
-  EXPECT_EQ(selected_row(stack_list), 8);
+  EXPECT_EQ(cell(state_panel().stack_list, 8, 1), "12345678");
+  EXPECT_EQ(cell(state_panel().stack_list, 8, 2), "-16");
+  EXPECT_EQ(selected_row(state_panel().stack_list), 8);
   EXPECT_EQ(reg(entry_esp), "00009000") << "the B bit makes ESP eight digits";
   EXPECT_EQ(reg(entry_eip), "00002001");
   EXPECT_TRUE(transcript_has("x /1wx 0x9020"));
@@ -197,9 +199,9 @@ TEST_F(ViewsTest, TheWalkStopsAtOffsetZeroAndNeverWraps) {
     build_window();
     start_bochs();
     show_panel();
-    EXPECT_EQ(column(stack_list, 0), c.rows);
-    click(start_button);  // Kill
-    click(show_state_button);
+    EXPECT_EQ(column(state_panel().stack_list, 0), c.rows);
+    click(main_window().start_button);  // Kill
+    click(main_window().show_state_button);
   }
 }
 
@@ -207,31 +209,31 @@ TEST_F(ViewsTest, CountsOfZeroAHiddenRefreshAndABoundOnCountsGoneWild) {
   build_window();
   start_bochs();
   show_panel();
-  stack_above = 0;
-  stack_below = 0;
+  settings.stack_above = 0;
+  settings.stack_below = 0;
   refresh_stack();
-  EXPECT_EQ(column(stack_list, 0), std::vector<std::string>{"TOS"});
-  EXPECT_EQ(selected_row(stack_list), 0);
+  EXPECT_EQ(column(state_panel().stack_list, 0), std::vector<std::string>{"TOS"});
+  EXPECT_EQ(selected_row(state_panel().stack_list), 0);
 
   // A refresh from the Preferences page while the panel is hidden fills the
   // hidden list all the same.
-  click(show_state_button);
-  stack_above = 2;
+  click(main_window().show_state_button);
+  settings.stack_above = 2;
   refresh_stack();
-  EXPECT_EQ(column(stack_list, 0), (std::vector<std::string>{"+4", "+2", "TOS"}));
+  EXPECT_EQ(column(state_panel().stack_list, 0), (std::vector<std::string>{"+4", "+2", "TOS"}));
 
   // A count gone wild (a negative number typed in) reads no more than the
   // bound on either side.
   int before = count_in_transcript("x /1hx ");
-  stack_above = 0xFFFFFFFF;
-  stack_below = 0xFFFFFFFF;
+  settings.stack_above = 0xFFFFFFFF;
+  settings.stack_below = 0xFFFFFFFF;
   refresh_stack();
   int read = count_in_transcript("x /1hx ") - before;
   EXPECT_LE(read, (int)(2 * stack_walk_limit + 1));
   EXPECT_GT(read, 100);
-  EXPECT_FALSE(debugger_offline);
-  click(step_button);  // the dialogue is still in step
-  EXPECT_EQ(stop_location.physical_address, 0x7C01u);
+  EXPECT_FALSE(link_seam().debugger_offline);
+  click(control_bar().step_button);  // the dialogue is still in step
+  EXPECT_EQ(current_location().physical_address, 0x7C01u);
 }
 
 TEST_F(ViewsTest, NoStackIsReadForAnInvalidSegmentOrABaseThatOverflows) {
@@ -240,8 +242,8 @@ TEST_F(ViewsTest, NoStackIsReadForAnInvalidSegmentOrABaseThatOverflows) {
   start_bochs();
   show_panel();
   EXPECT_EQ(count_in_transcript("x "), 0);
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(stack_label))), "Stack");
-  click(start_button);
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "Stack");
+  click(main_window().start_button);
 
   // A 32-bit stack whose base plus its limit overflows: the message, nothing
   // read, the label and list as they were.
@@ -251,7 +253,7 @@ TEST_F(ViewsTest, NoStackIsReadForAnInvalidSegmentOrABaseThatOverflows) {
   start_bochs();
   EXPECT_EQ(count_in_transcript("x "), 0);
   EXPECT_NE(printed.find("VUM: failed to calculate stack base, stack not updated.\n"), std::string::npos);
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(stack_label))), "Stack");
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "Stack");
 }
 
 TEST_F(ViewsTest, AStepThatChangesEaxZfAndOneStackWordMarksExactlyThose) {
@@ -264,37 +266,37 @@ TEST_F(ViewsTest, AStepThatChangesEaxZfAndOneStackWordMarksExactlyThose) {
   build_window();
   start_bochs();  // the first stop (after the nop): nothing is marked
   show_panel();
-  for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(register_entry[e])) << e;
-  for (int r = 0; r < row_count(flags_list); r++) EXPECT_FALSE(row_marked(flags_list, r)) << r;
-  for (int r = 0; r < row_count(stack_list); r++) EXPECT_FALSE(row_marked(stack_list, r)) << r;
-  ASSERT_EQ(stop_location.physical_address, 0x7C00u);
+  for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(state_panel().register_entry[e])) << e;
+  for (int r = 0; r < row_count(state_panel().flags_list); r++) EXPECT_FALSE(row_marked(state_panel().flags_list, r)) << r;
+  for (int r = 0; r < row_count(state_panel().stack_list); r++) EXPECT_FALSE(row_marked(state_panel().stack_list, r)) << r;
+  ASSERT_EQ(current_location().physical_address, 0x7C00u);
 
-  click(next_button);
-  ASSERT_TRUE(pump_until([] { return !target_running; }));
-  ASSERT_EQ(stop_location.physical_address, 0x7C03u);
+  click(control_bar().next_button);
+  ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  ASSERT_EQ(current_location().physical_address, 0x7C03u);
   std::vector<int> marked_entries;
   for (int e = 0; e < register_entries; e++)
-    if (entry_marked(register_entry[e])) marked_entries.push_back(e);
+    if (entry_marked(state_panel().register_entry[e])) marked_entries.push_back(e);
   EXPECT_EQ(marked_entries, std::vector<int>{entry_eax});
   EXPECT_EQ(reg(entry_eax), "00000000") << "the text stays as it is formatted";
   std::vector<std::string> flags;
-  for (int r = 0; r < row_count(flags_list); r++)
-    if (row_marked(flags_list, r)) flags.push_back(cell(flags_list, r, 1));
+  for (int r = 0; r < row_count(state_panel().flags_list); r++)
+    if (row_marked(state_panel().flags_list, r)) flags.push_back(cell(state_panel().flags_list, r, 1));
   EXPECT_EQ(flags, std::vector<std::string>{"Zero"});
   std::vector<std::string> words;
-  for (int r = 0; r < row_count(stack_list); r++)
-    if (row_marked(stack_list, r)) words.push_back(cell(stack_list, r, 0) + "=" + cell(stack_list, r, 1));
+  for (int r = 0; r < row_count(state_panel().stack_list); r++)
+    if (row_marked(state_panel().stack_list, r)) words.push_back(cell(state_panel().stack_list, r, 0) + "=" + cell(state_panel().stack_list, r, 1));
   EXPECT_EQ(words, std::vector<std::string>{"-2=7C03"});
 
   // A step that changes nothing of these takes the marks away.
-  click(step_button);
-  for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(register_entry[e])) << e;
-  for (int r = 0; r < row_count(stack_list); r++) EXPECT_FALSE(row_marked(stack_list, r)) << r;
+  click(control_bar().step_button);
+  for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(state_panel().register_entry[e])) << e;
+  for (int r = 0; r < row_count(state_panel().stack_list); r++) EXPECT_FALSE(row_marked(state_panel().stack_list, r)) << r;
 
   // A new debugger starts with no marks, even where its values differ.
-  click(start_button);
+  click(main_window().start_button);
   unsetenv("VUM_SIM_STATE");
   start_bochs();
-  for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(register_entry[e])) << e;
-  for (int r = 0; r < row_count(flags_list); r++) EXPECT_FALSE(row_marked(flags_list, r)) << r;
+  for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(state_panel().register_entry[e])) << e;
+  for (int r = 0; r < row_count(state_panel().flags_list); r++) EXPECT_FALSE(row_marked(state_panel().flags_list, r)) << r;
 }

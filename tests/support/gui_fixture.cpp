@@ -13,6 +13,7 @@
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "kit/widget_kit.hpp"
+#include "link/link_state.hpp"
 
 std::string GuiTest::printed;
 
@@ -88,8 +89,8 @@ void GuiTest::activate(GtkWidget *entry) { gtk_widget_activate(entry); }
 
 void GuiTest::start_bochs() {
   // The start runs to its first stop inside the click.
-  click(start_button);
-  ASSERT_FALSE(debugger_offline) << "the debugger did not start";
+  click(main_window().start_button);
+  ASSERT_FALSE(link_seam().debugger_offline) << "the debugger did not start";
 }
 
 std::string GuiTest::entry_text(GtkWidget *entry) const {
@@ -122,9 +123,9 @@ bool GuiTest::active(GtkWidget *toggle) const {
 
 std::vector<std::string> GuiTest::history_texts() const {
   std::vector<std::string> out;
-  if (history_list == NULL) return out;
+  if (history_page().list == NULL) return out;
   flush_display_updates();
-  for (int r = 0; r < GTK_CLIST(history_list)->rows; r++) out.push_back(cell(history_list, r, 3));
+  for (int r = 0; r < GTK_CLIST(history_page().list)->rows; r++) out.push_back(cell(history_page().list, r, 3));
   return out;
 }
 

@@ -14,26 +14,27 @@
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
 #include "support/text_reader.hpp"
+#include "link/link_state.hpp"
 
 class ScriptedDebuggerTest : public GuiTest {
  protected:
   // Builds the window and brings the link up over the script's streams.
   void online() {
     build_window();
-    command_stream = open_memstream(&sent_text, &sent_size);
-    debugger_offline = false;
+    link_seam().command_stream = open_memstream(&sent_text, &sent_size);
+    link_seam().debugger_offline = false;
     set_debugger_controls_sensitive(true);
   }
 
   // The replies the debugger gives from now on, in order; replaces any
   // script not yet read.
   void replies(const std::string &text) {
-    read_from_text(reply_stream, text);
+    read_from_text(link_seam().reply_stream, text);
   }
 
   // Every command line sent so far, without its newline.
   std::vector<std::string> sent() {
-    fflush(command_stream);
+    fflush(link_seam().command_stream);
     std::vector<std::string> lines;
     std::istringstream in(std::string(sent_text, sent_size));
     std::string line;
@@ -48,18 +49,18 @@ class ScriptedDebuggerTest : public GuiTest {
     return std::vector<std::string>(all.begin() + (long)from, all.end());
   }
 
-  // What VUM has not read of the script (a dialogue kept in step leaves only
-  // the blank after the last prompt).
-  std::string unread() { return rest_of(reply_stream); }
+  // What VUM has not read of the script (a dialogue kept in step leaves
+  // nothing: the blank after the last prompt goes with it).
+  std::string unread() { return rest_of(link_seam().reply_stream); }
 
   // A prompt with the next number.
   std::string prompt() { return "<bochs:" + std::to_string(++prompts) + "> "; }
 
   void TearDown() override {
-    debugger_offline = true;
-    reply_stream.close();
-    if (command_stream) fclose(command_stream);
-    command_stream = NULL;
+    link_seam().debugger_offline = true;
+    link_seam().reply_stream.close();
+    if (link_seam().command_stream) fclose(link_seam().command_stream);
+    link_seam().command_stream = NULL;
     free(sent_text);
     GuiTest::TearDown();
   }

@@ -74,12 +74,12 @@ class SettingsTest : public GuiTest {
 
   // The definition of a row of the Structures list.
   StructDef *def_at(int row) const {
-    return static_cast<StructDef *>(gtk_clist_get_row_data(GTK_CLIST(structs_list), row));
+    return static_cast<StructDef *>(gtk_clist_get_row_data(GTK_CLIST(structures_list()), row));
   }
 
   // Clicks a row of the Structures list; the result is its definition.
   StructDef *open_row(int row) {
-    gtk_clist_select_row(GTK_CLIST(structs_list), row, 0);
+    gtk_clist_select_row(GTK_CLIST(structures_list()), row, 0);
     return def_at(row);
   }
 

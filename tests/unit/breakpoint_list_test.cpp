@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "points/point_lists.hpp"
+#include "text/point_lists.hpp"
 #include "support/text_reader.hpp"
 
 namespace {
@@ -25,10 +25,11 @@ Scan scan(const std::string &reply) {
   // As the page reads it: the reply's text up to its prompt, then the scan.
   TextStream stream(reply);
   std::string text;
-  bool at_prompt = stream.reader.read_until_prompt(&text);
+  uint32_t number = 0;
+  bool at_prompt = stream.reader.read_reply(&text, &number);
   size_t used = 0;
   s.prompt_due = scan_breakpoint_list(text.data(), text.size(), at_prompt, s.table, &s.count, &used);
-  s.rest = text.substr(used) + stream.rest();
+  s.rest = text.substr(used) + (at_prompt ? "<bochs:" + std::to_string(number) + "> " : "") + stream.rest();
   return s;
 }
 

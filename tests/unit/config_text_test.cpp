@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "link/reply_scan.hpp"
-#include "settings/config_text.hpp"
+#include "text/reply_scan.hpp"
+#include "text/config_text.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "views/cpu_scan.hpp"
+#include "text/cpu_scan.hpp"
 
 namespace {
 

@@ -65,32 +65,58 @@ void note_end(ReplyReader::End why) {
 
 }  // namespace
 
-TEST(WaitForPrompt, ConsumesThroughThePromptAndLeavesTheNextCharacter) {
+TEST(ReadReply, OnlyThePromptEndsAReplyAndItsBlankGoesWithIt) {
   struct Case {
-    std::string reply;
-    uint32_t number;  // 77: unchanged
-    std::string rest;
+    const char *what;
+    std::string stream;
+    bool prompt;       // a prompt ended the reply
+    std::string text;  // the reply's text
+    uint32_t number;   // 77: unchanged
+    std::string rest;  // what a later read finds
   } cases[] = {
-      {"Next at t=1\n<bochs:12> ", 12, " "},
-      {"text < more <bochs:3> x", 77, " more <bochs:3> x"},  // the first '<' ends the wait
-      {"\xff\xff<bochs:4> ", 4, " "},                        // 0xFF is ordinary data
-      {"<bochs: 5>", 5, ""},                                 // blanks before the number
-      {"<bochs:x>", 77, "x>"},                               // the differing character stays
-      {"no prompt at all", 77, ""},                          // end of stream
-      {"<bochs:9", 9, ""},                                   // end of stream inside the prompt
-      {"<boc", 77, ""},                                      // end of stream inside the word
-      {"<bochs:+7> ", 7, " "},                               // "%u" takes a sign
-      {"<bochs:4294967297> ", 1, " "},                       // kept modulo 2^32
-      {"<bochs:99999999999999999999> ", 0xFFFFFFFF, " "},    // saturates as strtoul does
-      {std::string("a\0b<bochs:6> ", 13), 6, " "},           // a NUL byte is ordinary data
+      {"a reply", "Next at t=1\n<bochs:12> x", true, "Next at t=1\n", 12, "x"},
+      {"the prompt alone", "<bochs:12> ", true, "", 12, ""},
+      {"a dump label", " 0x00007c00 <bogus+0>:\t0x8ec031fa\n<bochs:5> x", true,
+       " 0x00007c00 <bogus+0>:\t0x8ec031fa\n", 5, "x"},
+      {"a line that begins with '<'", "<nonsense\n0x20 y\n<bochs:2> ", true, "<nonsense\n0x20 y\n", 2, ""},
+      {"an opening that stops short", "<boc<bochs:3>\n", true, "<boc", 3, ""},
+      {"an opening that differs late", "<bochs <bochs:4> ", true, "<bochs ", 4, ""},
+      {"<< before the prompt", "a<<bochs:9> ", true, "a<", 9, ""},
+      {"0xFF is ordinary data", "\xff\xff<bochs:4> ", true, "\xff\xff", 4, ""},
+      {"a NUL byte is ordinary data", std::string("a\0b<bochs:6> ", 13), true, std::string("a\0b", 3), 6, ""},
+      {"a number that overflows saturates", "<bochs:99999999999999999999> ", true, "", 0xFFFFFFFF, ""},
+      {"a sign is no prompt", "<bochs:+7> <bochs:8> ", true, "<bochs:+7> ", 8, ""},
+      {"blanks before the number are no prompt", "<bochs: 5> <bochs:6> ", true, "<bochs: 5> ", 6, ""},
+      {"no digits", "x <bochs:>y", false, "x <bochs:>y", 77, ""},
+      {"no '>' after the number", "<bochs:8 z", false, "<bochs:8 z", 77, ""},
+      {"the replies end", "0x1 <bogus+0>:\t0x2\n", false, "0x1 <bogus+0>:\t0x2\n", 77, ""},
+      {"the replies end inside the opening", "x <boch", false, "x <boch", 77, ""},
+      {"the replies end after the opening", "x <bochs:", false, "x <bochs:", 77, ""},
+      {"the replies end inside the number", "<bochs:9", false, "<bochs:9", 77, ""},
   };
   for (const Case &c : cases) {
-    TextStream s(c.reply);
+    SCOPED_TRACE(c.what);
+    TextStream s(c.stream);
+    std::string text = "stale";
     uint32_t number = 77;
-    skip_to_prompt(s.reader, &number);
-    EXPECT_EQ(s.rest(), c.rest) << c.reply;
-    EXPECT_EQ(number, c.number) << c.reply;
+    EXPECT_EQ(s.reader.read_reply(&text, &number), c.prompt);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(number, c.number);
+    EXPECT_EQ(s.rest(), c.rest);
   }
+}
+
+TEST(ReadReply, TheBlankAfterAPromptThatComesLaterIsTakenByTheNextRead) {
+  ReplyReader r;
+  SlowWriter w(r, {"one\n<bochs:1>", " two\n<bochs:2> "}, 20);
+  std::string text;
+  uint32_t number = 0;
+  ASSERT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, "one\n");
+  EXPECT_FALSE(r.buffered()) << "the blank has not come yet";
+  ASSERT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, "two\n") << "the blank went with the first prompt";
+  EXPECT_EQ(number, 2u);
 }
 
 TEST(ReplyReader, ALineAndAPromptSplitAcrossReads) {
@@ -101,10 +127,11 @@ TEST(ReplyReader, ALineAndAPromptSplitAcrossReads) {
   EXPECT_STREQ(line, "Next at t=1\n");
   ASSERT_TRUE(r.read_line(line, sizeof line, true));
   EXPECT_STREQ(line, "(0) [0x00007c00] 0000:7c00 nop ; 90\n");
+  std::string text;
   uint32_t number = 0;
-  skip_to_prompt(r, &number);
+  ASSERT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, "");
   EXPECT_EQ(number, 3u);
-  EXPECT_EQ(r.get(), ' ');
   EXPECT_EQ(r.get(), -1);
   EXPECT_EQ(r.end(), ReplyReader::End::end_of_file);
 }
@@ -114,11 +141,12 @@ TEST(ReplyReader, AReplyThatArrivesOneByteAtATime) {
   const std::string reply = "Num Type\n  1 pbreakpoint keep y 0x500\n<bochs:8> ";
   SlowWriter w(r, bytes_of(reply), 1);
   std::string text;
-  EXPECT_TRUE(r.read_until_prompt(&text));
-  EXPECT_EQ(text, "Num Type\n  1 pbreakpoint keep y 0x500\n");
   uint32_t number = 0;
-  skip_to_prompt(r, &number);
+  EXPECT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, "Num Type\n  1 pbreakpoint keep y 0x500\n");
   EXPECT_EQ(number, 8u);
+  // The blank came after the prompt had been read: it is still to be read
+  // (a reply or line read would take it first).
   EXPECT_EQ(rest_of(r), " ");
 }
 
@@ -138,7 +166,8 @@ TEST(ReplyReader, EndOfStreamInTheMiddleOfALine) {
   EXPECT_EQ(s.reader.get(), -1);
   EXPECT_FALSE(s.reader.read_line(line, sizeof line, true));
   std::string text = "x";
-  EXPECT_FALSE(s.reader.read_until_prompt(&text));
+  uint32_t number = 0;
+  EXPECT_FALSE(s.reader.read_reply(&text, &number));
   EXPECT_EQ(text, "");
   EXPECT_EQ(end_calls, 1);
   EXPECT_EQ(last_end, ReplyReader::End::end_of_file);
@@ -154,9 +183,10 @@ TEST(ReplyReader, NulAndOtherBinaryBytesAreOrdinaryData) {
   EXPECT_EQ(s.reader.get(), 0xff) << "0xFF is a byte, not the end";
   s.reader.unget(0xff);
   std::string text;
-  EXPECT_TRUE(s.reader.read_until_prompt(&text));
+  uint32_t number = 0;
+  EXPECT_TRUE(s.reader.read_reply(&text, &number));
   EXPECT_EQ(text, std::string("\xff\x01\n\xfe", 4));
-  EXPECT_EQ(s.rest(), "<bochs:1> ");
+  EXPECT_EQ(number, 1u);
 }
 
 TEST(ReplyReader, AMegabyteWithoutANewlineKeepsMemoryBoundedAndTheLinesAfterItParse) {
@@ -180,48 +210,39 @@ TEST(ReplyReader, AMegabyteWithoutANewlineKeepsMemoryBoundedAndTheLinesAfterItPa
   EXPECT_EQ(pieces, (run.size() + 1 + 198) / 199);
   ASSERT_TRUE(r.read_line(line, sizeof line, true));
   EXPECT_STREQ(line, "after\n");
+  std::string text;
   uint32_t number = 0;
-  skip_to_prompt(r, &number);
+  ASSERT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, "");
   EXPECT_EQ(number, 2u);
 
   // Read as a whole reply: the long line keeps its first 4096 bytes and its
   // newline, the rest of it is dropped, and the line after it is whole.
-  std::string text;
-  EXPECT_TRUE(r.read_until_prompt(&text));
-  EXPECT_EQ(text, " " + std::string(4095, 'x') + "\nlast line\n");
-  skip_to_prompt(r, &number);
+  EXPECT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, std::string(4096, 'x') + "\nlast line\n");
   EXPECT_EQ(number, 3u);
 }
 
 TEST(ReplyReader, AWholeReplyKeepsAtMostItsTotalLimit) {
   std::string reply;
   for (int i = 0; i < 100; i++) reply += "0123456789\n";
-  TextStream s(reply + "<bochs:1> ");
+  TextStream s(reply + "<bochs:1> x");
   std::string text;
-  EXPECT_TRUE(s.reader.read_until_prompt(&text, 4096, 25));
+  uint32_t number = 0;
+  EXPECT_TRUE(s.reader.read_reply(&text, &number, 4096, 25));
   EXPECT_EQ(text, "0123456789\n0123456789\n012");
-  EXPECT_EQ(s.rest(), "<bochs:1> ") << "the dropped text is consumed all the same";
+  EXPECT_EQ(s.rest(), "x") << "the dropped text is consumed all the same";
 }
 
-TEST(ReplyReader, AMarkerSplitAcrossReadsEndsTheTextAndOtherAngleBracketsStayText) {
+TEST(ReplyReader, APromptSplitAcrossReadsEndsTheTextAndOtherAngleBracketsStayText) {
   ReplyReader r;
   SlowWriter w(r, {" 0x00007000 <bo", "gus+0>:\t0x1234\n<", "b", "ochs", ":5> "}, 15);
   std::string text;
-  EXPECT_TRUE(r.read_until_marker(&text, "<bochs:"));
-  EXPECT_EQ(text, " 0x00007000 <bogus+0>:\t0x1234\n");
   uint32_t number = 0;
-  skip_to_prompt(r, &number);
+  EXPECT_TRUE(r.read_reply(&text, &number));
+  EXPECT_EQ(text, " 0x00007000 <bogus+0>:\t0x1234\n");
   EXPECT_EQ(number, 5u);
-  EXPECT_EQ(rest_of(r), " ");
-}
-
-TEST(ReplyReader, RepliesThatEndInsideAMarkerKeepWhatCame) {
-  for (const char *reply : {"abc<boc", "abc<", "<bogus"}) {
-    TextStream s(reply);
-    std::string text;
-    EXPECT_FALSE(s.reader.read_until_marker(&text, "<bochs:")) << reply;
-    EXPECT_EQ(text, reply);
-  }
+  EXPECT_EQ(rest_of(r), "");
 }
 
 TEST(ReplyReader, TellsWhetherAByteOrAWholeLineIsBuffered) {
@@ -280,7 +301,8 @@ TEST(ReplyReader, TheDeadlineCountsSilenceNotTheWholeReply) {
   pieces.push_back("\n<bochs:1> ");
   SlowWriter w(r, pieces, 40);
   std::string text;
-  EXPECT_TRUE(r.read_until_prompt(&text));
+  uint32_t number = 0;
+  EXPECT_TRUE(r.read_reply(&text, &number));
   EXPECT_EQ(text, "abababababababababab\n");
   EXPECT_EQ(r.end(), ReplyReader::End::none);
 }

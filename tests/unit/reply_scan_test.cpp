@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
 TEST(SkipField, MovesPastOneFieldAndItsWhiteSpace) {
   struct Case {

@@ -1,12 +1,13 @@
-// The scanners of stop reports, current-instruction lines and trace lines,
-// fed through a reply reader over a fixed text.
+// The scanners of stop reports, current-instruction lines and trace lines:
+// text in, records out. (The run reader's lines are read as the reply
+// reader's line reads give them.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "exec/stop_scan.hpp"
+#include "text/stop_scan.hpp"
 #include "support/text_reader.hpp"
 
 namespace {
@@ -27,40 +28,40 @@ const uint32_t old_address = 0xAAAAAAAA, old_cs = 0xBBBB, old_eip = 0xCCCCCCCC, 
 
 }  // namespace
 
-TEST(ReadReplyLine, ReadsWholeLinesAndNeverLeavesOldText) {
+TEST(RunLines, ReadsWholeLinesAndNeverLeavesOldText) {
   TextStream s("Next at t=1\nsecond\nhalf a li");
   char line[reply_line_size];
-  ASSERT_TRUE(read_reply_line(s.reader, line));
+  ASSERT_TRUE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_STREQ(line, "Next at t=1\n");
-  ASSERT_TRUE(read_reply_line(s.reader, line));
+  ASSERT_TRUE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_STREQ(line, "second\n");
   // The debugger ended in the middle of a line: no line, and nothing of the
   // previous one or of the half line is left in the buffer.
-  EXPECT_FALSE(read_reply_line(s.reader, line));
+  EXPECT_FALSE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_STREQ(line, "");
   strcpy(line, "stale");
-  EXPECT_FALSE(read_reply_line(s.reader, line));
+  EXPECT_FALSE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_STREQ(line, "");
 }
 
-TEST(ReadReplyLine, StopsBeforeThePromptAndLeavesItUnread) {
+TEST(RunLines, StopsBeforeThePromptAndLeavesItUnread) {
   TextStream s("text<bochs:4> ");
   char line[reply_line_size];
-  ASSERT_TRUE(read_reply_line(s.reader, line));
+  ASSERT_TRUE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_STREQ(line, "text");
-  ASSERT_TRUE(read_reply_line(s.reader, line));
+  ASSERT_TRUE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_STREQ(line, "") << "at the prompt a read gives the empty line";
   EXPECT_EQ(s.rest(), "<bochs:4> ");
 }
 
-TEST(ReadReplyLine, CutsLongLinesAt199CharactersAndKeepsHighBytes) {
+TEST(RunLines, CutsLongLinesAt199CharactersAndKeepsHighBytes) {
   std::string longline(250, 'x');
   longline[10] = '\xff';
   TextStream s(longline + "\n");
   char line[reply_line_size];
-  ASSERT_TRUE(read_reply_line(s.reader, line));
+  ASSERT_TRUE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_EQ(std::string(line), longline.substr(0, 199));
-  ASSERT_TRUE(read_reply_line(s.reader, line));
+  ASSERT_TRUE(s.reader.read_line(line, reply_line_size, true));
   EXPECT_EQ(std::string(line), longline.substr(199) + "\n");
 }
 
@@ -192,34 +193,67 @@ TEST(OffersNext, CallsInterruptsRepeatsLoopsAndConditionalJumps) {
   for (const Case &c : cases) EXPECT_EQ(offers_next(c.text), c.offered) << "'" << c.text << "'";
 }
 
-TEST(ScanCurrentInstruction, PassesOverTheFirstLineAndParsesTheSecond) {
-  TextStream s("Next at t=3\n(0) [0x00007c03] 0000:7c03 (unk. ctxt): jnz .+2 ; 7502\n<bochs:5> ");
-  StopLocation at = marked();
-  bool lost = true;
-  InstructionScan scan = scan_current_instruction(s.reader, &at, &lost);
-  EXPECT_FALSE(lost);
-  EXPECT_EQ(scan.stage, instruction_complete);
-  EXPECT_TRUE(scan.next_offered);
-  EXPECT_EQ(at.physical_address, 0x7C03u);
-  EXPECT_STREQ(at.text, "jnz .+2");
-  EXPECT_EQ(s.rest(), "<bochs:5> ") << "the prompt is left for wait_for_prompt";
+TEST(ScanStopReport, PassesOverTheLineBeforeTheLastAndParsesTheLast) {
+  StopReport r;
+  scan_stop_report("Next at t=3\n(0) [0x00007c03] 0000:7c03 (unk. ctxt): jnz .+2 ; 7502\n", false, marked(), &r);
+  EXPECT_EQ(r.scan.stage, instruction_complete);
+  EXPECT_TRUE(r.scan.next_offered);
+  EXPECT_EQ(r.location.physical_address, 0x7C03u);
+  EXPECT_STREQ(r.location.text, "jnz .+2");
+  EXPECT_TRUE(r.has_ticks);
+  EXPECT_EQ(r.ticks, 3u);
+  EXPECT_TRUE(r.notices.empty());
+  EXPECT_EQ(r.stop.kind, stop_line_other);
 }
 
-TEST(ScanCurrentInstruction, AReportCutOffByTheEndOfTheDebuggerParsesNothing) {
-  const char *replies[] = {
-      "",                                            // nothing at all
-      "Next at t=3\n",                               // the stop line only
-      "Next at t=3\n(0) [0x00007c03] 0000:7c03 (u",  // half the instruction line
+TEST(ScanStopReport, ReportsOfEveryShape) {
+  const std::string at_7c10 = "(0) [0x00007c10] 0000:7c10 (unk. ctxt): nop ; 90\n";
+  struct Case {
+    const char *what;
+    std::string text;
+    bool with_stop_line;
+    StopLineKind kind;
+    std::vector<std::string> notices;
+    uint32_t address;  // old_address: the place is kept
+    const char *shown;
+  } cases[] = {
+      {"a step", "Next at t=9\n" + at_7c10, false, stop_line_other, {}, 0x7C10, ""},
+      {"a breakpoint", "(0) Breakpoint 2, 0x7c10 in ?? ()\nNext at t=9\n" + at_7c10, true,
+       stop_line_breakpoint, {}, 0x7C10, ""},
+      {"a watchpoint", "(0) Caught write watch point at 0x00000500\nNext at t=9\n" + at_7c10, true,
+       stop_line_watchpoint, {}, 0x7C10, ""},
+      {"the interrupt of Stop", "Next at t=9\n" + at_7c10, true, stop_line_other, {}, 0x7C10, ""},
+      {"a magic breakpoint", "(0) Magic breakpoint\nNext at t=9\n" + at_7c10, true, stop_line_other,
+       {"(0) Magic breakpoint"}, 0x7C10, ""},
+      {"a breakpoint and two notices",
+       "(0) Breakpoint 1, 0x7c10\n(0) one\n(0) two\nNext at t=9\n" + at_7c10, true, stop_line_breakpoint,
+       {"(0) one", "(0) two"}, 0x7C10, ""},
+      {"a step's notice", "(0) Reset after a triple fault\nNext at t=9\n" + at_7c10, false,
+       stop_line_other, {"(0) Reset after a triple fault"}, 0x7C10, ""},
+      {"nothing", "", false, stop_line_other, {}, old_address, ""},
+      {"one line", "garbage\n", false, stop_line_other, {}, old_address, "garbage"},
+      {"a breakpoint line alone", "(0) Breakpoint 2, 0x7c10\n", true, stop_line_breakpoint, {}, old_address,
+       ""},
+      {"an empty last line names the line before it", "Next at t=9\n\n", false, stop_line_other, {},
+       old_address, "Next at t=9"},
+      {"a text without a final newline", "Next at t=9\n(0) [0x00007c20] 0000:7c20 (unk. ctxt): hlt ; f4",
+       false, stop_line_other, {}, 0x7C20, ""},
   };
-  for (const char *reply : replies) {
-    TextStream s(reply);
-    StopLocation at = marked();
-    bool lost = false;
-    scan_current_instruction(s.reader, &at, &lost);
-    EXPECT_TRUE(lost) << reply;
-    EXPECT_EQ(at.physical_address, old_address) << reply;
-    EXPECT_STREQ(at.text, "old text") << reply;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    StopReport r;
+    scan_stop_report(c.text, c.with_stop_line, marked(), &r);
+    EXPECT_EQ(r.stop.kind, c.kind);
+    EXPECT_EQ(r.notices, c.notices);
+    EXPECT_EQ(r.location.physical_address, c.address);
+    if (c.shown[0] != '\0') EXPECT_STREQ(r.shown, c.shown);
   }
+}
+
+TEST(ScanStopReport, NoticesAreKnownByTheirWords) {
+  EXPECT_EQ(classify_notice("(0) Magic breakpoint"), notice_magic_breakpoint);
+  EXPECT_EQ(classify_notice("(0) Reset after a triple fault"), notice_triple_fault);
+  EXPECT_EQ(classify_notice("(0) Switched to protected mode"), notice_other);
 }
 
 TEST(ScanStopLine, ClassifiesBreakpointWatchpointPromptAndOtherLines) {
@@ -252,9 +286,14 @@ TEST(ScanStopLine, ClassifiesBreakpointWatchpointPromptAndOtherLines) {
       {"(0) Breakpoint 3, 0x7c", stop_line_missing, 0, "", 0, false},
   };
   for (const Case &c : cases) {
+    // As the run reader reads a line from the replies.
     TextStream s(c.reply);
     StopLine stop;
-    scan_stop_line(s.reader, &stop);
+    memset(&stop, 0, sizeof stop);
+    if (!s.reader.read_line(stop.line, reply_line_size, true))
+      stop.kind = stop_line_missing;
+    else
+      classify_stop_line(&stop);
     SCOPED_TRACE(c.reply);
     EXPECT_EQ(stop.kind, c.kind);
     if (c.kind == stop_line_breakpoint) {

@@ -6,8 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "support/text_reader.hpp"
-#include "views/struct_defs.hpp"
+#include "text/struct_defs.hpp"
 
 TEST(StructValues, FieldReplyIsScannedAsTwoWordsThenHexNumbers) {
   struct Case {
@@ -135,44 +134,4 @@ TEST(StructValues, StartAndTotalAreClampedInOrder) {
     EXPECT_EQ(r.start_changed, c.start_changed);
     EXPECT_EQ(r.total_changed, c.total_changed);
   }
-}
-
-TEST(StructValues, ReplyIsReadThroughItsPromptWhateverLessThanSignsComeFirst) {
-  struct Case {
-    const char *what;
-    std::string stream;
-    bool prompt;
-    const char *text;
-    uint32_t number;  // 77 when no prompt was read
-    const char *rest;
-  } cases[] = {
-      {"a value", " 0x00007c00 <bogus+0>:\t0x8ec031fa\n<bochs:5> x", true,
-       " 0x00007c00 <bogus+0>:\t0x8ec031fa\n", 5, " x"},
-      {"the prompt alone", " <bochs:12> ", true, " ", 12, " "},
-      {"an opening that stops short", "<boc<bochs:3>\n", true, "<boc", 3, "\n"},
-      {"an opening that differs late", "<bochs <bochs:4> ", true, "<bochs ", 4, " "},
-      {"<< before the prompt", "a<<bochs:9>", true, "a<", 9, ""},
-      {"the replies end", "0x1 <bogus+0>:\t0x2\n", false, "0x1 <bogus+0>:\t0x2\n", 77, ""},
-      {"the replies end inside the opening", "x <boch", false, "x <boch", 77, ""},
-      {"the replies end after the opening", "x <bochs:", true, "x ", 77, ""},
-      {"a prompt without its number", "x <bochs:>y", true, "x ", 77, ">y"},
-      {"no '>' after the number", "<bochs:8 z", true, "", 8, " z"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    TextStream s(c.stream);
-    std::string text = "stale";
-    uint32_t number = 77;
-    EXPECT_EQ(read_reply_through_prompt(s.reader, &text, &number), c.prompt);
-    EXPECT_EQ(text, c.text);
-    EXPECT_EQ(number, c.number);
-    EXPECT_EQ(s.rest(), c.rest);
-  }
-  // A runaway reply keeps only the limit.
-  TextStream s(std::string(10000, 'a') + "<bochs:1> ");
-  std::string text;
-  uint32_t number = 0;
-  EXPECT_TRUE(read_reply_through_prompt(s.reader, &text, &number, 100));
-  EXPECT_EQ(text, std::string(100, 'a'));
-  EXPECT_EQ(number, 1u);
 }

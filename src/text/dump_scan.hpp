@@ -1,12 +1,11 @@
-// Memory dump replies ("x" and "xp" with a unit count, size and format), read
-// character by character and split into rows of address, label and values.
+// Memory dump replies ("x" and "xp" with a unit count, size and format), as
+// text up to the prompt, split into rows of address, label and values.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "link/reply_reader.hpp"
 
 struct DumpRow {
   char base[18];    // "%.8X" of the line's address, or empty
@@ -17,14 +16,14 @@ struct DumpRow {
 // Longest line kept, in characters; the rest of a longer line is dropped.
 const int dump_line_size = 512;
 
-// Reads one dump reply from the reader up to and including its prompt (a
-// '<' that begins a line; the prompt number goes to *prompt_number), or up to
-// the end of the replies, and appends one row per complete line:
+// Scans the text of one dump reply (up to its prompt) and appends one row
+// per complete line:
 //   - a run of blanks (spaces, tabs) is kept as one space;
-//   - a '<' anywhere else is dropped with as much of "bogus" as follows it;
+//   - a '<' is dropped with as much of "bogus" as follows it;
 //   - a '>' is dropped with the character after it, whatever it is (so a
-//     newline after it joins the next line to this one).
-void read_dump_reply(ReplyReader &reader, std::vector<DumpRow> *rows, uint32_t *prompt_number);
+//     newline after it joins the next line to this one);
+//   - text after the last newline makes no row.
+void scan_dump_reply(const std::string &text, std::vector<DumpRow> *rows);
 
 // Splits one complete line (changed in place) into a row. The address of a
 // line whose first word is not hexadecimal is the one of the line before it

@@ -1,4 +1,4 @@
-#include "points/point_lists.hpp"
+#include "text/point_lists.hpp"
 
 #include <cctype>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "views/dump_scan.hpp"
+#include "text/dump_scan.hpp"
 
 #include <cstring>
 
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
 void dump_line_to_row(char *line, DumpRow *row, uint32_t *base, bool *have_base) {
   uint32_t position = 0;
@@ -30,7 +30,7 @@ void dump_line_to_row(char *line, DumpRow *row, uint32_t *base, bool *have_base)
   }
 }
 
-void read_dump_reply(ReplyReader &reader, std::vector<DumpRow> *rows, uint32_t *prompt_number) {
+void scan_dump_reply(const std::string &text, std::vector<DumpRow> *rows) {
   char line[dump_line_size + 1];
   int n = 0;
   uint32_t base = 0;
@@ -38,33 +38,22 @@ void read_dump_reply(ReplyReader &reader, std::vector<DumpRow> *rows, uint32_t *
   auto store = [&](char c) {
     if (n < dump_line_size) line[n++] = c;
   };
-  for (;;) {
-    int c = reader.get();
-    if (c == -1) return;  // the replies ended: no prompt
+  const size_t size = text.size();
+  for (size_t i = 0; i < size; i++) {
+    char c = text[i];
     if (c == ' ' || c == '\t') {
       if (n == 0 || line[n - 1] != ' ') store(' ');
     } else if (c == '\n') {
       line[n] = '\0';
-      DumpRow row;
-      dump_line_to_row(line, &row, &base, &have_base);
-      rows->push_back(row);
+      rows->emplace_back();
+      dump_line_to_row(line, &rows->back(), &base, &have_base);
       n = 0;
     } else if (c == '<') {
-      if (n == 0) {  // the prompt
-        scan_prompt_rest(reader, prompt_number);
-        return;
-      }
-      for (const char *p = "bogus"; *p; p++) {
-        int b = reader.get();
-        if (b != (unsigned char)*p) {
-          reader.unget(b);
-          break;
-        }
-      }
+      for (const char *p = "bogus"; *p && i + 1 < size && text[i + 1] == *p; p++) i++;
     } else if (c == '>') {
-      reader.get();
+      i++;
     } else {
-      store((char)c);
+      store(c);
     }
   }
 }

@@ -1,4 +1,4 @@
-#include "link/debugger_commands.hpp"
+#include "text/debugger_commands.hpp"
 
 const char *const debugger_command = "bochs -q";
 

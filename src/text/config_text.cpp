@@ -1,9 +1,9 @@
-#include "settings/config_text.hpp"
+#include "text/config_text.hpp"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
 // Names of definitions and fields fill 128-byte fields: at most 127 characters.
 static const int32_t longest_name = 127;

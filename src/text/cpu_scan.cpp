@@ -1,9 +1,9 @@
-#include "views/cpu_scan.hpp"
+#include "text/cpu_scan.hpp"
 
 #include <cstdio>
 #include <initializer_list>
 
-#include "link/reply_scan.hpp"
+#include "text/reply_scan.hpp"
 
 // The pattern of the register dump, as the scanf family reads it; read here
 // by scan_pattern, which gives what sscanf gives at a fraction of its cost

@@ -1,10 +1,10 @@
-#include "views/struct_defs.hpp"
+#include "text/struct_defs.hpp"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "link/debugger_commands.hpp"
-#include "link/reply_scan.hpp"
+#include "text/debugger_commands.hpp"
+#include "text/reply_scan.hpp"
 
 StructDefList struct_defs = {nullptr, nullptr};
 
@@ -92,14 +92,6 @@ static bool take_hex(const char *&p, uint32_t *value) {
   int taken = 0;
   if (!scan_hex(p, value, &taken)) return false;
   p += taken;
-  return true;
-}
-
-bool read_reply_through_prompt(ReplyReader &reader, std::string *text, uint32_t *prompt_number,
-                               size_t limit) {
-  // A '<' that does not open "<bochs:" (the label of the address) is text.
-  if (!reader.read_until_marker(text, "<bochs:", limit, limit)) return false;
-  skip_to_prompt(reader, prompt_number);
   return true;
 }
 

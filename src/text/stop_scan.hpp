@@ -2,9 +2,10 @@
 // trace lines and stop lines, scanned into plain records.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-
-#include "link/reply_reader.hpp"
+#include <string>
+#include <vector>
 
 struct StopLocation {
   uint32_t physical_address;
@@ -15,14 +16,8 @@ struct StopLocation {
   char bytes[128];
 };
 
+// Lines of a running target's replies are read into buffers of this size.
 const int reply_line_size = 200;
-
-// One bounded line read (at most 199 characters, the newline included when it
-// fits). The line also ends before a '<', which stays unread: the prompt
-// belongs to wait_for_prompt. At the end of the replies, also in the middle
-// of a line, the line is left empty and the result is false: a failed read
-// never leaves old or half-received text behind.
-bool read_reply_line(ReplyReader &reader, char line[reply_line_size]);
 
 // How far a current-instruction line got.
 enum InstructionStage {
@@ -48,14 +43,6 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, bool t
 // and is not "jmp".
 bool offers_next(const char *text);
 
-// Reads the two-line current-instruction report (the first line is passed
-// over) and parses the second; with `lines` 1, the first line has been read
-// already and only the second is. `lost` is set when a line was missing.
-// `shown`, when given, receives the line parsed, or the first line when the
-// second is empty: the text to name when the report does not scan.
-InstructionScan scan_current_instruction(ReplyReader &reader, StopLocation *at, bool *lost,
-                                         int lines = 2, char *shown = nullptr);
-
 enum StopLineKind {
   stop_line_missing = 0,  // the replies ended: no line
   stop_line_breakpoint,   // "%*s Breakpoint %u,"
@@ -73,8 +60,40 @@ struct StopLine {
   char line[reply_line_size];  // the line as read
 };
 
-// Classifies one line already read.
+// Classifies one line already read (`stop->line`, set by the caller).
 void classify_stop_line(StopLine *stop);
 
-// Reads one line and classifies it.
-void scan_stop_line(ReplyReader &reader, StopLine *stop);
+// What a notice line before a report's location says.
+enum NoticeKind {
+  notice_other = 0,      // passed on as it is
+  notice_magic_breakpoint,
+  notice_triple_fault,
+};
+NoticeKind classify_notice(const char *line);
+
+// The reply to a step, or the report that ends a run, as text up to the
+// prompt: a stop line (a run's breakpoint or watchpoint), notice lines, a
+// line passed over ("Next at t=N"), and the current-instruction line, which
+// is the last line of the text. The line before it gives the tick count when
+// it reads "Next at t=N".
+struct StopReport {
+  StopLine stop;                      // the first line, classified (run reports)
+  std::vector<std::string> notices;   // lines between it and the last two
+  bool has_ticks;
+  uint64_t ticks;                     // of "Next at t=N"
+  char shown[reply_line_size];        // the instruction line, or the first line when it is empty
+  InstructionScan scan;
+  StopLocation location;              // as it was, updated by the scan
+  bool lost;                          // the report was cut off by the end of the replies
+};
+
+// Scans a report's text (`with_stop_line`: its first line may be a stop
+// line). `location` starts as the last known place: a line that does not
+// scan leaves the later fields as they were. An empty text or one of a
+// single line has an empty instruction line.
+void scan_stop_report(const std::string &text, bool with_stop_line, const StopLocation &location,
+                      StopReport *report);
+
+// The two texts of a place: "%.8X" of the physical address and "%.4X:%.8X"
+// of cs and eip.
+void format_stop_location(const StopLocation &at, char physical[12], char location[24]);

@@ -1,13 +1,10 @@
-#include "exec/stop_scan.hpp"
+#include "text/stop_scan.hpp"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
-#include "link/reply_scan.hpp"
-
-bool read_reply_line(ReplyReader &reader, char line[reply_line_size]) {
-  return reader.read_line(line, reply_line_size, true);
-}
+#include "text/reply_scan.hpp"
 
 bool offers_next(const char *text) {
   char word_buffer[128];
@@ -87,20 +84,6 @@ InstructionScan scan_instruction_line(const char *line, StopLocation *at, bool t
   return scan;
 }
 
-InstructionScan scan_current_instruction(ReplyReader &reader, StopLocation *at, bool *lost, int lines,
-                                         char *shown) {
-  char first[reply_line_size] = "", line[reply_line_size];
-  *lost = false;
-  if (shown) shown[0] = '\0';
-  if ((lines > 1 && !read_reply_line(reader, first)) || !read_reply_line(reader, line)) {
-    *lost = true;
-    InstructionScan none = {instruction_no_address, false};
-    return none;
-  }
-  if (shown) memcpy(shown, line[0] != '\0' ? line : first, reply_line_size);
-  return scan_instruction_line(line, at, false);
-}
-
 // The kind word is kept in 9 characters; a longer word is cut there, so it
 // can never read as "read" and counts as a write watchpoint.
 static bool scan_watchpoint(StopLine *stop) {
@@ -135,12 +118,70 @@ void classify_stop_line(StopLine *stop) {
   }
 }
 
-void scan_stop_line(ReplyReader &reader, StopLine *stop) {
-  memset(stop, 0, sizeof *stop);
-  if (!read_reply_line(reader, stop->line)) {
-    stop->kind = stop_line_missing;
-    return;
-  }
-  classify_stop_line(stop);
+NoticeKind classify_notice(const char *line) {
+  if (strstr(line, "Magic breakpoint") != NULL) return notice_magic_breakpoint;
+  if (strstr(line, "triple fault") != NULL) return notice_triple_fault;
+  return notice_other;
 }
 
+// A line cut to what a line buffer of the run reader holds.
+static void keep_line(char out[reply_line_size], const std::string &line) {
+  size_t n = line.size() < (size_t)reply_line_size - 1 ? line.size() : (size_t)reply_line_size - 1;
+  memcpy(out, line.data(), n);
+  out[n] = '\0';
+}
+
+void scan_stop_report(const std::string &text, bool with_stop_line, const StopLocation &location,
+                      StopReport *report) {
+  report->notices.clear();
+  report->has_ticks = false;
+  report->ticks = 0;
+  report->shown[0] = '\0';
+  report->scan = InstructionScan{instruction_no_address, false};
+  report->location = location;
+  report->lost = false;
+  memset(&report->stop, 0, sizeof report->stop);
+  report->stop.kind = stop_line_other;
+
+  // The lines; text after the last newline (before the prompt) is a line too.
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t newline = text.find('\n', at);
+    if (newline == std::string::npos) newline = text.size();
+    lines.push_back(text.substr(at, newline - at));
+    at = newline + 1;
+  }
+  size_t first = 0;
+  if (with_stop_line) {
+    if (lines.empty()) {
+      report->stop.kind = stop_line_prompt;
+    } else {
+      keep_line(report->stop.line, lines[0]);
+      classify_stop_line(&report->stop);
+      if (report->stop.kind == stop_line_breakpoint || report->stop.kind == stop_line_watchpoint)
+        first = 1;
+      else
+        report->stop.kind = stop_line_other;
+    }
+  }
+  size_t count = lines.size() - first;
+  if (count < 2) {
+    // No instruction line: the one line there is is what a message names.
+    if (count == 1) keep_line(report->shown, lines[first]);
+    return;
+  }
+  for (size_t i = first; i + 2 < lines.size(); i++) report->notices.push_back(lines[i]);
+  uint64_t ticks;
+  if (sscanf(lines[lines.size() - 2].c_str(), " Next at t=%" SCNu64, &ticks) == 1) {
+    report->has_ticks = true;
+    report->ticks = ticks;
+  }
+  const std::string &instruction = lines.back();
+  keep_line(report->shown, instruction.empty() ? lines[lines.size() - 2] : instruction);
+  report->scan = scan_instruction_line(instruction.c_str(), &report->location, false);
+}
+
+void format_stop_location(const StopLocation &at, char physical[12], char location[24]) {
+  format_hex(physical, at.physical_address, 8);
+  format_hex(format_hex(location, at.cs, 4), at.eip, 8, ':');
+}

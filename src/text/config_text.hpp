@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "views/struct_defs.hpp"
+#include "text/struct_defs.hpp"
 
 // The settings a file gave, each with whether it gave one, as stored by the
 // blocks in file order (a later block overwrites an earlier one).

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "link/reply_reader.hpp"
 
 typedef struct _GtkWidget GtkWidget;
 
@@ -62,15 +61,6 @@ uint32_t element_size(const StructDef *def);
 // The read command of a field size ("x /1bx 0x%X\n" and so on), or none for a
 // size other than 1, 2, 4 and 8.
 const char *field_read_format(uint32_t size);
-
-// Reads the reply to a read of memory through its prompt "<bochs:N>": the
-// text before the prompt goes into *text (at most `limit` bytes are kept), the
-// prompt's number into *prompt_number, and the byte after the prompt's '>'
-// stays unread, as wait_for_prompt leaves it. A '<' that does not open
-// "<bochs:" is reply text: the debugger shows an address as "<bogus+N>:".
-// False when the replies end before a prompt.
-bool read_reply_through_prompt(ReplyReader &reader, std::string *text, uint32_t *prompt_number,
-                               size_t limit = 4096);
 
 // Scans the text of a reply to a read of `count` words (1, or 2 for an
 // 8-byte field) as " %*s %*s 0x%X" (then " 0x%X") does: two words, then

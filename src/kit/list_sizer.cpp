@@ -1,0 +1,261 @@
+#include "kit/list_sizer.hpp"
+
+#include <cstring>
+
+namespace {
+
+// As the list lays out a cell: the spacing it adds around one.
+const int cell_spacing = 1, column_inset = 3;
+
+const guint measured_texts_limit = 4096;
+
+}  // namespace
+
+ListSizer::~ListSizer() {
+  detach();
+  if (font_ != NULL) pango_font_description_free(font_);
+  if (measured_ != NULL) g_hash_table_destroy(measured_);
+}
+
+void ListSizer::detach() {
+  if (list_ == NULL) return;
+  g_signal_handler_disconnect(list_, style_handler_);
+  g_signal_handler_disconnect(list_, destroy_handler_);
+  list_ = NULL;
+}
+
+void ListSizer::attach(GtkWidget *list, Measure how) {
+  detach();
+  list_ = list;
+  clist_ = GTK_CLIST(list);
+  columns_ = MIN(clist_->columns, most_columns);
+  how_ = how;
+  forget_widths();
+  style_handler_ = g_signal_connect(list, "style_set", G_CALLBACK(style_set), this);
+  // The sizer may outlive its list (a window closed): it forgets the list.
+  destroy_handler_ = g_signal_connect(list, "destroy", G_CALLBACK(gtk_widget_destroyed), &list_);
+}
+
+// The logical width in Pango units of the text laid out as a cell.
+int ListSizer::measure(const char *text) {
+  PangoLayout *layout = gtk_widget_create_pango_layout(list_, text);
+  pango_layout_set_font_description(layout, list_->style->font_desc);
+  PangoRectangle logical;
+  pango_layout_get_extents(layout, NULL, &logical);
+  g_object_unref(layout);
+  return logical.width;
+}
+
+int ListSizer::text_width(const char *text) {
+  if (text == NULL || text[0] == '\0' || list_ == NULL) return 0;
+  // Measures are for the list's current font.
+  const PangoFontDescription *font = list_->style->font_desc;
+  if (font_ == NULL || !pango_font_description_equal(font_, font)) {
+    if (font_ != NULL) pango_font_description_free(font_);
+    font_ = pango_font_description_copy(font);
+    for (int &a : advance_) a = -1;
+    if (measured_ != NULL) g_hash_table_remove_all(measured_);
+  }
+  if (how_ == Measure::by_character) {
+    int64_t units = 0;
+    for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
+      if (*p < 0x20 || *p >= 0x7f) return PANGO_PIXELS_CEIL(measure(text));
+      if (advance_[*p] < 0) {
+        char one[2] = {(char)*p, '\0'};
+        advance_[*p] = measure(one);
+      }
+      units += advance_[*p];
+    }
+    return PANGO_PIXELS_CEIL(units);
+  }
+  if (measured_ == NULL) measured_ = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, NULL);
+  gpointer known = g_hash_table_lookup(measured_, text);
+  if (known != NULL) return GPOINTER_TO_INT(known) - 1;
+  // As the list sizes a cell: the logical extents in whole pixels.
+  PangoLayout *layout = gtk_widget_create_pango_layout(list_, text);
+  pango_layout_set_font_description(layout, list_->style->font_desc);
+  PangoRectangle logical;
+  pango_layout_get_pixel_extents(layout, NULL, &logical);
+  g_object_unref(layout);
+  int width = logical.width;
+  if (g_hash_table_size(measured_) >= measured_texts_limit) g_hash_table_remove_all(measured_);
+  g_hash_table_insert(measured_, g_strdup(text), GINT_TO_POINTER(width + 1));
+  return width;
+}
+
+// The width the toolkit gives an auto-resized column that holds no cell:
+// its title's, less the spacing the list adds around a cell.
+int ListSizer::title_width(int column) const {
+  GtkWidget *title = clist_->column[column].button;
+  if (!GTK_CLIST_SHOW_TITLES(clist_) || title == NULL) return 0;
+  return title->requisition.width - (cell_spacing + 2 * column_inset);
+}
+
+// Writes the texts that differ into a row already in the list.
+void ListSizer::set_cells(GtkCListRow *row, const char *const cells[]) {
+  for (int c = 0; c < clist_->columns; c++) {
+    const char *text = c < columns_ ? cells[c] : "";
+    gchar *old = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
+    if (old != NULL && strcmp(old, text) == 0) continue;
+    size_t length = strlen(text);
+    if (old != NULL && strlen(old) == length) {
+      // A text of the same length (a value read again) goes over the cell's
+      // own copy; the list keeps nothing else of it.
+      memcpy(old, text, length);
+      continue;
+    }
+    // As gtk_clist_set_text does, with the row at hand (it would look the
+    // row up from the top of the list).
+    GTK_CLIST_GET_CLASS(clist_)->set_cell_contents(clist_, row, c, GTK_CELL_TEXT, text, 0, NULL,
+                                                   NULL);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// All at once.
+
+void ListSizer::begin(uint64_t rows_coming) {
+  for (int &w : widest_now_) w = 0;
+  next_ = NULL;
+  if (list_ == NULL) return;
+  uint64_t rows = (uint64_t)clist_->rows;
+  // Rows are reused when most of them stay; otherwise the list starts empty.
+  if (rows > 0 && rows_coming >= rows / 2) {
+    next_ = clist_->row_list;
+    if (clist_->selection != NULL) gtk_clist_unselect_all(clist_);
+  } else if (rows > 0) {
+    gtk_clist_clear(clist_);
+  }
+  GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+}
+
+void ListSizer::add(const char *const cells[]) {
+  if (list_ == NULL) return;
+  for (int c = 0; c < columns_; c++)
+    if (cells[c][0] != '\0') widest_now_[c] = MAX(widest_now_[c], text_width(cells[c]));
+  if (next_ == NULL) {
+    gtk_clist_append(clist_, const_cast<gchar **>(cells));
+    return;
+  }
+  GtkCListRow *row = GTK_CLIST_ROW(next_);
+  next_ = next_->next;
+  set_cells(row, cells);
+}
+
+void ListSizer::finish() {
+  if (list_ == NULL) return;
+  // Rows left over from before go, from the bottom up (each removal finds
+  // its row at the end of the list).
+  if (next_ != NULL) {
+    int keep = g_list_position(clist_->row_list, next_);
+    while (clist_->rows > keep) gtk_clist_remove(clist_, clist_->rows - 1);
+    next_ = NULL;
+  }
+  GTK_CLIST_UNSET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  // As the toolkit does: no narrower than the column's title.
+  for (int c = 0; c < columns_; c++) {
+    int width = MAX(widest_now_[c], title_width(c));
+    if (width != clist_->column[c].width) gtk_clist_set_column_width(clist_, c, width);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// As a stream.
+
+void ListSizer::forget_widths() {
+  row_widths_.clear();
+  for (auto &w : widest_) w.clear();
+  first_serial_ = next_serial_ = 0;
+}
+
+// Keeps the widths of a row added at the bottom among the candidates.
+void ListSizer::widen(const RowWidths &widths, uint64_t serial) {
+  for (int c = 0; c < columns_; c++) {
+    int w = widths[c];
+    while (!widest_[c].empty() && widest_[c].back().second <= w) widest_[c].pop_back();
+    widest_[c].push_back(std::make_pair(serial, w));
+  }
+}
+
+void ListSizer::append(const char *const cells[]) {
+  if (list_ == NULL) return;
+  RowWidths widths{};
+  for (int c = 0; c < columns_; c++) widths[c] = text_width(cells[c]);
+  GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  gtk_clist_append(clist_, const_cast<gchar **>(cells));
+  GTK_CLIST_UNSET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  widen(widths, next_serial_++);
+  row_widths_.push_back(widths);
+  for (int c = 0; c < columns_; c++)
+    if (widths[c] > clist_->column[c].width) gtk_clist_set_column_width(clist_, c, widths[c]);
+}
+
+void ListSizer::remove_first() {
+  if (list_ == NULL || clist_->rows == 0) return;
+  GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  gtk_clist_remove(clist_, 0);
+  GTK_CLIST_UNSET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  if (row_widths_.empty()) return;
+  RowWidths gone = row_widths_.front();
+  row_widths_.pop_front();
+  uint64_t serial = first_serial_++;
+  // A column whose widest cell the row held narrows to the widest cell
+  // left, or its title.
+  for (int c = 0; c < columns_; c++) {
+    if (!widest_[c].empty() && widest_[c].front().first == serial) widest_[c].pop_front();
+    int width = clist_->column[c].width;
+    if (gone[c] == 0 || gone[c] != width) continue;
+    int left = widest_[c].empty() ? 0 : widest_[c].front().second;
+    int narrowed = MAX(left, title_width(c));
+    if (narrowed < width)
+      gtk_clist_set_column_width(clist_, c, MAX(narrowed, clist_->column[c].min_width));
+  }
+}
+
+void ListSizer::clear() {
+  forget_widths();
+  if (list_ != NULL) gtk_clist_clear(clist_);
+}
+
+void ListSizer::set_row(int row, const char *const cells[]) {
+  if (list_ == NULL || row < 0 || row >= clist_->rows) return;
+  GList *node = row == clist_->rows - 1 ? clist_->row_list_end : g_list_nth(clist_->row_list, (guint)row);
+  GtkCListRow *clist_row = GTK_CLIST_ROW(node);
+  bool same = true;
+  for (int c = 0; c < columns_ && same; c++) {
+    gchar *old = clist_row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(clist_row->cell[c])->text : NULL;
+    same = old != NULL && strcmp(old, cells[c]) == 0;
+  }
+  if (same) return;
+  GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  set_cells(clist_row, cells);
+  GTK_CLIST_UNSET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  for (int c = 0; c < columns_; c++) {
+    int w = text_width(cells[c]);
+    if (w > clist_->column[c].width) gtk_clist_set_column_width(clist_, c, w);
+  }
+  if (GTK_CLIST_CLASS(G_OBJECT_GET_CLASS(clist_))->draw_row != NULL && clist_->freeze_count == 0 &&
+      gtk_clist_row_is_visible(clist_, row) != GTK_VISIBILITY_NONE)
+    GTK_CLIST_GET_CLASS(clist_)->draw_row(clist_, NULL, row, clist_row);
+}
+
+// ---------------------------------------------------------------------------
+
+void ListSizer::measure_again() {
+  if (measured_ != NULL) g_hash_table_remove_all(measured_);
+  forget_widths();
+  if (list_ == NULL) return;
+  for (GList *node = clist_->row_list; node != NULL; node = node->next) {
+    GtkCListRow *row = GTK_CLIST_ROW(node);
+    RowWidths widths{};
+    for (int c = 0; c < columns_; c++) {
+      const char *text = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
+      widths[c] = text_width(text);
+    }
+    widen(widths, next_serial_++);
+    row_widths_.push_back(widths);
+  }
+}
+
+// The toolkit has resized every column for a new style: measure again.
+void ListSizer::style_set(GtkWidget *, GtkStyle *, ListSizer *sizer) { sizer->measure_again(); }

@@ -1,0 +1,91 @@
+// The list sizer: fills a GtkCList whose columns are as wide as their widest
+// cell (as an auto-resized column is) without the toolkit laying out every
+// cell text with Pango as it is appended or removed, which costs a long list
+// many times its exchanges with the debugger. Texts are measured once and
+// the widths kept; rows already in the list are reused where the new ones
+// take their place.
+//
+// Two ways of filling:
+//   - all at once (begin, add..., finish): the list ends holding exactly the
+//     rows added, as if cleared and filled; rows already there get only the
+//     texts that differ written into them;
+//   - as a stream (append at the bottom, remove_first at the top, clear), as
+//     the History page's rows come and go; the widest cell of each column is
+//     kept as rows leave.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <utility>
+
+class ListSizer {
+ public:
+  enum class Measure {
+    exact,         // each distinct text laid out once: the toolkit's own widths
+    by_character,  // each character once per font, summed: never narrower, and far
+                   // cheaper for many distinct texts (values read from memory)
+  };
+
+  static const int most_columns = 8;
+
+  ListSizer() = default;
+  ListSizer(const ListSizer &) = delete;
+  ListSizer &operator=(const ListSizer &) = delete;
+  ~ListSizer();
+
+  // Sizes this list from now on; a change of its style (font) is measured
+  // again. The list's columns stay auto-resized for everything else.
+  void attach(GtkWidget *list, Measure how);
+  void detach();
+  GtkWidget *list() const { return list_; }
+
+  // All at once. `rows_coming` is how many rows add() will give.
+  void begin(uint64_t rows_coming);
+  void add(const char *const cells[]);
+  void finish();
+
+  // As a stream.
+  void append(const char *const cells[]);
+  void remove_first();
+  void clear();
+
+  // Writes the texts of one row that differ from what it shows.
+  void set_row(int row, const char *const cells[]);
+
+  // The width in pixels the list gives a cell of the text.
+  int text_width(const char *text);
+
+ private:
+  typedef std::array<int, most_columns> RowWidths;
+
+  int measure(const char *text);  // Pango units
+  int title_width(int column) const;
+  void set_cells(GtkCListRow *row, const char *const cells[]);
+  void widen(const RowWidths &widths, uint64_t serial);
+  void forget_widths();
+  void measure_again();
+  static void style_set(GtkWidget *list, GtkStyle *previous, ListSizer *sizer);
+
+  GtkWidget *list_ = NULL;
+  GtkCList *clist_ = NULL;
+  gulong style_handler_ = 0, destroy_handler_ = 0;
+  int columns_ = 0;
+  Measure how_ = Measure::exact;
+  PangoFontDescription *font_ = NULL;
+  GHashTable *measured_ = NULL;  // exact: text -> width in pixels + 1
+  int advance_[128];             // by character: Pango units, -1 unmeasured
+
+  // All at once.
+  GList *next_ = NULL;  // the next row to reuse
+  RowWidths widest_now_{};
+
+  // As a stream: the widths of every row, top to bottom, and for each column
+  // the candidates for its widest cell, (row serial, width), widths strictly
+  // falling from the front.
+  std::deque<RowWidths> row_widths_;
+  std::deque<std::pair<uint64_t, int>> widest_[most_columns];
+  uint64_t first_serial_ = 0, next_serial_ = 0;
+};

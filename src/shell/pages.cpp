@@ -1,0 +1,32 @@
+#include "shell/pages.hpp"
+
+#include "history/history.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
+#include "settings/preferences_page.hpp"
+#include "views/cpu_state_panel.hpp"
+#include "views/dump_windows.hpp"
+#include "views/struct_windows.hpp"
+
+// In the order of the notebook's tabs; the CPU state panel reacts to a stop
+// first, as it reads the stack before the history shows the row.
+const PageRow page_table[] = {
+    // title, scrolled, build, after_build, set_sensitive, starting, stopped, hit, reload,
+    // refresh_rank, refresh_windows
+    {NULL, false, build_state_panel, NULL, NULL, state_panel_starting, state_panel_stopped, NULL, NULL, 0,
+     NULL},
+    {"Breakpoints", true, build_breakpoints_page, NULL, set_breakpoints_sensitive, NULL, NULL,
+     breakpoints_hit, reload_breakpoints_now, 0, NULL},
+    {"Watchpoints", true, build_watchpoints_page, NULL, set_watchpoints_sensitive, NULL, NULL,
+     watchpoints_hit, reload_watchpoints_now, 0, NULL},
+    {"Memory", true, build_memory_page, NULL, set_memory_sensitive, NULL, NULL, NULL, NULL, 2,
+     refresh_dump_windows},
+    {"Structures", false, build_structures_page, fill_struct_list, set_structs_sensitive, NULL, NULL, NULL,
+     NULL, 1, refresh_struct_windows},
+    {"Preferences", true, build_preferences_page, NULL, set_preferences_sensitive, NULL, NULL, NULL, NULL,
+     0, NULL},
+    {"History", false, build_history_page, NULL, NULL, history_reset_repeats, history_stopped, NULL, NULL,
+     0, NULL},
+};
+
+const int page_count = sizeof page_table / sizeof page_table[0];
