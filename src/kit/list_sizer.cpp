@@ -91,12 +91,15 @@ int ListSizer::title_width(int column) const {
   return title->requisition.width - (cell_spacing + 2 * column_inset);
 }
 
-// Writes the texts that differ into a row already in the list.
-void ListSizer::set_cells(GtkCListRow *row, const char *const cells[]) {
+// Writes the texts that differ into a row already in the list; true when
+// one did.
+bool ListSizer::set_cells(GtkCListRow *row, const char *const cells[]) {
+  bool changed = false;
   for (int c = 0; c < clist_->columns; c++) {
     const char *text = c < columns_ ? cells[c] : "";
     gchar *old = row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[c])->text : NULL;
     if (old != NULL && strcmp(old, text) == 0) continue;
+    changed = true;
     size_t length = strlen(text);
     if (old != NULL && strlen(old) == length) {
       // A text of the same length (a value read again) goes over the cell's
@@ -109,6 +112,25 @@ void ListSizer::set_cells(GtkCListRow *row, const char *const cells[]) {
     GTK_CLIST_GET_CLASS(clist_)->set_cell_contents(clist_, row, c, GTK_CELL_TEXT, text, 0, NULL,
                                                    NULL);
   }
+  return changed;
+}
+
+// Gives a row its foreground colour, or the list's; true when it changed.
+bool ListSizer::set_colour(GtkCListRow *row, const GdkColor *foreground) {
+  if (foreground == NULL) {
+    if (!row->fg_set) return false;
+    row->fg_set = FALSE;
+    return true;
+  }
+  if (row->fg_set && row->foreground.red == foreground->red && row->foreground.green == foreground->green &&
+      row->foreground.blue == foreground->blue)
+    return false;
+  // As gtk_clist_set_foreground does, with the row at hand.
+  row->foreground = *foreground;
+  row->fg_set = TRUE;
+  if (GTK_WIDGET_REALIZED(list_))
+    gdk_colormap_alloc_color(gtk_widget_get_colormap(list_), &row->foreground, FALSE, TRUE);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -129,17 +151,20 @@ void ListSizer::begin(uint64_t rows_coming) {
   GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
 }
 
-void ListSizer::add(const char *const cells[]) {
+void ListSizer::add(const char *const cells[], const GdkColor *foreground) {
   if (list_ == NULL) return;
   for (int c = 0; c < columns_; c++)
     if (cells[c][0] != '\0') widest_now_[c] = MAX(widest_now_[c], text_width(cells[c]));
+  GtkCListRow *row;
   if (next_ == NULL) {
     gtk_clist_append(clist_, const_cast<gchar **>(cells));
-    return;
+    row = GTK_CLIST_ROW(clist_->row_list_end);
+  } else {
+    row = GTK_CLIST_ROW(next_);
+    next_ = next_->next;
+    set_cells(row, cells);
   }
-  GtkCListRow *row = GTK_CLIST_ROW(next_);
-  next_ = next_->next;
-  set_cells(row, cells);
+  set_colour(row, foreground);
 }
 
 void ListSizer::finish() {
@@ -217,26 +242,23 @@ void ListSizer::clear() {
   if (list_ != NULL) gtk_clist_clear(clist_);
 }
 
-void ListSizer::set_row(int row, const char *const cells[]) {
-  if (list_ == NULL || row < 0 || row >= clist_->rows) return;
+bool ListSizer::update_row(int row, const char *const cells[], const GdkColor *foreground) {
+  if (list_ == NULL || row < 0 || row >= clist_->rows) return false;
   GList *node = row == clist_->rows - 1 ? clist_->row_list_end : g_list_nth(clist_->row_list, (guint)row);
   GtkCListRow *clist_row = GTK_CLIST_ROW(node);
-  bool same = true;
-  for (int c = 0; c < columns_ && same; c++) {
-    gchar *old = clist_row->cell[c].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(clist_row->cell[c])->text : NULL;
-    same = old != NULL && strcmp(old, cells[c]) == 0;
-  }
-  if (same) return;
   GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
-  set_cells(clist_row, cells);
+  bool texts = set_cells(clist_row, cells);
   GTK_CLIST_UNSET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
-  for (int c = 0; c < columns_; c++) {
-    int w = text_width(cells[c]);
-    if (w > clist_->column[c].width) gtk_clist_set_column_width(clist_, c, w);
-  }
-  if (GTK_CLIST_CLASS(G_OBJECT_GET_CLASS(clist_))->draw_row != NULL && clist_->freeze_count == 0 &&
-      gtk_clist_row_is_visible(clist_, row) != GTK_VISIBILITY_NONE)
+  bool colour = set_colour(clist_row, foreground);
+  if (!texts && !colour) return false;
+  if (texts)
+    for (int c = 0; c < columns_; c++) {
+      int w = text_width(cells[c]);
+      if (w > clist_->column[c].width) gtk_clist_set_column_width(clist_, c, w);
+    }
+  if (clist_->freeze_count == 0 && gtk_clist_row_is_visible(clist_, row) != GTK_VISIBILITY_NONE)
     GTK_CLIST_GET_CLASS(clist_)->draw_row(clist_, NULL, row, clist_row);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

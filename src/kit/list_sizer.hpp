@@ -42,9 +42,10 @@ class ListSizer {
   void detach();
   GtkWidget *list() const { return list_; }
 
-  // All at once. `rows_coming` is how many rows add() will give.
+  // All at once. `rows_coming` is how many rows add() will give. A row may
+  // be drawn in a foreground colour of its own (none: the list's).
   void begin(uint64_t rows_coming);
-  void add(const char *const cells[]);
+  void add(const char *const cells[], const GdkColor *foreground = NULL);
   void finish();
 
   // As a stream.
@@ -52,8 +53,9 @@ class ListSizer {
   void remove_first();
   void clear();
 
-  // Writes the texts of one row that differ from what it shows.
-  void set_row(int row, const char *const cells[]);
+  // Writes the texts of one row that differ from what it shows, and its
+  // colour; only a row that changed is drawn again. True when it changed.
+  bool update_row(int row, const char *const cells[], const GdkColor *foreground = NULL);
 
   // The width in pixels the list gives a cell of the text.
   int text_width(const char *text);
@@ -63,7 +65,8 @@ class ListSizer {
 
   int measure(const char *text);  // Pango units
   int title_width(int column) const;
-  void set_cells(GtkCListRow *row, const char *const cells[]);
+  bool set_cells(GtkCListRow *row, const char *const cells[]);
+  bool set_colour(GtkCListRow *row, const GdkColor *foreground);
   void widen(const RowWidths &widths, uint64_t serial);
   void forget_widths();
   void measure_again();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "kit/list_sizer.hpp"
 #include "kit/widget_kit.hpp"
 #include "views/stack_view.hpp"
 
@@ -32,13 +33,16 @@ void state_panel_starting() {
 // neither entry is marked.
 static bool markable(int entry) { return entry != entry_eip && entry != entry_eflags; }
 
-static void mark_entry(GtkWidget *entry, bool changed) {
-  gtk_widget_modify_text(entry, GTK_STATE_NORMAL, changed ? &changed_colour : NULL);
-}
-
 bool entry_marked(GtkWidget *entry) {
   GtkRcStyle *style = gtk_widget_get_modifier_style(entry);
   return (style->color_flags[GTK_STATE_NORMAL] & GTK_RC_TEXT) != 0;
+}
+
+// A change of style copies the style and lays the entry out anew: it is
+// made only when the mark changes.
+static void mark_entry(GtkWidget *entry, bool changed) {
+  if (entry_marked(entry) != changed)
+    gtk_widget_modify_text(entry, GTK_STATE_NORMAL, changed ? &changed_colour : NULL);
 }
 
 bool row_marked(GtkWidget *list, int row) {
@@ -97,7 +101,8 @@ static void show_registers() {
   for (int e = 0; e < register_entries; e++) {
     char text[32], before[32];
     format_register(text, P.cpu, (RegisterEntry)e);
-    gtk_entry_set_text(GTK_ENTRY(P.register_entry[e]), text);
+    GtkEntry *entry = GTK_ENTRY(P.register_entry[e]);
+    if (strcmp(gtk_entry_get_text(entry), text) != 0) gtk_entry_set_text(entry, text);
     bool changed = false;
     if (have_previous_stop && markable(e)) {
       format_register(before, state_at_previous_stop, (RegisterEntry)e);
@@ -107,21 +112,33 @@ static void show_registers() {
   }
 }
 
+// The flag rows are made once and then rewritten in place: only a row whose
+// digit or mark changed is drawn again.
 static void show_flags() {
+  static ListSizer sizer;
+  if (sizer.list() != P.flags_list) sizer.attach(P.flags_list, ListSizer::Measure::by_character);
   int values[eflags_rows], before[eflags_rows];
   eflags_row_values(P.cpu.eflags, values);
   eflags_row_values(state_at_previous_stop.eflags, before);
   GtkCList *list = GTK_CLIST(P.flags_list);
-  gtk_clist_freeze(list);
-  gtk_clist_clear(list);
+  bool fill = list->rows != eflags_rows;
+  if (fill) {
+    gtk_clist_freeze(list);
+    sizer.begin(eflags_rows);
+  }
   for (int r = 0; r < eflags_rows; r++) {
     char digit[2] = {(char)('0' + values[r]), '\0'};
     const char *cells[2] = {digit, eflags_row_names[r]};
-    gtk_clist_append(list, const_cast<gchar **>(cells));
-    if (have_previous_stop && values[r] != before[r])
-      gtk_clist_set_foreground(list, r, const_cast<GdkColor *>(&changed_colour));
+    const GdkColor *mark = have_previous_stop && values[r] != before[r] ? &changed_colour : NULL;
+    if (fill)
+      sizer.add(cells, mark);
+    else
+      sizer.update_row(r, cells, mark);
   }
-  gtk_clist_thaw(list);
+  if (fill) {
+    sizer.finish();
+    gtk_clist_thaw(list);
+  }
 }
 
 void refresh_stack() { refresh_stack_view(P.cpu, P.stack_label, P.stack_list); }

@@ -4,7 +4,9 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
+#include "kit/list_sizer.hpp"
 #include "link/debugger_child.hpp"
 #include "text/debugger_commands.hpp"
 #include "text/reply_scan.hpp"
@@ -33,6 +35,45 @@ static bool read_element(bool wide, uint32_t address, uint32_t *value) {
   return scan_stack_value(text.c_str(), value);
 }
 
+namespace {
+
+struct StackRow {
+  char esp[12], value[10], ebp[12];
+  bool changed;
+};
+
+ListSizer sizer;
+
+// Shows the rows: rewritten in place where the list has as many rows (only
+// the rows that differ are drawn again), filled anew otherwise. The row of
+// the top of stack is selected, and scrolled to only when it is not in view.
+void show_stack_rows(GtkWidget *stack_list, const std::vector<StackRow> &rows, int tos_row) {
+  if (sizer.list() != stack_list) sizer.attach(stack_list, ListSizer::Measure::by_character);
+  GtkCList *list = GTK_CLIST(stack_list);
+  if ((size_t)list->rows == rows.size()) {
+    for (size_t r = 0; r < rows.size(); r++) {
+      const char *cells[3] = {rows[r].esp, rows[r].value, rows[r].ebp};
+      sizer.update_row((int)r, cells, rows[r].changed ? &changed_colour : NULL);
+    }
+  } else {
+    gtk_clist_freeze(list);
+    sizer.begin(rows.size());
+    for (const StackRow &row : rows) {
+      const char *cells[3] = {row.esp, row.value, row.ebp};
+      sizer.add(cells, row.changed ? &changed_colour : NULL);
+    }
+    sizer.finish();
+    gtk_clist_thaw(list);
+  }
+  if (tos_row < 0) return;
+  if (list->selection == NULL || GPOINTER_TO_INT(list->selection->data) != tos_row)
+    gtk_clist_select_row(list, tos_row, 0);
+  if (gtk_clist_row_is_visible(list, tos_row) != GTK_VISIBILITY_FULL)
+    gtk_clist_moveto(list, tos_row, 0, 0.5, 0.0);
+}
+
+}  // namespace
+
 void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *stack_list) {
   if (!cpu.ss.valid || !debugger_waits()) return;
   StackMode mode = stack_mode(cpu);
@@ -43,41 +84,29 @@ void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *stack_
   gtk_label_set_text(GTK_LABEL(label), mode.wide ? "32bit Stack" : "16bit Stack");
   const uint32_t esp = cpu.esp, ebp = cpu.ebp;
   StackWalk walk = stack_walk(esp, settings.stack_above, settings.stack_below, mode.size);
-  GtkCList *list = GTK_CLIST(stack_list);
-  gtk_clist_freeze(list);
-  gtk_clist_clear(list);
-  if (walk.hi < walk.lo) {
-    gtk_clist_thaw(list);
-    return;
-  }
-  int tos_row = -1, rows = 0;
-  for (uint32_t a = walk.hi;;) {
+  // Every element is read first, then the list is drawn.
+  std::vector<StackRow> rows;
+  int tos_row = -1;
+  for (uint32_t a = walk.hi; walk.hi >= walk.lo;) {
     uint32_t address = mode.base + a, value;
     if (read_element(mode.wide, address, &value) && (mode.wide || a < 0x10000)) {
-      char esp_cell[12], value_cell[10], ebp_cell[12];
+      rows.emplace_back();
+      StackRow &row = rows.back();
       if (a == esp) {
-        strcpy(esp_cell, "TOS");
-        tos_row = rows;
+        strcpy(row.esp, "TOS");
+        tos_row = (int)rows.size() - 1;
       } else {
-        format_offset(esp_cell, a, esp);
+        format_offset(row.esp, a, esp);
       }
-      format_hex(value_cell, value, mode.wide ? 8 : 4);
-      format_offset(ebp_cell, a, ebp);
-      const char *cells[3] = {esp_cell, value_cell, ebp_cell};
-      gtk_clist_append(list, const_cast<gchar **>(cells));
+      format_hex(row.value, value, mode.wide ? 8 : 4);
+      format_offset(row.ebp, a, ebp);
       auto before = values_before.find(address);
-      if (before != values_before.end() && before->second != value)
-        gtk_clist_set_foreground(list, rows, const_cast<GdkColor *>(&changed_colour));
+      row.changed = before != values_before.end() && before->second != value;
       values_now[address] = value;
-      rows++;
     }
     if (a < mode.size) break;  // the next element would lie below offset 0
     a -= mode.size;
     if (a < walk.lo) break;
   }
-  gtk_clist_thaw(list);
-  if (tos_row >= 0) {
-    gtk_clist_moveto(list, tos_row, 0, 0.5, 0.0);
-    gtk_clist_select_row(list, tos_row, 0);
-  }
+  show_stack_rows(stack_list, rows, tos_row);
 }
