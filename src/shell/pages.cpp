@@ -1,5 +1,6 @@
 #include "shell/pages.hpp"
 
+#include "guest/guest_output_page.hpp"
 #include "history/history.hpp"
 #include "points/breakpoints_page.hpp"
 #include "points/watchpoints_page.hpp"
@@ -12,7 +13,7 @@
 // first, as it reads the stack before the history shows the row.
 const PageRow page_table[] = {
     // title, scrolled, build, after_build, set_sensitive, starting, stopped, hit, reload,
-    // refresh_rank, refresh_windows
+    // refresh_rank, refresh_windows, quit
     {NULL, false, build_state_panel, NULL, NULL, state_panel_starting, state_panel_stopped, NULL, NULL, 0,
      NULL},
     {"Breakpoints", true, build_breakpoints_page, NULL, set_breakpoints_sensitive, NULL, NULL,
@@ -26,7 +27,9 @@ const PageRow page_table[] = {
     {"Preferences", true, build_preferences_page, NULL, set_preferences_sensitive, NULL, NULL, NULL, NULL,
      0, NULL},
     {"History", false, build_history_page, NULL, NULL, history_reset_repeats, history_stopped, NULL, NULL,
-     0, NULL},
+     0, NULL, NULL},
+    {"Guest Output", false, build_guest_output_page, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL,
+     flush_guest_output},
 };
 
 const int page_count = sizeof page_table / sizeof page_table[0];
