@@ -215,6 +215,9 @@ TEST(BridgeTranslate, TheEchoOfALineTypedDuringARunIsDropped) {
 
 TEST(BridgeTranslate, RunsHandTheirLinesOverAsTheyComeAndStepsAtThePrompt) {
   Started st;
+  st.s.from_front("trace-on\n");
+  st.s.from_emulator("trace on\nTracing enabled for CPU0\n<bochs:2> ");
+  st.s.to_front().clear();
   st.s.from_front("c\n");
   st.s.from_emulator("c\n(0).[5] [0x0000000fe067] f000:e067 (unk. ctxt): out 0xd4, al              ; e6d4\n(0).[6] [0x");
   EXPECT_EQ(st.s.to_front(), old_line("(0) [0x000fe067] f000:e067", "out 0xd4, al", "e6d4"));
@@ -490,10 +493,18 @@ TEST(BridgeTranslate, ExamineRepliesTakeTheOldLayout) {
       {"a count of zero: no rows", "xp /0bx 0x7C00", {"xp /0bx 0x7C00"},
        "xp /0bx 0x7C00\n[bochs]:\ndbg_examine: repeat count given but is zero.\n<bochs:136> ",
        sim::reply::examine(mem, 0x7c00, 0, 'b', 'x') + "<bochs:2> "},
-      {"a linear read that fails: the message on a line of its own", "x /4wx 0x3FFFF8", {"x /4wx 0x3FFFF8"},
+      {"a linear range that touches a page not present: one error line, no values", "x /4wx 0x3FFFF8",
+       {"x /4wx 0x3FFFF8"},
        "x /4wx 0x3FFFF8\n[bochs]:\n0x00000000003ffff8 <bogus+       0>:\t0x00000000\t0x00000000bx_dbg_read_linear: physical address not available for linear 0x0000000000400000\n<bochs:6> ",
-       "0x003ffff8 <bogus+0>:\t0x00000000\t0x00000000\nbx_dbg_read_linear: physical address not available for "
-       "linear 0x0000000000400000\n<bochs:2> "},
+       "Error: reading linear 0x00400000: page not present\n<bochs:2> "},
+      {"a linear range that starts on a page not present", "x /2wx 0x401000", {"x /2wx 0x401000"},
+       "x /2wx 0x401000\n[bochs]:\n0x0000000000401000 <bogus+       0>:bx_dbg_read_linear: physical address not available for linear 0x0000000000401000\n<bochs:12> ",
+       "Error: reading linear 0x00401000: page not present\n<bochs:2> "},
+      {"a linear read past the end of memory: the message on a line of its own", "x /8wx 0xFFFFF8",
+       {"x /8wx 0xFFFFF8"},
+       "x /8wx 0xFFFFF8\n[bochs]:\n0x0000000000fffff8 <bogus+       0>:\t0x00000000\t0x00000000bx_dbg_read_linear: physical memory read error (phy=0x000001000000, lin=0x0000000001000000)\n<bochs:142> ",
+       "0x00fffff8 <bogus+0>:\t0x00000000\t0x00000000\nbx_dbg_read_linear: physical memory read error "
+       "(phy=0x000001000000, lin=0x0000000001000000)\n<bochs:2> "},
   };
   for (const Exchange &e : table) check_every_split(e);
 }
