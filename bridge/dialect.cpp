@@ -917,7 +917,9 @@ std::string rewrite_disassembly(std::string_view reply) {
     if (reformat_disassembly_line(l, &line) || unreadable_linear_error(l, &line)) {
       out += line + "\n";
       if (line[0] == 'E') break;  // the error stands in place of the rest
-    } else {
+    } else if (!starts_with(l, "bx_dbg_")) {
+      // Bochs's notes on the selectors of far jumps it decodes
+      // ("bx_dbg_read_pmode_descriptor: …") are not lines of the listing.
       out += std::string(l) + "\n";
     }
   }

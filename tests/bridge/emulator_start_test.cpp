@@ -1,0 +1,88 @@
+// Starts that fail: the bridge checks what it can before it starts Bochs,
+// and when Bochs ends before its first prompt it passes on Bochs's own words
+// as the last lines of its standard error, with no prompt, and ends with a
+// status other than 0 within two seconds.
+#include <time.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "emulator_fixture.hpp"
+
+namespace {
+
+long long now_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The demo's configuration, the floppy named by its path, with `from`
+// replaced by `to` (or `to` added at the end).
+std::string demo_config_with(const std::string &from, const std::string &to) {
+  std::ifstream demo(std::string(VUM_BUILD_DIR) + "/demo/bochsrc");
+  std::stringstream s;
+  s << demo.rdbuf();
+  std::string text = s.str();
+  size_t image = text.find("$VUM_DEMO_DIR");
+  if (image != std::string::npos) text.replace(image, 13, std::string(VUM_BUILD_DIR) + "/demo");
+  size_t at = from.empty() ? std::string::npos : text.find(from);
+  if (at == std::string::npos)
+    text += to + "\n";
+  else
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(EmulatorTest, AStartThatFailsSaysWhyAndEnds) {
+  const struct {
+    const char *what;
+    std::string config;  // written to the test's directory as bochsrc; empty: none
+    std::vector<std::string> env;
+    const char *last_line;  // a part of the last line of standard error
+  } cases[] = {
+      {"a ROM image that is not there",
+       demo_config_with("/usr/share/bochs/BIOS-bochs-latest", "/nonexistent/BIOS-bochs-latest"),
+       {},
+       "ROM: couldn't open ROM image file '/nonexistent/BIOS-bochs-latest'."},
+      {"a syntax error", demo_config_with("", "frobnicate: yes"), {}, "directive 'frobnicate' not understood"},
+      {"a display library this Bochs does not have",
+       demo_config_with("display_library: x", "display_library: nogui"),
+       {},
+       "display library 'nogui' not available"},
+      {"a display library that cannot be driven",
+       demo_config_with("display_library: x", "display_library: term"),
+       {},
+       "display_library term cannot be driven"},
+      {"no X display", demo_config_with("", ""), {"DISPLAY="}, "display_library x needs an X display, and DISPLAY is not set"},
+      {"an X display that is not there (Bochs asks what to do, and is told to die)",
+       demo_config_with("", ""),
+       {"DISPLAY=vum-no-such-display"},
+       "cannot connect to X server vum-no-such-display"},
+      {"a configuration file that is not there", "", {"VUM_BOCHSRC=/nonexistent/bochsrc"},
+       "cannot read the configuration file /nonexistent/bochsrc"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.config.empty()) std::ofstream(dir + "/bochsrc") << c.config;
+    long long started = now_ms();
+    bridge = std::make_unique<BridgeProcess>(dir, c.env);
+    std::string text;
+    EXPECT_FALSE(bridge->read_reply(&text, 5000)) << "a prompt came";
+    EXPECT_TRUE(bridge->close_and_wait(5000));
+    EXPECT_LT(now_ms() - started, 2000) << "the bridge took more than two seconds to end";
+    EXPECT_NE(bridge->exit_status(), 0);
+    EXPECT_EQ(text.find('<'), std::string::npos) << text;
+    std::vector<std::string> l = old_grammar::lines(text);
+    ASSERT_FALSE(l.empty());
+    EXPECT_NE(l.back().find(c.last_line), std::string::npos) << text;
+    for (const char *noise : {"ALSA", "i[", "PLUGIN", "LTDL", "Choose one of the actions"})
+      EXPECT_EQ(text.find(noise), std::string::npos) << noise << " in " << text;
+    bridge.reset();
+    remove(std::string(dir + "/bochsrc").c_str());
+  }
+}
