@@ -509,7 +509,7 @@ bool reformat_instruction_line(std::string_view line, std::string *out) {
   if (!rest.empty() && rest[0] == '(') {
     size_t end = rest.find("): ");
     if (end == std::string_view::npos) return false;
-    context = two_word_context(rest.substr(0, end + 2));
+    context = two_word_context(rest.substr(0, end + 1)) + ":";
     rest.remove_prefix(end + 3);
   }
   size_t semicolon = rest.rfind(';');
