@@ -4,10 +4,11 @@
  *
  * With `port_e9_hack: enabled=1`, Bochs's "unmapped" device plugin
  * (libbx_unmapped.so) writes each byte with putc(value, stdout) and then
- * fflush(stdout), through the plugin's PLT; nothing else in Bochs calls
- * putc on stdout except the readline library, which echoes commands and
- * draws the prompt with it. So a putc defined here sees every guest byte,
- * and tells it from readline's by the module that called it. The bytes go,
+ * fflush(stdout), through the plugin's PLT; no other plugin and not
+ * bochs-bin itself import putc, but libraries Bochs loads do (readline, which
+ * echoes commands and draws the prompt with it; tinfo, X11, libstdc++). So a
+ * putc defined here sees every guest byte, and tells it from the others by
+ * the module that called it. The bytes go,
  * one write each as Bochs wrote them, to the descriptor named by
  * VUM_BRIDGE_GUEST_FD; every other call goes on to the C library's putc.
  */
