@@ -565,13 +565,11 @@ int main(int argc, char **argv) {
       session.front_closed();
     }
   };
-  // Bochs's output, after the log lines it wrote before it when a run may
-  // have ended in a reset.
-  auto from_emulator = [&](size_t got) {
-    std::string bytes(buf, got);
-    if (session.wants_log()) log.drain(&notes, &session, buf, sizeof buf);
-    session.from_emulator(bytes);
-  };
+  // When a run may have ended in a reset, the session asks for what Bochs
+  // logged before it.
+  char log_buf[16384];
+  session.on_log_wanted([&] { log.drain(&notes, &session, log_buf, sizeof log_buf); });
+  auto from_emulator = [&](size_t got) { session.from_emulator(std::string_view(buf, got)); };
   auto read_guest = [&] {
     while (emu.guest >= 0) {
       ssize_t got = read(emu.guest, buf, sizeof buf);

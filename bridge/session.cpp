@@ -194,7 +194,9 @@ bool Session::may_be_reset(std::string_view line) {
   bool again = have_tick_ && tick == last_tick_;
   have_tick_ = true;
   last_tick_ = tick;
-  return !tracing_ || again;
+  if (tracing_ && !again) return false;
+  if (read_log_ && !triple_fault_) read_log_();
+  return true;
 }
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,10 @@ class Session {
   // before the output that followed it, it tells a triple fault from other
   // resets.
   void from_emulator_log(std::string_view line);
+  // Called when the session meets a line that may stand for a reset: the
+  // caller reads what Bochs has logged by then (Bochs logs the triple fault
+  // before it prints the reset) and hands it to from_emulator_log.
+  void on_log_wanted(std::function<void()> read_log) { read_log_ = std::move(read_log); }
 
   // SIGINT from VUM. It goes to Bochs only once Bochs has read the line of
   // the run it is meant to stop (the echo of "c" or "s" has come): at its
@@ -44,8 +49,8 @@ class Session {
   // can take it just before it starts the run and then run on: the caller
   // sends it again after a while).
   bool interrupt_outstanding() const { return interrupt_ == Interrupt::Sent; }
-  // Whether a reply that may hold a stop report is under way: the caller
-  // hands over Bochs's log lines before its output then.
+  // Whether a reply that may hold a stop report is under way: Bochs's log
+  // lines that come then count.
   bool wants_log() const { return plan_.runs && awaiting_reply(); }
   // How many lines that run the guest have been put into to_emulator(): the
   // log Bochs wrote before such a line reaches it belongs to earlier
@@ -124,6 +129,7 @@ class Session {
   bool panic_answered_ = false;
   Interrupt interrupt_ = Interrupt::None;
   unsigned runs_sent_ = 0;
+  std::function<void()> read_log_;
   unsigned prompts_ = 0;     // prompts given to VUM
   bool front_closed_ = false;
   WatchTable watches_;

@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -167,6 +169,28 @@ TEST_F(EmulatorTest, ATripleFaultStopsAtTheResetVectorWithItsNotice) {
   EXPECT_EQ(at.physical, 0xFFFFFFF0u);
   for (size_t i = 0; i + 3 < stop.size(); i++) EXPECT_TRUE(scan_instruction_line(stop[i], &at)) << stop[i];
   EXPECT_EQ(stop.size(), 4u) << "the int 3, traced once";
+}
+
+// Bochs's log in a file of the configuration's: the bridge reads the triple
+// fault there.
+TEST_F(EmulatorTest, ATripleFaultIsNamedWhenBochsLogsToAFile) {
+  std::ifstream in(guest_config("triple"));
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string config = dir + "/triple.bochsrc";
+  std::string rc = text.str();
+  size_t image = rc.find("$VUM_DEMO_DIR");
+  ASSERT_NE(image, std::string::npos);
+  rc.replace(image, 13, std::string(VUM_BUILD_DIR) + "/demo/guests");
+  std::ofstream(config) << rc << "log: " << dir << "/bochs.log\n";
+  start({"VUM_BOCHSRC=" + config});
+  std::vector<std::string> stop = go();
+  ASSERT_EQ(stop.size(), 3u);
+  EXPECT_EQ(stop[0], "(0) Reset after a triple fault");
+  std::ifstream log(dir + "/bochs.log");
+  std::stringstream logged;
+  logged << log.rdbuf();
+  EXPECT_NE(logged.str().find("exception with no resolution"), std::string::npos) << "Bochs logged to the file";
 }
 
 // cli; hlt: a step on the halted processor does not return until SIGINT;
