@@ -365,6 +365,11 @@ Plan plan_command(std::string_view raw, const WatchTable &watches) {
     plan.lines.push_back("c");
     plan.reply = Reply::Continue;
     plan.runs = true;
+  } else if ((cmd == "n" || cmd == "next" || cmd == "p") && w.size() == 1) {
+    // Bochs's own step over, typed in the console: it runs the guest too,
+    // so a SIGINT may stop it; its reply passes as it is.
+    plan.lines.push_back(std::string(cmd));
+    plan.runs = true;
   } else if (cmd == "q" || cmd == "quit" || cmd == "exit") {
     if (w.size() != 1) return usage("q");
     plan.lines.push_back("q");
@@ -375,12 +380,12 @@ Plan plan_command(std::string_view raw, const WatchTable &watches) {
   } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
     if (w.size() != 2) return usage(cmd[0] == 'p' ? "pb 0xADDRESS" : "lb 0xADDRESS");
     if (!read_hex32(w[1], &address)) return bad_address(w[1]);
-    plan.lines.push_back(std::string(cmd) + " " + hex(address));
+    plan.lines.push_back(std::string(cmd) + " " + hex_address(w[1]));
   } else if (cmd == "vb" || cmd == "vbreak") {
     if (w.size() != 2) return usage("vb 0xSEGMENT:0xOFFSET");
     if (!read_virtual(w[1], &segment, &address))
       return refuse("not a 16-bit segment and 32-bit offset in hexadecimal: " + quoted(w[1]));
-    plan.lines.push_back(std::string(cmd) + " " + hex(segment) + ":" + hex(address));
+    plan.lines.push_back(std::string(cmd) + " " + hex_address(w[1]));
   } else if (cmd == "d" || cmd == "del" || cmd == "delete") {
     if (w.size() != 2) return usage("d NUMBER");
     if (!whole_decimal(w[1], 0xffffffff, &number)) return refuse("not a breakpoint number: " + quoted(w[1]));
@@ -397,8 +402,8 @@ Plan plan_command(std::string_view raw, const WatchTable &watches) {
     if (w.size() != 3 || (w[1] != "read" && w[1] != "write"))
       return usage(cmd == "watch" ? "watch read|write 0xADDRESS" : "unwatch read|write 0xADDRESS");
     if (!read_hex32(w[2], &address)) return bad_address(w[2]);
-    if (cmd == "unwatch") return unwatch_one(w[1] == "write", hex(address), watches, line);
-    plan.lines.push_back("watch " + std::string(w[1]) + " " + hex(address));
+    if (cmd == "unwatch") return unwatch_one(w[1] == "write", w[2], watches, line);
+    plan.lines.push_back("watch " + std::string(w[1]) + " " + hex_address(w[2]));
   } else if (cmd == "dump_cpu") {
     if (w.size() != 1) return usage("dump_cpu");
     plan.lines.push_back("r;sreg;creg;dreg");

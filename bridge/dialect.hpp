@@ -82,7 +82,7 @@ bool read_hex32(std::string_view text, uint32_t *value);
 
 // An address typed by the user: a bare hexadecimal number (with or without
 // 0x, "seg:off" for vb) becomes 0x-prefixed hex, as the rest of VUM reads it;
-// anything else (an expression) is left to Bochs.
+// anything else comes back as it is (plan_command refuses it first).
 std::string hex_address(std::string_view text);
 
 // One 2.7 reply line in old words: instruction and trace lines in the old

@@ -819,6 +819,14 @@ TEST(BridgeTranslate, AnInterruptWaitsUntilBochsHasReadTheRun) {
     EXPECT_TRUE(st.s.interrupt_due());
   }
   {
+    SCOPED_TRACE("Bochs's own step over, typed in the console, runs the guest too");
+    Started st;
+    st.s.from_front("n\n");
+    st.s.from_emulator("n\n");
+    st.s.interrupt();
+    EXPECT_TRUE(st.s.interrupt_due());
+  }
+  {
     SCOPED_TRACE("Stop at the idle prompt");
     Started st;
     st.s.interrupt();
