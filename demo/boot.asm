@@ -117,7 +117,7 @@ pm_start:
     mov gs, ax
     mov ss, ax
     mov esp, STACK32
-    call setup                  ; 0x7C96: tables and paging
+    call setup                  ; 0x7C93: tables and paging
     xor eax, eax
     jmp pm_loop
 
