@@ -19,22 +19,25 @@ long long now_ms() {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// The demo's configuration, the floppy named by its path, with `from`
-// replaced by `to` (or `to` added at the end).
-std::string demo_config_with(const std::string &from, const std::string &to) {
+// The demo's configuration, the floppy named by its path, with each `from`
+// replaced by its `to` (or `to` added at the end).
+std::string demo_config_with(const std::vector<std::pair<std::string, std::string>> &changes) {
   std::ifstream demo(std::string(VUM_BUILD_DIR) + "/demo/bochsrc");
   std::stringstream s;
   s << demo.rdbuf();
   std::string text = s.str();
   size_t image = text.find("$VUM_DEMO_DIR");
   if (image != std::string::npos) text.replace(image, 13, std::string(VUM_BUILD_DIR) + "/demo");
-  size_t at = from.empty() ? std::string::npos : text.find(from);
-  if (at == std::string::npos)
-    text += to + "\n";
-  else
-    text.replace(at, from.size(), to);
+  for (const auto &c : changes) {
+    size_t at = c.first.empty() ? std::string::npos : text.find(c.first);
+    if (at == std::string::npos)
+      text += c.second + "\n";
+    else
+      text.replace(at, c.first.size(), c.second);
+  }
   return text;
 }
+std::string demo_config_with(const std::string &from, const std::string &to) { return demo_config_with({{from, to}}); }
 
 }  // namespace
 
@@ -49,6 +52,11 @@ TEST_F(EmulatorTest, AStartThatFailsSaysWhyAndEnds) {
        demo_config_with("/usr/share/bochs/BIOS-bochs-latest", "/nonexistent/BIOS-bochs-latest"),
        {},
        "ROM: couldn't open ROM image file '/nonexistent/BIOS-bochs-latest'."},
+      {"a ROM image that is not there, and Bochs asks what to do (it is told to die)",
+       demo_config_with({{"/usr/share/bochs/BIOS-bochs-latest", "/nonexistent/BIOS-bochs-latest"},
+                         {"panic: action=fatal", "panic: action=ask"}}),
+       {},
+       "ROM: couldn't open ROM image file '/nonexistent/BIOS-bochs-latest'."},
       {"a syntax error", demo_config_with("", "frobnicate: yes"), {}, "directive 'frobnicate' not understood"},
       {"a display library this Bochs does not have",
        demo_config_with("display_library: x", "display_library: nogui"),
@@ -60,7 +68,7 @@ TEST_F(EmulatorTest, AStartThatFailsSaysWhyAndEnds) {
        "display_library term cannot be driven"},
       {"no X display", demo_config_with("", ""), {"DISPLAY="}, "display_library x needs an X display, and DISPLAY is not set"},
       {"an X display that is not there (Bochs asks what to do, and is told to die)",
-       demo_config_with("", ""),
+       demo_config_with("panic: action=fatal", "panic: action=ask"),
        {"DISPLAY=vum-no-such-display"},
        "cannot connect to X server vum-no-such-display"},
       {"a configuration file that is not there", "", {"VUM_BOCHSRC=/nonexistent/bochsrc"},
