@@ -194,9 +194,14 @@ bool Session::may_be_reset(std::string_view line) {
   bool again = have_tick_ && tick == last_tick_;
   have_tick_ = true;
   last_tick_ = tick;
-  if (tracing_ && !again) return false;
+  return !tracing_ || again;
+}
+
+bool Session::triple_fault_logged() {
+  // Bochs prints the reset's trace line, logs the triple fault, then prints
+  // "Next at": once the location has come, the log holds it.
   if (read_log_ && !triple_fault_) read_log_();
-  return true;
+  return triple_fault_;
 }
 
 namespace {
@@ -288,7 +293,7 @@ void Session::on_run_line(std::string_view line) {
 
 void Session::flush_run_lines(bool reset) {
   if (reset_line_.empty()) return;
-  to_front_ += reset ? reset_notice(reset_line_, triple_fault_) + "\n"
+  to_front_ += reset ? reset_notice(reset_line_, triple_fault_logged()) + "\n"
                      : without_prompt_marks(translate_line(reset_line_, watches_)) + "\n";
   to_front_ += next_at_;
   reset_line_.clear();
@@ -316,7 +321,8 @@ void Session::on_prompt() {
         }
         // Notices, then the two lines of the location.
         held_ += notices_;
-        if (!reset_line_.empty() && at_reset_vector(location_)) held_ += reset_notice(reset_line_, triple_fault_) + "\n";
+        if (!reset_line_.empty() && at_reset_vector(location_))
+          held_ += reset_notice(reset_line_, triple_fault_logged()) + "\n";
         held_ += next_at_ + after_next_;
         break;
       case Reply::Continue:

@@ -31,9 +31,9 @@ class Session {
   // before the output that followed it, it tells a triple fault from other
   // resets.
   void from_emulator_log(std::string_view line);
-  // Called when the session meets a line that may stand for a reset: the
-  // caller reads what Bochs has logged by then (Bochs logs the triple fault
-  // before it prints the reset) and hands it to from_emulator_log.
+  // Called when the session has met a reset: the caller reads what Bochs
+  // has logged by then (Bochs logs the triple fault before it prints the
+  // reset's location) and hands it to from_emulator_log.
   void on_log_wanted(std::function<void()> read_log) { read_log_ = std::move(read_log); }
 
   // SIGINT from VUM. It goes to Bochs only once Bochs has read the line of
@@ -101,6 +101,8 @@ class Session {
   bool may_be_reset(std::string_view line);
   // A run's lines held back while a reset is in question, handed on.
   void flush_run_lines(bool reset);
+  // Whether Bochs's log has named a triple fault since the run began.
+  bool triple_fault_logged();
   // Length of the prompt at the start of `pending_`: 0 when none; -1 while
   // the bytes there could still become one.
   long prompt_length() const;

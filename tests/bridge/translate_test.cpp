@@ -879,3 +879,30 @@ TEST(BridgeTranslate, APanicQuestionIsAnsweredDie) {
   s.from_emulator("I said: Choose one of the actions above: [die] ");
   EXPECT_EQ(s.to_emulator(), "") << "only at the start of a line";
 }
+
+// Bochs prints the reset's trace line, then logs the triple fault, then
+// prints "Next at": its log is read once the location has come, not at the
+// trace line, where it may not hold the triple fault yet.
+TEST(BridgeTranslate, TheLogIsReadForTheTripleFaultOnceTheLocationHasCome) {
+  const std::string trace =
+      "(0).[12936054] [0x000000007c0f] 0000:7c0f (unk. ctxt): int 0x03                  ; cd03\n";
+  const std::string location =
+      "Next at t=12936055\n"
+      "(0) [0x0000fffffff0] f000:fff0 (unk. ctxt): jmpf 0xf000:e05b          ; ea5be000f0\n<bochs:2> ";
+  for (const char *command : {"c", "s"}) {
+    SCOPED_TRACE(command);
+    Started st;
+    bool logged = false;
+    int asked = 0;
+    st.s.on_log_wanted([&] {
+      asked++;
+      if (logged) st.s.from_emulator_log("00012936054e[CPU0  ] exception(): 3rd (13) exception with no resolution");
+    });
+    st.s.from_front(std::string(command) + "\n");
+    st.s.from_emulator(std::string(command) + "\n" + trace);
+    logged = true;  // Bochs logs it now
+    st.s.from_emulator(location);
+    EXPECT_EQ(st.s.to_front().rfind("(0) Reset after a triple fault\nNext at t=12936055\n", 0), 0u) << st.s.to_front();
+    EXPECT_EQ(asked, 1);
+  }
+}
