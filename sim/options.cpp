@@ -28,6 +28,13 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
   if (const char *s = env("VUM_SIM_TRANSCRIPT")) o.transcript = s;
   if (const char *s = env("VUM_SIM_STATE")) o.state = s;
   if (const char *s = env("VUM_SIM_IMAGE")) o.image = s;
+  if (const char *s = env("VUM_SIM_GUEST")) o.guest = s;
+  if (const char *s = env("VUM_SIM_MAGIC_BREAK")) o.magic_break = switched_on(s);
+  if (const char *s = env("VUM_SIM_RESET_ON_TRIPLE_FAULT")) o.reset_on_triple_fault = switched_on(s);
+  if (const char *s = env("VUM_SIM_FAIL_START")) {
+    o.fail_start = *s != '\0';
+    o.fail_text = s;
+  }
   if (const char *s = env("VUM_SIM_EXIT_BEFORE_PROMPT")) o.exit_before_prompt = switched_on(s);
   if (const char *s = env("VUM_SIM_EXIT_AFTER")) set_count("VUM_SIM_EXIT_AFTER", s, UINT64_MAX / 16, &o.exit_after, &o);
   if (const char *s = env("VUM_SIM_EXIT_MID_REPLY"))
@@ -67,6 +74,17 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
       if (const char *s = value("--state")) o.state = s;
     } else if (a == "--image") {
       if (const char *s = value("--image")) o.image = s;
+    } else if (a == "--guest") {
+      if (const char *s = value("--guest")) o.guest = s;
+    } else if (a == "--magic-break") {
+      o.magic_break = true;
+    } else if (a == "--reset-on-triple-fault") {
+      o.reset_on_triple_fault = true;
+    } else if (a == "--fail-start") {
+      if (const char *s = value("--fail-start")) {
+        o.fail_start = true;
+        o.fail_text = s;
+      }
     } else if (a == "--exit-before-prompt") {
       o.exit_before_prompt = true;
     } else if (a == "--exit-after") {

@@ -57,7 +57,8 @@ TEST(ExitBeforePrompt, StartUpTextThenStatusOne) {
   }
   // "0" leaves the hook off.
   Sim sim(SimConfig{{{"VUM_SIM_EXIT_BEFORE_PROMPT", "0"}}, {"-q"}});
-  EXPECT_EQ(sim.until_prompt().substr(0, 10), "==========");
+  EXPECT_EQ(sim.until_prompt().substr(0, 70),
+            "vum-sim: simulated PC; the debugger talks on standard error\n==========");
 }
 
 TEST(ExitAfter, EndsRightAfterTheNthLineWithoutAReply) {
