@@ -31,26 +31,32 @@ void GuestOutput::open(int fd) {
 
 void GuestOutput::put(const std::string &bytes) {
   if (gone_) return;
+  // While standard output is full, only flush() calls from outside try
+  // again (the debugger spaces them out): a write per byte would slow the
+  // guest down for nothing.
+  if (!full_ && buffer_.size() + bytes.size() > kCapacity) flush();
   size_t room = kCapacity - buffer_.size();
-  if (bytes.size() > room) flush();
-  room = kCapacity - buffer_.size();
   if (bytes.size() <= room) {
     buffer_ += bytes;
   } else {
     buffer_.append(bytes, 0, room);
     dropped_ += bytes.size() - room;
   }
-  if (buffer_.size() >= kBurst) flush();
+  if (!full_ && buffer_.size() >= kBurst) flush();
 }
 
 void GuestOutput::flush() {
+  full_ = false;
   while (!buffer_.empty() && !gone_) {
     size_t n = buffer_.size();
     if (!nonblocking_) {
       // Without O_NONBLOCK a write blocks unless poll has seen room, and
       // even then only up to PIPE_BUF bytes are sure to go in at once.
       struct pollfd p = {fd_, POLLOUT, 0};
-      if (poll(&p, 1, 0) <= 0) return;
+      if (poll(&p, 1, 0) <= 0) {
+        full_ = true;
+        return;
+      }
       if (p.revents & (POLLERR | POLLNVAL)) {
         gone_ = true;
         break;
@@ -63,7 +69,10 @@ void GuestOutput::flush() {
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      full_ = true;
+      return;
+    }
     gone_ = true;  // EPIPE and the like: nobody will read these bytes
   }
   if (gone_) buffer_.clear();

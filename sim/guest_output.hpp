@@ -43,6 +43,7 @@ class GuestOutput {
   int fd_ = 1;
   bool nonblocking_ = false;
   bool gone_ = false;  // the reader has gone: bytes go nowhere
+  bool full_ = false;  // the last flush left bytes that did not fit
   uint64_t dropped_ = 0;
 };
 

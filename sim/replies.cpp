@@ -207,6 +207,9 @@ std::string help() {
          "  dump_cpu              all registers\n"
          "  x /NUF ADDR           examine linear memory: N units, U in bhwg, F in xduto\n"
          "  xp /NUF ADDR          examine physical memory\n"
+         "  u /N ADDR             disassemble N instructions (1 to 64) at a linear address\n"
+         "  set REG = VALUE       set eax ebx ecx edx esi edi ebp esp eip or eflags\n"
+         "  setpmem ADDR SIZE VALUE  write SIZE (1, 2 or 4) bytes of physical memory\n"
          "  help                  this list\n"
          "  q                     quit\n";
 }
