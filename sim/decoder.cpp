@@ -24,7 +24,8 @@ class Decoder {
       bad.incomplete = ran_out_;
       in_ = bad;
     }
-    in_.length = uint8_t(pos_ > 0 ? pos_ : 1);
+    // An incomplete instruction keeps just the bytes there were.
+    in_.length = uint8_t(in_.incomplete ? avail_ : pos_ > 0 ? pos_ : 1);
     for (unsigned i = 0; i < in_.length && i < avail_; ++i) in_.bytes[i] = code_[i];
     if (in_.a.kind == Kind::Rel) {
       uint32_t mask = in_.opsize == 4 ? 0xffffffffu : 0xffffu;

@@ -68,7 +68,8 @@ struct Insn {
   MemRef mem;
   uint8_t bytes[15] = {};
   // The instruction needed more than the `avail` bytes it was given (fewer
-  // than 15): its decoding is Invalid, and the cause is the missing byte.
+  // than 15): its decoding is Invalid, the cause is the missing byte, and
+  // `length` is `avail` (0 when there was none).
   bool incomplete = false;
 };
 

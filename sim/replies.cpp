@@ -52,7 +52,8 @@ std::string next_at(uint64_t ticks) { return format("Next at t=%" PRIu64 "\n", t
 std::string instruction_line(const Machine &m) {
   const Cpu &c = m.cpu;
   Insn in = decode_at(m);
-  std::string text = disassemble(in);
+  // Only a page that is not present leaves the instruction incomplete here.
+  std::string text = in.incomplete ? "(page not present)" : disassemble(in);
   // The physical address of CS:EIP; with paging, on a page that is not
   // present, its linear address.
   uint32_t physical;
