@@ -261,7 +261,8 @@ TEST(Exchange, HelpListsTheCommandsWithoutAnAngleBracket) {
   std::string help = sim.send("help");
   EXPECT_EQ(help.find('<'), help.rfind("<bochs:2> "));
   for (const char *word : {"s [N]", "c ", "pb ", "lb ", "vb ", "d N", "info break", "watch read", "watch write",
-                           "unwatch", "trace-on", "dump_cpu", "x /NUF", "xp /NUF", "q "})
+                           "unwatch", "trace-on", "dump_cpu", "x /NUF", "xp /NUF", "u /N", "set REG = VALUE",
+                           "setpmem ADDR SIZE VALUE", "q "})
     EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 
