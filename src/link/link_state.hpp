@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "link/reply_reader.hpp"
 
@@ -22,6 +23,7 @@ struct LinkState {
   bool given_up = false;         // the debugger stopped answering: nothing more is sent
   bool ended_while_starting = false;  // the child's end came inside the start window
   uint32_t prompt_number = 0;    // N of the last prompt read
+  std::string bochsrc;           // given on the command line: passed as "-f FILE"
 
   // Longest silence accepted while a reply is awaited, in milliseconds; past
   // it the debugger is taken for hung, ended, and the link is lost. The text

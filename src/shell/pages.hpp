@@ -6,6 +6,19 @@
 
 #include "exec/run_control.hpp"
 
+// A menu item a page adds to the menu bar, as the shell's own items do for
+// the control bar: activating it clicks the page's button, and it is
+// sensitive exactly when that button is. An item whose name is one the shell
+// keeps a place for (Run > "RunToHere") takes that place; any other goes at
+// the end of its menu's items.
+struct PageMenuItem {
+  const char *menu;         // "File", "Run", "View" or "Help"; NULL ends a list
+  const char *name;         // the action's name, unique in the window
+  const char *label;        // with its mnemonic
+  const char *accelerator;  // as gtk_accelerator_parse reads it; NULL: no key
+  GtkWidget *(*button)();   // the page's button, once the page is built
+};
+
 struct PageRow {
   const char *title;             // the notebook tab; none for the CPU state panel
   bool scrolled;                 // the page scrolls as a whole
@@ -18,6 +31,7 @@ struct PageRow {
   void (*reload)();              // a new debugger has taken its first step
   int refresh_rank;              // Refresh All Windows, lowest rank first; 0: nothing
   void (*refresh_windows)();
+  const PageMenuItem *menu_items = nullptr;  // the page's menu items, ended by one without a menu
 };
 
 extern const PageRow page_table[];
