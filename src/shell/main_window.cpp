@@ -109,7 +109,10 @@ static void quit_sequence() {
   leave_main_loop();
 }
 
-static void main_window_destroyed(GtkWidget *, gpointer) { quit_sequence(); }
+static void main_window_destroyed(GtkWidget *, gpointer) {
+  quit_sequence();
+  W.menus = MenuBar();  // its UI manager goes with the window
+}
 
 // SIGTERM, SIGHUP and SIGINT end VUM as Quit does, from the main loop.
 static void quit_signal(int) {

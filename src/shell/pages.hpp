@@ -8,9 +8,9 @@
 
 // A menu item a page adds to the menu bar, as the shell's own items do for
 // the control bar: activating it clicks the page's button, and it is
-// sensitive exactly when that button is. An item whose name is one the shell
-// keeps a place for (Run > "RunToHere") takes that place; any other goes at
-// the end of its menu's items.
+// sensitive exactly when that button is. The pages' items of a menu follow
+// the shell's own (in File, before Quit). Run > "RunToHere" is shown, greyed
+// out, until a page gives an item of that name, which takes its place.
 struct PageMenuItem {
   const char *menu;         // "File", "Run", "View" or "Help"; NULL ends a list
   const char *name;         // the action's name, unique in the window

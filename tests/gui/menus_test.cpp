@@ -167,7 +167,10 @@ TEST_F(MenusTest, ItemsAreSensitiveExactlyWhenTheirButtonsAre) {
   EXPECT_EQ(sensitive_items(), (Lines{"StartKill", "Quit", "Stop", "ShowState"})) << "running";
   click(control_bar().stop_button);
   ASSERT_TRUE(pump_until([] { return !target_running(); }));
-  EXPECT_EQ(sensitive_items(), (Lines{"StartKill", "Quit", "Go", "Step", "ShowState", "RefreshAll"}));
+  // Next depends on the instruction the target stopped at.
+  Lines stopped = {"StartKill", "Quit", "Go", "Step", "ShowState", "RefreshAll"};
+  if (sensitive(control_bar().next_button)) stopped.insert(stopped.begin() + 4, "Next");
+  EXPECT_EQ(sensitive_items(), stopped);
   click(main_window().start_button);  // Kill
   EXPECT_EQ(sensitive_items(), (Lines{"StartKill", "Quit", "ShowState"})) << "offline again";
 }
@@ -217,6 +220,14 @@ TEST_F(MenusTest, EachKeyClicksItsButtonOnce) {
   press(GDK_F11);
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu"}));
+  // F10 is Next's, and does not open the menu bar: here Next is not
+  // offered, and the key does nothing.
+  ASSERT_FALSE(sensitive(c.next_button));
+  clicks = 0;
+  press(GDK_F10);
+  EXPECT_EQ(clicks, 0);
+  EXPECT_FALSE(GTK_MENU_SHELL(main_window().menus.widget)->active) << "the menu bar opened";
+  EXPECT_EQ(new_commands(), Lines{});
   clicks = 0;
   press(GDK_r, GDK_CONTROL_MASK);
   EXPECT_EQ(clicks, 1) << "Refresh All Windows";
@@ -236,12 +247,6 @@ TEST_F(MenusTest, EachKeyClicksItsButtonOnce) {
   EXPECT_EQ(clicks, 1);
   ASSERT_TRUE(pump_until([] { return !target_running(); }));
   EXPECT_EQ(new_commands(), (Lines{"c", "#SIGINT", "dump_cpu"}));
-  // F10 is Next's, and does not open the menu bar: on "xor" it does nothing.
-  ASSERT_FALSE(sensitive(c.next_button));
-  clicks = 0;
-  press(GDK_F10);
-  EXPECT_EQ(clicks, 0);
-  EXPECT_FALSE(GTK_MENU_SHELL(main_window().menus.widget)->active) << "the menu bar opened";
   clicks = 0;
   press(GDK_q, GDK_CONTROL_MASK);
   EXPECT_EQ(clicks, 1);
