@@ -331,6 +331,10 @@ TEST_F(MenusTest, HelpAboutNamesTheVersion) {
 TEST_F(MenusTest, LoadSymbolsHandsTheChosenFileToTheLoader) {
   std::string file = work_dir + "/kernel.sym";
   write_file(file, "00007c00 start\n");
+  // The chooser saves its own settings there when it closes; GTK 2 loses a
+  // few bytes when it has to make the directory first, which the leak check
+  // would count against this test.
+  ASSERT_EQ(g_mkdir_with_parents((work_dir + "/config/gtk-2.0").c_str(), 0700), 0);
   show_window();
   press(GDK_o, GDK_CONTROL_MASK);
   GtkWidget *chooser = main_window().symbols_chooser;
