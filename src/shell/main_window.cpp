@@ -81,12 +81,15 @@ static void remember_window() {
   save_window_memory(memory);
 }
 
-// The window as it was left last time: its size, the state panel, the page.
-static void restore_window() {
-  WindowMemory memory = read_window_memory();
+// The window as it was left last time: its size at once, the state panel
+// and the page once every page is built.
+static void restore_window_size(const WindowMemory &memory) {
   W.width = memory.width;
   W.height = memory.height;
   gtk_window_resize(GTK_WINDOW(W.window), memory.width, memory.height);
+}
+
+static void restore_window_contents(const WindowMemory &memory) {
   if (memory.state_shown != state_panel_shown()) gtk_button_clicked(GTK_BUTTON(W.show_state_button));
   GtkNotebook *notebook = GTK_NOTEBOOK(W.notebook);
   for (int i = 0; i < gtk_notebook_get_n_pages(notebook); i++) {
@@ -267,10 +270,11 @@ void start_up(int *argc, char ***argv) {
   int n = resource_file_paths(paths);
   for (int i = 0; i < n; i++) gtk_rc_parse(paths[i]);
 
-  WindowMemory defaults;
-  W.width = defaults.width;
-  W.height = defaults.height;
-  W.window = new_top_window(GTK_WINDOW_TOPLEVEL, main_window_title().c_str(), W.width, W.height);
+  // The default size is also the smallest the window can be given.
+  const WindowMemory defaults;
+  const WindowMemory remembered = read_window_memory();
+  W.window = new_top_window(GTK_WINDOW_TOPLEVEL, main_window_title().c_str(), defaults.width, defaults.height);
+  restore_window_size(remembered);
   connect_signal(W.window, "destroy", VUM_SIGNAL_FUNC(main_window_destroyed), NULL);
   connect_signal(W.window, "configure-event", VUM_SIGNAL_FUNC(window_configured), NULL);
   // The menu bar runs from edge to edge; the rest keeps its border.
@@ -318,6 +322,6 @@ void start_up(int *argc, char ***argv) {
   stop_debugger();
   for (int i = 0; i < page_count; i++)
     if (page_table[i].after_build) page_table[i].after_build();
-  restore_window();
+  restore_window_contents(remembered);
   if (!command_line().symbols.empty()) load_symbols(command_line().symbols.c_str());
 }
