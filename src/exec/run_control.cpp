@@ -29,6 +29,7 @@ const int trace_batch_lines = 1000;
 // A step whose reply has not come in this time is interrupted: on a CPU
 // halted with interrupts off it would never end.
 const int step_patience_ms = 500;
+bool cpu_halted = false;  // the last step was interrupted on a halted CPU
 const gint64 trace_batch_microseconds = 10000;
 
 void message(const char *text) {
@@ -197,13 +198,15 @@ void run_step() {
   if (!debugger_waits()) return;
   StopLocation before = location;
   std::string text;
-  bool interrupted = false;
-  bool complete = exchange_with_patience(&text, step_patience_ms, &interrupted, "%s", command_step);
-  if (!after_stop(text, complete, false) || !interrupted) return;
-  // A step that had to be interrupted on a hlt, or where the CPU stood
-  // still: the CPU is halted.
-  bool at_hlt = strncmp(before.text, "hlt", 3) == 0 || location.physical_address == before.physical_address;
-  if (!at_hlt) return;
+  bool interrupted = false, complete;
+  // Only a step on a hlt, or of a CPU that a hlt has halted, may never end.
+  if (strncmp(before.text, "hlt", 3) == 0 || cpu_halted)
+    complete = exchange_with_patience(&text, step_patience_ms, &interrupted, "%s", command_step);
+  else
+    complete = exchange(&text, "%s", command_step);
+  if (!after_stop(text, complete, false)) return;
+  cpu_halted = interrupted && (strncmp(before.text, "hlt", 3) == 0 || location.physical_address == before.physical_address);
+  if (!cpu_halted) return;
   if (stop.cpu.eflags & 0x200)
     message("The CPU is halted, waiting for an interrupt");
   else
@@ -212,6 +215,7 @@ void run_step() {
 
 void run_first_step() {
   next_pending = false;
+  cpu_halted = false;
   run_step();
 }
 
