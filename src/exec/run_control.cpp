@@ -29,7 +29,7 @@ const int trace_batch_lines = 1000;
 // A step whose reply has not come in this time is interrupted: on a CPU
 // halted with interrupts off it would never end.
 const int step_patience_ms = 500;
-bool cpu_halted = false;  // the last step was interrupted on a halted CPU
+bool cpu_halted = false;  // the last step left the CPU halted (by a hlt)
 const gint64 trace_batch_microseconds = 10000;
 
 void message(const char *text) {
@@ -199,13 +199,17 @@ void run_step() {
   StopLocation before = location;
   std::string text;
   bool interrupted = false, complete;
-  // Only a step on a hlt, or of a CPU that a hlt has halted, may never end.
-  if (strncmp(before.text, "hlt", 3) == 0 || cpu_halted)
+  bool at_hlt = strncmp(before.text, "hlt", 3) == 0;
+  // Only a step on a hlt, or of a CPU that a hlt has halted, may never end
+  // (Bochs returns from the hlt itself and then waits in the next step; the
+  // simulated PC waits in the hlt).
+  if (at_hlt || cpu_halted)
     complete = exchange_with_patience(&text, step_patience_ms, &interrupted, "%s", command_step);
   else
     complete = exchange(&text, "%s", command_step);
   if (!after_stop(text, complete, false)) return;
-  cpu_halted = interrupted && (strncmp(before.text, "hlt", 3) == 0 || location.physical_address == before.physical_address);
+  bool stood_still = location.physical_address == before.physical_address;
+  cpu_halted = at_hlt || (cpu_halted && interrupted && stood_still);
   if (!cpu_halted) return;
   if (stop.cpu.eflags & 0x200)
     message("The CPU is halted, waiting for an interrupt");
