@@ -34,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ConfigScan scan;
   StructDefList defs = {nullptr, nullptr};
   scan_config(file.data(), &scan, &defs);
-  if (scan.end == ConfigEnd::unknown_block) {
-    if (scan.unknown_keyword < file.data() || scan.unknown_keyword >= file.data() + file.size())
-      __builtin_trap();
-  } else if (scan.unknown_keyword != nullptr) {
-    __builtin_trap();
-  }
+  // Every error names a line of the file and says what was expected.
+  size_t lines = 1;
+  for (size_t i = 0; i + 1 < text.size() && text[i] != '\0'; i++) lines += text[i] == '\n';
+  for (const ConfigError &e : scan.errors)
+    if (e.line < 1 || e.line > lines || e.message.empty()) __builtin_trap();
+  if (scan.errors.size() > size) __builtin_trap();
   if (scan.settings.tabs_set && scan.settings.tabs >= tab_position_count) __builtin_trap();
   check_defs(defs);
   free_struct_defs(&defs);

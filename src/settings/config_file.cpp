@@ -1,10 +1,14 @@
 #include "settings/config_file.hpp"
 
+#include <fcntl.h>
 #include <gtk/gtk.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "text/settings.hpp"
 
@@ -27,40 +31,72 @@ void apply_config_settings(const ConfigSettings &s, ButtonGroup *tabs) {
   }
 }
 
-// The whole file as one NUL-terminated text, or none when its size cannot
-// be had, there is no memory for it or it cannot be read.
-static char *read_whole_file(FILE *file) {
-  struct stat st;
-  if (fstat(fileno(file), &st) != 0 || st.st_size < 0) return NULL;
-  size_t size = (size_t)st.st_size;
-  char *text = static_cast<char *>(g_try_malloc(size + 1));
-  if (text == NULL) return NULL;
-  // A file that changed since its size was taken is read as far as it goes.
-  size_t got = fread(text, 1, size, file);
-  if (ferror(file)) {  // a directory, say: opened, but not read
-    g_free(text);
+// The whole file as one NUL-terminated text, or none (with the reason) when
+// it is no regular file, it cannot be read, or there is no memory for it. It
+// is opened without waiting: a FIFO of that name must never block start-up.
+static char *read_whole_file(const char *path, std::string *why) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = g_strerror(errno);
     return NULL;
   }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    *why = "not a regular file";
+    close(fd);
+    return NULL;
+  }
+  size_t size = (size_t)st.st_size;
+  char *text = static_cast<char *>(g_try_malloc(size + 1));
+  if (text == NULL) {
+    *why = "no memory for it";
+    close(fd);
+    return NULL;
+  }
+  // A file that changed since its size was taken is read as far as it goes.
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, text + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += (size_t)n;
+  }
+  close(fd);
   text[got] = '\0';
   return text;
 }
 
+// Messages for the user: printed at once, and kept for the history, which
+// is built after the file has been read.
+static std::vector<std::string> messages_kept;
+
+static void say(const std::string &text) {
+  g_print("VUM: %s\n", text.c_str());
+  messages_kept.push_back(text);
+}
+
+std::vector<std::string> take_config_messages() {
+  std::vector<std::string> out;
+  out.swap(messages_kept);
+  return out;
+}
+
 void load_config(ButtonGroup *tabs) {
-  FILE *file = fopen(config_file_name(), "r");
-  if (file == NULL) {
+  struct stat st;
+  if (stat(config_file_name(), &st) != 0 && errno == ENOENT) {
     g_print("VUM: %s file not found, using defaults\n", config_file_name());
     return;
   }
-  char *text = read_whole_file(file);
-  fclose(file);
+  std::string why;
+  char *text = read_whole_file(config_file_name(), &why);
   if (text == NULL) {
-    g_print("VUM: Couldn't process %s file, using defaults\n", config_file_name());
+    say(std::string("Couldn't process ") + config_file_name() + " (" + why + "), using defaults");
     return;
   }
   ConfigScan scan;
   scan_config(text, &scan, &struct_defs);
   apply_config_settings(scan.settings, tabs);
-  if (scan.end == ConfigEnd::unknown_block)
-    g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name());
+  for (const ConfigError &e : scan.errors)
+    say(std::string(config_file_name()) + ":" + std::to_string(e.line) + ": " + e.message);
   g_free(text);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kit/widget_kit.hpp"
 
@@ -16,8 +18,13 @@ void set_config_file_name(const char *path);
 
 // Reads the file and applies what it gives: the settings it names and the
 // definitions, appended to struct_defs. A missing or malformed file is never
-// fatal; whatever came before the first error stays in effect.
+// fatal: each error is named ("FILE:LINE: what was expected") and the blocks
+// after it are read; a file that is no regular file is not read at all.
 void load_config(ButtonGroup *tabs);
+
+// The messages of the last load (errors, a file that could not be read), for
+// the history; each was printed as it came.
+std::vector<std::string> take_config_messages();
 
 // Stores the settings a file gave. The history length and the stack counts
 // are kept within what the Preferences page's entries can show; the tabs

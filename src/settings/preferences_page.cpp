@@ -4,6 +4,7 @@
 
 #include "exec/run_control.hpp"
 #include "settings/config_file.hpp"
+#include "text/address.hpp"
 #include "text/config_text.hpp"
 #include "text/struct_defs.hpp"
 
@@ -30,6 +31,8 @@ struct NumericSetting {
   int max_characters;
   bool zero_becomes_one;
   void (*follow_up)();
+  const char *what;   // in messages
+  uint32_t largest;   // what the entry can hold
 };
 
 void history_length_changed() {
@@ -41,11 +44,13 @@ void stack_counts_changed() {
 
 const NumericSetting numeric_settings[5] = {
     {&P.history_length_entry, &settings.history_length, "Instruction History Length", 5, true,
-     history_length_changed},
-    {&P.stack_above_entry, &settings.stack_above, "Stack values above ESP", 4, false, stack_counts_changed},
-    {&P.stack_below_entry, &settings.stack_below, "Stack values below ESP", 4, false, stack_counts_changed},
-    {&P.step_lock_time_entry, &settings.step_lock_time, "Step-Lock Time (seconds)", 3, true, NULL},
-    {&P.next_lock_time_entry, &settings.next_lock_time, "Next-Lock Time (seconds)", 3, true, NULL},
+     history_length_changed, "history length", largest_history_length},
+    {&P.stack_above_entry, &settings.stack_above, "Stack values above ESP", 4, false, stack_counts_changed,
+     "count of stack values", largest_stack_count},
+    {&P.stack_below_entry, &settings.stack_below, "Stack values below ESP", 4, false, stack_counts_changed,
+     "count of stack values", largest_stack_count},
+    {&P.step_lock_time_entry, &settings.step_lock_time, "Step-Lock Time (seconds)", 3, true, NULL, "time", 999},
+    {&P.next_lock_time_entry, &settings.next_lock_time, "Next-Lock Time (seconds)", 3, true, NULL, "time", 999},
 };
 
 void show_setting(const NumericSetting &s) {
@@ -54,17 +59,20 @@ void show_setting(const NumericSetting &s) {
   gtk_entry_set_text(GTK_ENTRY(*s.entry), text);
 }
 
+// The entry's number becomes the setting, and the entry shows what was
+// stored. Anything else (a negative number, a word) is refused: the page says
+// why and the entry keeps the text for correction.
 void apply_setting(const NumericSetting &s) {
-  int64_t number = entry_number(gtk_entry_get_text(GTK_ENTRY(*s.entry)));
-  // A negative count or time means nothing; stored as the conversion gives
-  // it, it would become a number of four billion (a stack walk of that many
-  // reads, a history that is never trimmed). It is refused.
-  if (number >= 0) {
-    uint32_t value = number > (int64_t)UINT32_MAX ? UINT32_MAX : (uint32_t)number;
-    if (value == 0 && s.zero_becomes_one) value = 1;
-    *s.setting = value;
-    if (s.follow_up) s.follow_up();
+  uint32_t value;
+  char message[address_message_size];
+  if (!parse_setting(gtk_entry_get_text(GTK_ENTRY(*s.entry)), s.largest, s.what, &value, message)) {
+    gtk_label_set_text(GTK_LABEL(P.message), message);
+    return;
   }
+  gtk_label_set_text(GTK_LABEL(P.message), "");
+  if (value == 0 && s.zero_becomes_one) value = 1;
+  *s.setting = value;
+  if (s.follow_up) s.follow_up();
   show_setting(s);
 }
 
@@ -117,6 +125,7 @@ void build_preferences_page(GtkWidget *page) {
     connect_signal(*s.entry, "activate", VUM_SIGNAL_FUNC(setting_activated), GINT_TO_POINTER(i));
     add_label(row, 0, s.label, 0);
   }
+  P.message = add_label(left, 0, "", 1);
   add_separator(columns, 0, 1);
 
   GtkWidget *right = add_vbox(columns, 0);
@@ -145,6 +154,11 @@ void build_preferences_page(GtkWidget *page) {
   for (const NumericSetting &s : numeric_settings) show_setting(s);
   show_reload_switch(P.reload_breakpoints_button, &settings.reload_breakpoints);
   show_reload_switch(P.reload_watchpoints_button, &settings.reload_watchpoints);
+}
+
+void preferences_after_build() {
+  for (const std::string &text : take_config_messages())
+    if (preferences_events.message) preferences_events.message(text.c_str());
 }
 
 void set_preferences_sensitive(bool on) {

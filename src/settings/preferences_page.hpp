@@ -16,10 +16,13 @@ struct PreferencesEvents {
   void (*history_length_changed)();
   void (*stack_counts_changed)();
   void (*clear_history)();
+  void (*message)(const char *text);  // for the history (what the configuration file said)
 };
 extern PreferencesEvents preferences_events;
 
 void build_preferences_page(GtkWidget *page);
+// Every page is built: what the configuration file said goes to the history.
+void preferences_after_build();
 void set_preferences_sensitive(bool on);
 
 // The notebook positions of the page tabs, by the index of the tabs group.
@@ -37,5 +40,6 @@ struct PreferencesPage {
   GtkWidget *reload_breakpoints_button;
   GtkWidget *reload_watchpoints_button;
   ButtonGroup *tabs_group;
+  GtkWidget *message;  // why a number typed into an entry was refused
 };
 PreferencesPage &preferences_page();

@@ -233,6 +233,7 @@ static void connect_events() {
   preferences_events.history_length_changed = history_trim;
   preferences_events.stack_counts_changed = refresh_stack;
   preferences_events.clear_history = history_clear;
+  preferences_events.message = history_message;
 }
 
 // The keys a debugger user's hands already know are the menu items' (see

@@ -25,7 +25,7 @@ const PageRow page_table[] = {
      refresh_dump_windows},
     {"Structures", false, build_structures_page, fill_struct_list, set_structs_sensitive, NULL, NULL, NULL,
      NULL, 1, refresh_struct_windows},
-    {"Preferences", true, build_preferences_page, NULL, set_preferences_sensitive, NULL, NULL, NULL, NULL,
+    {"Preferences", true, build_preferences_page, preferences_after_build, set_preferences_sensitive, NULL, NULL, NULL, NULL,
      0, NULL},
     {"History", false, build_history_page, NULL, NULL, history_reset_repeats, history_stopped, NULL, NULL,
      0, NULL, NULL},

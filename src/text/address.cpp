@@ -160,3 +160,35 @@ bool parse_count(const char *text, uint32_t most, const char *what, uint32_t *co
   message[0] = '\0';
   return true;
 }
+
+bool parse_setting(const char *text, uint32_t most, const char *what, uint32_t *value,
+                   char message[address_message_size]) {
+  char typed[64];
+  trimmed(text, typed, sizeof typed);
+  char shown[32];
+  quoted(typed, shown);
+  const char *digits = typed[0] == '+' ? typed + 1 : typed;
+  if (typed[0] == '-') {
+    snprintf(message, address_message_size, "The %s cannot be negative", what);
+    return false;
+  }
+  if (digits[0] == '\0') {
+    snprintf(message, address_message_size, "Type the %s, a number from 0 to %u", what, most);
+    return false;
+  }
+  uint64_t v = 0;
+  for (const char *p = digits; *p; p++) {
+    if (*p < '0' || *p > '9') {
+      snprintf(message, address_message_size, "\"%s\" is no number: type the %s in decimal digits", shown, what);
+      return false;
+    }
+    v = v * 10 + (uint64_t)(*p - '0');
+    if (v > most) {
+      snprintf(message, address_message_size, "The %s is at most %u", what, most);
+      return false;
+    }
+  }
+  *value = (uint32_t)v;
+  message[0] = '\0';
+  return true;
+}

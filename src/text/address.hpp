@@ -33,3 +33,9 @@ bool parse_address(const char *text, AddressForm form, SymbolResolver resolve, T
 // true with *count, or false with the message.
 bool parse_count(const char *text, uint32_t most, const char *what, uint32_t *count,
                  char message[address_message_size]);
+
+// A setting's number typed into its entry: decimal digits (a plus sign
+// allowed), 0 included, at most `most`. True with *value, or false with the
+// message; `what` names the setting.
+bool parse_setting(const char *text, uint32_t most, const char *what, uint32_t *value,
+                   char message[address_message_size]);

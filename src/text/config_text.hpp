@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "text/struct_defs.hpp"
 
@@ -27,33 +29,35 @@ struct ConfigSettings {
 
 const uint32_t tab_position_count = 4;
 
-// How the scan of a file ended.
-enum class ConfigEnd {
-  end_of_text,    // every block was read
-  stopped,        // a missing token, a failed conversion, a name too long, no
-                  // memory, or the end of the text inside a block: silently
-  unknown_block,  // a keyword that is none of the six
+// An error of the file: the line it is on (from 1) and what was expected.
+struct ConfigError {
+  uint32_t line;
+  std::string message;
 };
 
 struct ConfigScan {
   ConfigSettings settings;
-  ConfigEnd end;
-  const char *unknown_keyword;  // the keyword token, inside the text
+  std::vector<ConfigError> errors;  // in file order; none for a good file
 };
 
 // Scans the text of a configuration file (modified in place: each token is
 // cut out with next_token). The settings go into out->settings; every
 // complete structure or list definition is appended to `defs` in file order.
-// Whatever was stored before an error stays.
+// A block with an error gives no setting or definition (what it stored
+// before the error stays), the error is recorded, and the scan reads on from
+// the next '{' after the erroneous block's own: the blocks after it are kept.
 void scan_config(char *text, ConfigScan *out, StructDefList *defs = &struct_defs);
 
 // One struct block (is_struct) or list block, from the token after its
 // keyword: NAME, BASE ("%x"), for a list ELEMENTS ("%u"), then pairs of a
 // field name and a size ("%u") up to a token that is exactly "}". True when
 // the definition was complete and appended to `defs`; on false nothing was
-// appended. The position is advanced past the tokens taken.
-bool parse_struct_block(char *text, uint32_t *position, bool is_struct,
-                        StructDefList *defs = &struct_defs);
+// appended, and *error (when given) says what was expected, *error_at where
+// (a byte offset into the text; UINT32_MAX: the block as a whole, which was
+// not ended). The position is
+// advanced past the tokens taken.
+bool parse_struct_block(char *text, uint32_t *position, bool is_struct, StructDefList *defs = &struct_defs,
+                        std::string *error = nullptr, uint32_t *error_at = nullptr);
 
 // Reads an entry's text as atoi does: white space, an optional sign, the
 // decimal digits up to the first other character; no digits give 0. The

@@ -259,7 +259,7 @@ TEST_F(CommandLineTest, TheProgramRunsOnTheDisplayGivenAndRemembersItsWindow) {
   ASSERT_TRUE(g_spawn_async(work_dir.c_str(), const_cast<gchar **>(argv), env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
                             nullptr, &pid, &error));
   g_strfreev(env);
-  const std::string unknown = "VUM: Unknown block type 'colour' in custom.vumrc\n";
+  const std::string unknown = "VUM: custom.vumrc:1: Unknown block type 'colour'";
   bool started = pump_until([&] { return read_file(path("out")).find(unknown) != std::string::npos; });
   kill(pid, SIGTERM);
   int status = 0;

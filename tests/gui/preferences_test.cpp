@@ -57,10 +57,15 @@ TEST_F(PreferencesTest, LayoutAndDefaultsWithoutAFile) {
   EXPECT_STREQ(gtk_notebook_get_tab_label_text(GTK_NOTEBOOK(main_window().notebook), page), "Preferences");
   EXPECT_TRUE(gtk_widget_is_ancestor(preferences_page().history_length_entry, page));
 
-  // Left column: five rows of an entry and its label.
+  // Left column: five rows of an entry and its label, then the label that
+  // says why a number was refused (empty).
   GtkWidget *left = gtk_widget_get_parent(gtk_widget_get_parent(preferences_page().history_length_entry));
   std::vector<std::string> labels;
   GList *rows_list = gtk_container_get_children(GTK_CONTAINER(left));
+  ASSERT_EQ(g_list_length(rows_list), 6u);
+  EXPECT_EQ(g_list_last(rows_list)->data, preferences_page().message);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(preferences_page().message)), "");
+  rows_list = g_list_delete_link(rows_list, g_list_last(rows_list));
   for (GList *r = rows_list; r; r = r->next) {
     Lines row = box_contents(GTK_WIDGET(r->data));
     ASSERT_EQ(row.size(), 2u);
@@ -143,12 +148,22 @@ TEST_F(PreferencesTest, FileValuesAreHeldToWhatTheEntriesShow) {
 }
 
 TEST_F(PreferencesTest, AFileThatCannotBeReadLeavesTheDefaults) {
-  ASSERT_EQ(mkdir(".vumrc", 0755), 0);  // opens, but gives no text
+  ASSERT_EQ(mkdir(".vumrc", 0755), 0);  // no regular file
   build_window();
-  EXPECT_NE(printed.find("VUM: Couldn't process .vumrc file, using defaults\n"), std::string::npos);
+  EXPECT_NE(printed.find("VUM: Couldn't process .vumrc (not a regular file), using defaults\n"), std::string::npos);
   EXPECT_EQ(printed.find("file not found"), std::string::npos);
   EXPECT_EQ(setting_values(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
   EXPECT_EQ(tab_position(), GTK_POS_BOTTOM);
+  EXPECT_TRUE(history_has("Couldn't process .vumrc (not a regular file), using defaults"));
+}
+
+TEST_F(PreferencesTest, AFifoNamedVumrcIsRefusedAtOnce) {
+  ASSERT_EQ(mkfifo(".vumrc", 0644), 0);  // nobody will ever write it
+  gint64 began = g_get_monotonic_time();
+  build_window();
+  EXPECT_LT(g_get_monotonic_time() - began, 5000000) << "start-up waited on the FIFO";
+  EXPECT_NE(printed.find("VUM: Couldn't process .vumrc (not a regular file), using defaults\n"), std::string::npos);
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{50, 8, 4, 2, 2}));
 }
 
 TEST_F(PreferencesTest, AFileWithoutBlocksGivesTheDefaultsSilently) {
@@ -166,15 +181,26 @@ TEST_F(PreferencesTest, HistoryZeroFromTheFileIsKept) {
   EXPECT_EQ(entry_text(preferences_page().history_length_entry), "0");
 }
 
-TEST_F(PreferencesTest, AnUnknownBlockEndsTheLoadWithItsMessage) {
-  write_config("{history 70}\n{colour red}\n{stack 1 1}\n{struct s 10 a 1 }\n");
+TEST_F(PreferencesTest, EachErrorIsNamedWithItsLineAndTheBlocksAfterItAreRead) {
+  write_config("{history 70}\n{colour red}\n{stack 1 1}\n{struct a 500 x 2 count 1}\n{list s 10 2 a 1 }\n"
+               "{history 33}\n{stack -1 -1}\n");
   build_window();
-  EXPECT_NE(printed.find("VUM: Unknown block type 'colour' in .vumrc\n"), std::string::npos);
-  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{70, 8, 4, 2, 2}));
-  EXPECT_EQ(struct_defs.first, nullptr);
+  const Lines said = {
+      ".vumrc:2: Unknown block type 'colour': expected history, stack, tabs, reload, struct or list",
+      ".vumrc:4: struct a: expected a '}' standing apart to end it before the next block",
+      ".vumrc:7: stack: the counts cannot be negative",
+  };
+  for (const std::string &s : said) {
+    EXPECT_NE(printed.find("VUM: " + s + "\n"), std::string::npos) << s;
+    EXPECT_TRUE(history_has(s)) << s;
+  }
+  EXPECT_EQ(setting_values(), (std::vector<uint32_t>{33, 1, 1, 2, 2}));
+  ASSERT_NE(struct_defs.first, nullptr);
+  EXPECT_STREQ(struct_defs.first->name, "s");
+  EXPECT_EQ(struct_defs.first->next, nullptr) << "the struct with the error is not kept";
 }
 
-TEST_F(PreferencesTest, EntriesConvertAsAtoiAndShowWhatWasStored) {
+TEST_F(PreferencesTest, EntriesTakeDecimalNumbersAndShowWhatWasStored) {
   build_window();
   struct Case {
     const char *typed;
@@ -183,12 +209,8 @@ TEST_F(PreferencesTest, EntriesConvertAsAtoiAndShowWhatWasStored) {
   } cases[] = {
       {"0", {"1", "0", "0", "1", "1"}},  // 0 becomes 1 for the history and the lock times
       {"007", {"7", "7", "7", "7", "7"}},
-      {"12x", {"12", "12", "12", "12", "12"}},
-      {"abc", {"1", "0", "0", "1", "1"}},
       {"  9", {"9", "9", "9", "9", "9"}},
-      {"", {"1", "0", "0", "1", "1"}},
       {"+5", {"5", "5", "5", "5", "5"}},
-      {"-0", {"1", "0", "0", "1", "1"}},
   };
   for (const Case &c : cases) {
     for (int i = 0; i < 5; i++) {
@@ -196,20 +218,40 @@ TEST_F(PreferencesTest, EntriesConvertAsAtoiAndShowWhatWasStored) {
       enter(entries()[i], c.typed);
       EXPECT_EQ(entry_text(entries()[i]), c.shown[i]);
       EXPECT_EQ(std::to_string(setting_values()[i]), c.shown[i]);
+      EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(preferences_page().message)), "");
     }
   }
 }
 
-TEST_F(PreferencesTest, ANegativeNumberIsRefusedAndTheStoredValueShownAgain) {
+TEST_F(PreferencesTest, WhatIsNoNumberIsRefusedWithItsReasonAndTheTextKept) {
   build_window();
   for (int i = 0; i < 5; i++) enter(entries()[i], std::to_string(20 + i));
   ASSERT_EQ(setting_values(), (std::vector<uint32_t>{20, 21, 22, 23, 24}));
-  for (const char *typed : {"-1", "-999", " -5x"}) {
+  struct Case {
+    const char *typed;
+    const char *message;  // for the history length entry
+  } cases[] = {
+      {"-1", "The history length cannot be negative"},
+      {"-999", "The history length cannot be negative"},
+      {" -5x", "The history length cannot be negative"},
+      {"12x", "\"12x\" is no number: type the history length in decimal digits"},
+      {"abc", "\"abc\" is no number: type the history length in decimal digits"},
+      {"", "Type the history length, a number from 0 to 99999"},
+  };
+  for (const Case &c : cases) {
     for (int i = 0; i < 5; i++) {
-      SCOPED_TRACE(std::string("'") + typed + "' in entry " + std::to_string(i));
-      enter(entries()[i], typed);
+      SCOPED_TRACE(std::string("'") + c.typed + "' in entry " + std::to_string(i));
+      enter(entries()[i], c.typed);
       EXPECT_EQ(setting_values()[i], 20u + i);
-      EXPECT_EQ(entry_text(entries()[i]), std::to_string(20 + i));
+      // Kept for correction, as far as the entry holds it.
+      EXPECT_EQ(entry_text(entries()[i]),
+                std::string(c.typed).substr(0, (size_t)gtk_entry_get_max_length(GTK_ENTRY(entries()[i]))));
+      const char *said = gtk_label_get_text(GTK_LABEL(preferences_page().message));
+      if (i == 0) {
+        EXPECT_STREQ(said, c.message);
+      } else {
+        EXPECT_STRNE(said, "");
+      }
     }
   }
   // A refused history length trims nothing.

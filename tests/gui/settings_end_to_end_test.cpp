@@ -194,10 +194,12 @@ TEST_F(SettingsEndToEndTest, StackCountsTypedInReadTheStackAgainDownToOneTosRow)
   ASSERT_NE(selection, nullptr);
   EXPECT_EQ(GPOINTER_TO_INT(selection->data), 0);
 
-  // A refused negative count reads nothing and leaves the list.
+  // A refused negative count reads nothing and leaves the list; the entry
+  // keeps the text, and the page says why.
   type_into(preferences_page().stack_above_entry, "-1");
   activate(preferences_page().stack_above_entry);
-  EXPECT_EQ(entry_text(preferences_page().stack_above_entry), "0");
+  EXPECT_EQ(entry_text(preferences_page().stack_above_entry), "-1");
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(preferences_page().message)), "The count of stack values cannot be negative");
   EXPECT_EQ(new_commands(), Lines{});
   EXPECT_EQ(stack_column(), (Lines{"TOS"}));
 }

@@ -1,6 +1,6 @@
 // The configuration file's text: settings blocks, struct and list blocks,
-// and where and how a scan ends. Each result is written out as one line:
-// the settings the file gave, the definitions, and the end.
+// and the errors (line, what was expected). Each result is written out as
+// one line: the settings the file gave, the definitions, and the errors.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -55,13 +55,12 @@ std::string describe_defs(const StructDefList &defs) {
   return out;
 }
 
-const char *end_name(ConfigEnd e) {
-  switch (e) {
-    case ConfigEnd::end_of_text: return "end";
-    case ConfigEnd::stopped: return "stopped";
-    case ConfigEnd::unknown_block: return "unknown";
-  }
-  return "?";
+// "end" for a file without errors; otherwise each error as "LINE: what".
+std::string errors_of(const ConfigScan &out) {
+  if (out.errors.empty()) return "end";
+  std::string text;
+  for (const ConfigError &e : out.errors) text += (text.empty() ? "" : " | ") + std::to_string(e.line) + ": " + e.message;
+  return text;
 }
 
 struct Result {
@@ -77,8 +76,7 @@ Result scan(const std::string &file) {
   Result r;
   r.settings = describe_settings(out.settings);
   r.defs = describe_defs(defs);
-  r.end = end_name(out.end);
-  if (out.end == ConfigEnd::unknown_block) r.end += std::string(" '") + out.unknown_keyword + "'";
+  r.end = errors_of(out);
   free_struct_defs(&defs);
   return r;
 }
@@ -149,18 +147,24 @@ TEST(ConfigText, SettingsBlocks) {
       {"no brace at all", "history 100\nstack 1 2\n", "", "", "end"},
       {"keywords ignore letter case", "{HISTORY 80}\n{Stack 1 2}\n{tAbS 3}\n{RELOAD 0 0}",
        "history=80 above=1 below=2 tabs=3 rb=0 rw=0", "", "end"},
-      {"the brace is part of the token", "{history}", "", "", "unknown 'history}'"},
-      {"unknown keyword ends the load", "{history 5}\n{colour red}\n{stack 1 2}", "history=5", "",
-       "unknown 'colour'"},
+      {"the brace is part of the token", "{history}", "", "", "1: Unknown block type 'history}': expected history, stack, tabs, reload, struct or list"},
+      {"an unknown keyword is named and the blocks after it are read",
+       "{history 5}\n{colour red}\n{stack 1 2}", "history=5 above=1 below=2", "",
+       "2: Unknown block type 'colour': expected history, stack, tabs, reload, struct or list"},
       {"white space after the brace", "{  history\n\t 7 }", "history=7", "", "end"},
       {"leading digits count", "{history 100x}\n{stack 12abc 3}", "history=100 above=12 below=3", "",
        "end"},
-      {"no digits: silent stop", "{history x}\n{stack 1 2}", "", "", "stopped"},
-      {"second value fails: the first stays", "{stack 12 x}\n{history 9}", "above=12", "", "stopped"},
-      {"a missing value at the end of the text", "{reload 0", "rb=0", "", "stopped"},
-      {"nothing after the brace", "{history 4}\n{", "history=4", "", "stopped"},
-      {"only white space after the brace", "{history 4}\n{  \n", "history=4", "", "stopped"},
-      {"tabs out of range change nothing", "{tabs 1}\n{tabs 7}", "tabs=1", "", "end"},
+      {"no digits: named, and the blocks after it are read", "{history x}\n{stack 1 2}", "above=1 below=2", "",
+       "1: history: expected the most rows the History page keeps, a number"},
+      {"second value fails: the first stays", "{stack 12 x}\n{history 9}", "history=9 above=12", "",
+       "1: stack: expected two numbers, the values shown above and below ESP"},
+      {"a missing value at the end of the text", "{reload 0", "rb=0", "",
+       "1: reload: expected two switches, 0 (off) or 1 (on), for breakpoints and watchpoints"},
+      {"nothing after the brace", "{history 4}\n{", "history=4", "", "2: expected a block's keyword after '{'"},
+      {"only white space after the brace", "{history 4}\n{  \n", "history=4", "",
+       "2: expected a block's keyword after '{'"},
+      {"tabs out of range are named and change nothing", "{tabs 1}\n{tabs 7}", "tabs=1", "",
+       "2: tabs: expected 0 (bottom), 1 (top), 2 (left) or 3 (right)"},
       {"tabs 0 is a position", "{tabs 0}", "tabs=0", "", "end"},
       {"history 0 is accepted", "{history 0}", "history=0", "", "end"},
       {"a later block wins", "{history 5}\n{history 6}", "history=6", "", "end"},
@@ -169,14 +173,15 @@ TEST(ConfigText, SettingsBlocks) {
       {"a value swallows the next brace", "{history 100{stack 8 4}", "history=100", "", "end"},
       {"so does a closing brace before it", "{history 5}{history 6}", "history=5", "", "end"},
       {"reload values are kept as given", "{reload 5 7}", "rb=5 rw=7", "", "end"},
-      {"%u takes a sign", "{history -1}\n{stack +3 4}", "history=4294967295 above=3 below=4", "",
-       "end"},
+      {"a negative count is named; a plus sign is taken", "{history -1}\n{stack +3 4}", "above=3 below=4", "",
+       "1: history: the length cannot be negative"},
+      {"negative stack counts", "{stack -1 -1}", "", "", "1: stack: the counts cannot be negative"},
       {"%u past 64 bits is the largest value", "{history 99999999999999999999}",
        "history=4294967295", "", "end"},
-      {"a sign alone does not convert", "{history -}", "", "", "stopped"},
+      {"a minus sign alone is refused as negative", "{history -}", "", "", "1: history: the length cannot be negative"},
       {"0x is not decimal", "{history 0x40}", "history=0", "", "end"},
       {"a high byte is an ordinary character", "{hist\xc3\xb6ry 1}", "", "",
-       "unknown 'hist\xc3\xb6ry'"},
+       "1: Unknown block type 'hist\xc3\xb6ry': expected history, stack, tabs, reload, struct or list"},
   });
 }
 
@@ -188,33 +193,40 @@ TEST(ConfigText, StructAndListBlocks) {
       {"list of 1 element", "{list one 100 1 x 4 }", "", "one@100*1[x:4]", "end"},
       {"list of 0 elements is accepted", "{list none 100 0 x 4 }", "", "none@100*0[x:4]", "end"},
       {"base reads leading hex digits", "{struct s 7c00zz a 1 }", "", "s@7C00*1[a:1]", "end"},
-      {"base without hex digits", "{struct s zz a 1 }\n{history 3}", "", "", "stopped"},
-      {"elements without digits", "{list l 100 many a 1 }", "", "", "stopped"},
-      {"size without digits", "{struct s 100 a b }", "", "", "stopped"},
+      {"base without hex digits", "{struct s zz a 1 }\n{history 3}", "history=3", "",
+       "1: struct s: expected its address, in hexadecimal"},
+      {"elements without digits", "{list l 100 many a 1 }", "", "", "1: list l: expected the number of elements"},
+      {"negative elements", "{list l 100 -2 a 1 }", "", "", "1: list l: the number of elements cannot be negative"},
+      {"size without digits", "{struct s 100 a b }", "", "", "1: struct s: expected the size of field 'a'"},
+      {"a negative size", "{struct s 100 a -4 }", "", "", "1: struct s: the size of field 'a' cannot be negative"},
       {"size reads leading digits", "{struct s 100 a 2x }", "", "s@100*1[a:2]", "end"},
       {"no end mark: the block runs to the end of the text", "{struct s 100 a 2", "", "",
-       "stopped"},
-      {"a missing size at the end", "{struct s 100 a", "", "", "stopped"},
-      {"no name", "{struct", "", "", "stopped"},
-      {"no base", "{list l", "", "", "stopped"},
-      {"the brace must stand apart: 1} is the size 1",
-       "{struct s 100 count 1}\n{list l 200 4 a 1 }", "", "", "stopped"},
+       "1: struct s: expected a '}' standing apart to end it"},
+      {"a missing size at the end", "{struct s 100 a", "", "", "1: struct s: expected the size of field 'a'"},
+      {"no name", "{struct", "", "", "1: struct: expected a name"},
+      {"no base", "{list l", "", "", "1: list l: expected its address, in hexadecimal"},
+      {"the brace must stand apart: 1} is the size 1, and the next block is read",
+       "{struct s 100 count 1}\n{list l 200 4 a 1 }\n{history 33}", "history=33", "l@200*4[a:1]",
+       "1: struct s: expected a '}' standing apart to end it before the next block"},
       {"1} as a size, then a real end",
        "{struct s 100 count 1} next 2 }", "", "s@100*1[count:1,next:2]", "end"},
       {"} followed directly by text is a field name", "{struct s 100 a 1 }x 2 }", "",
        "s@100*1[a:1,}x:2]", "end"},
       {"}{ is a field name, not an end and a new block", "{struct a 1 x 1 }{struct b 2 y 1 }", "",
-       "", "stopped"},
+       "b@2*1[y:1]", "1: struct a: expected the size of field '}{struct'"},
       {"the brace may end the text", "{struct s 100 a 1 }", "", "s@100*1[a:1]", "end"},
       {"the brace at the very end with no white space before it", "{struct s 100 a 1}", "", "",
-       "stopped"},
+       "1: struct s: expected a '}' standing apart to end it"},
       {"two definitions of one name are both kept", "{struct s 1 a 1 }\n{struct s 2 b 2 }", "",
        "s@1*1[a:1] s@2*1[b:2]", "end"},
-      {"earlier definitions stay after a failure",
+      {"definitions before and after a failure stay",
        "{history 9}\n{struct a 1 x 1 }\n{list b 2 3 y 1 }\n{struct c 3 z }\n{struct d 4 w 1 }",
-       "history=9", "a@1*1[x:1] b@2*3[y:1]", "stopped"},
+       "history=9", "a@1*1[x:1] b@2*3[y:1] d@4*1[w:1]", "4: struct c: expected the size of field 'z'"},
+      {"two errors, each on its line", "{history x}\n\n{stack 1}\n{tabs 2}", "above=1 tabs=2", "",
+       "1: history: expected the most rows the History page keeps, a number | "
+       "3: stack: expected two numbers, the values shown above and below ESP"},
       {"an unknown block after a definition", "{struct a 1 x 1 }\n{strukt b 2 }", "",
-       "a@1*1[x:1]", "unknown 'strukt'"},
+       "a@1*1[x:1]", "2: Unknown block type 'strukt': expected history, stack, tabs, reload, struct or list"},
       {"separator fields", "{struct s 10 \\\\ 0 a 1 \\\\line 4 }", "",
        "s@10*1[\\\\:0,a:1,\\\\line:4]", "end"},
       {"keywords of blocks are not field names",
@@ -223,16 +235,18 @@ TEST(ConfigText, StructAndListBlocks) {
   });
 }
 
-TEST(ConfigText, NamesOf127CharactersAreKeptAnd128EndTheLoad) {
+TEST(ConfigText, NamesOf127CharactersAreKeptAnd128AreNamed) {
   std::string n127(127, 'n'), n128(128, 'n');
   std::string f127(127, 'f'), f128(128, 'f');
   run({
       {"definition name of 127", "{struct " + n127 + " 1 a 1 }", "",
        (n127 + "@1*1[a:1]").c_str(), "end"},
-      {"definition name of 128", "{struct " + n128 + " 1 a 1 }\n{history 2}", "", "", "stopped"},
+      {"definition name of 128", "{struct " + n128 + " 1 a 1 }\n{history 2}", "history=2", "",
+       "1: struct: a name has at most 127 characters"},
       {"field name of 127", "{list l 1 2 " + f127 + " 1 }", "",
        ("l@1*2[" + f127 + ":1]").c_str(), "end"},
-      {"field name of 128", "{list l 1 2 " + f128 + " 1 }", "", "", "stopped"},
+      {"field name of 128", "{list l 1 2 " + f128 + " 1 }", "", "",
+       "1: list l: a field's name has at most 127 characters"},
   });
 }
 
