@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "text/cpu_scan.hpp"
 #include "text/settings.hpp"
 
 static std::string file_name = ".vumrc";
@@ -18,10 +19,22 @@ const char *config_file_name() { return file_name.c_str(); }
 
 void set_config_file_name(const char *path) { file_name = path && *path ? path : ".vumrc"; }
 
+std::string stack_count_cut_text(uint32_t count) {
+  return "The stack view reads at most " + std::to_string(stack_walk_limit) +
+         " values on either side of ESP: " + std::to_string(count) + " is cut to " +
+         std::to_string(stack_walk_limit);
+}
+
+static void say(const std::string &text);
+
 void apply_config_settings(const ConfigSettings &s, ButtonGroup *tabs) {
   if (s.history_length_set) settings.history_length = MIN(s.history_length, largest_history_length);
   if (s.stack_above_set) settings.stack_above = MIN(s.stack_above, largest_stack_count);
   if (s.stack_below_set) settings.stack_below = MIN(s.stack_below, largest_stack_count);
+  if (s.stack_above_set && settings.stack_above > stack_walk_limit)
+    say(std::string(config_file_name()) + ": " + stack_count_cut_text(settings.stack_above));
+  if (s.stack_below_set && settings.stack_below > stack_walk_limit)
+    say(std::string(config_file_name()) + ": " + stack_count_cut_text(settings.stack_below));
   if (s.reload_breakpoints_set) settings.reload_breakpoints = s.reload_breakpoints != 0;
   if (s.reload_watchpoints_set) settings.reload_watchpoints = s.reload_watchpoints != 0;
   if (s.tabs_set) {

@@ -22,6 +22,9 @@ void set_config_file_name(const char *path);
 // after it are read; a file that is no regular file is not read at all.
 void load_config(ButtonGroup *tabs);
 
+// What is said of a stack count beyond what the stack view reads.
+std::string stack_count_cut_text(uint32_t count);
+
 // The messages of the last load (errors, a file that could not be read), for
 // the history; each was printed as it came.
 std::vector<std::string> take_config_messages();

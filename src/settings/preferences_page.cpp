@@ -5,6 +5,7 @@
 #include "exec/run_control.hpp"
 #include "settings/config_file.hpp"
 #include "text/address.hpp"
+#include "text/cpu_scan.hpp"
 #include "text/config_text.hpp"
 #include "text/struct_defs.hpp"
 
@@ -72,6 +73,9 @@ void apply_setting(const NumericSetting &s) {
   gtk_label_set_text(GTK_LABEL(P.message), "");
   if (value == 0 && s.zero_becomes_one) value = 1;
   *s.setting = value;
+  // The stack view reads no more than its bound: said, not done in silence.
+  if (s.follow_up == stack_counts_changed && value > stack_walk_limit)
+    gtk_label_set_text(GTK_LABEL(P.message), stack_count_cut_text(value).c_str());
   if (s.follow_up) s.follow_up();
   show_setting(s);
 }

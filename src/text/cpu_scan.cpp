@@ -90,7 +90,7 @@ void format_register(char *out, const CpuState &c, RegisterEntry entry) {
 }
 
 const char *const eflags_row_names[eflags_rows] = {
-    "Carry",     "-",         "Parity",   "-",           "Auxillary", "-",
+    "Carry",     "-",         "Parity",   "-",           "Auxiliary", "-",
     "Zero",      "Sign",      "Trap",     "Interrupt",   "Direction", "Overflow",
     "IOPL",      "Nested Task", "-",      "Resume",      "V86",       "Alignment Check",
     "Virtual Interrupt", "Virtual Interrupt Pending", "ID",
@@ -107,14 +107,19 @@ void eflags_row_values(uint32_t eflags, int values[eflags_rows]) {
 
 StackMode stack_mode(const CpuState &cpu) {
   StackMode mode;
-  mode.wide = protection_on(cpu.cr0) && big_bit(cpu.ss);
+  // In protected mode (not virtual-8086) the stack segment's base and limit
+  // come from its descriptor, whatever its width; otherwise the base is the
+  // selector times 16.
+  bool descriptor = protection_on(cpu.cr0) && !((cpu.eflags >> 17) & 1);
+  mode.wide = descriptor && big_bit(cpu.ss);
   mode.size = mode.wide ? 4 : 2;
   mode.base_ok = true;
-  if (mode.wide) {
+  if (descriptor) {
     uint32_t base = (cpu.ss.dh & 0xFF000000u) | ((cpu.ss.dh & 0xFFu) << 16) | (cpu.ss.dl >> 16);
-    uint32_t limit = (cpu.ss.dh & 0x000F0000u) | (cpu.ss.dl & 0xFFFFu);
+    uint64_t limit = (cpu.ss.dh & 0x000F0000u) | (cpu.ss.dl & 0xFFFFu);
+    if ((cpu.ss.dh >> 23) & 1) limit = limit * 4096 + 4095;  // the granularity bit: pages
     mode.base = base;
-    mode.base_ok = (uint64_t)base + (uint64_t)limit * 4096u <= 0xFFFFFFFFu;
+    mode.base_ok = (uint64_t)base + limit <= 0xFFFFFFFFu;
   } else {
     mode.base = cpu.ss.selector * 16u;
   }

@@ -76,9 +76,10 @@ void eflags_row_values(uint32_t eflags, int values[eflags_rows]);
 
 // The stack segment as the stack view sees it.
 struct StackMode {
-  bool wide;       // a 32-bit stack: protection on and SS's B bit set
-  bool base_ok;    // a 32-bit stack whose base plus limit times 4096 fits 32 bits
-  uint32_t base;   // linear address of offset 0
+  bool wide;       // a 32-bit stack: protected mode and SS's B bit set
+  bool base_ok;    // the segment's base plus its limit (the granularity bit applied) fits 32 bits
+  uint32_t base;   // linear address of offset 0: the descriptor's in protected mode,
+                   // else the selector times 16
   uint32_t size;   // bytes per element, 4 or 2
 };
 StackMode stack_mode(const CpuState &cpu);

@@ -195,7 +195,7 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
     const struct {
       const char *name;
       int bit;
-    } bits[] = {{"Carry", 0},     {"Parity", 2},    {"Auxillary", 4},  {"Zero", 6},
+    } bits[] = {{"Carry", 0},     {"Parity", 2},    {"Auxiliary", 4},  {"Zero", 6},
                 {"Sign", 7},      {"Trap", 8},      {"Interrupt", 9},  {"Direction", 10},
                 {"Overflow", 11}, {"Nested Task", 14}, {"V86", 17},    {"ID", 21}};
     for (const auto &b : bits)

@@ -342,3 +342,18 @@ TEST_F(PreferencesTest, TracingAndClearHistory) {
   if (history_page().log) fflush(history_page().log);
   EXPECT_EQ(read_file("__vum.log__"), "");
 }
+
+TEST_F(PreferencesTest, AStackCountBeyondWhatTheViewReadsIsSaidToBeCut) {
+  write_config("{stack 2000 4}\n");
+  build_window();
+  const std::string said =
+      ".vumrc: The stack view reads at most 1024 values on either side of ESP: 2000 is cut to 1024";
+  EXPECT_NE(printed.find("VUM: " + said + "\n"), std::string::npos) << printed;
+  EXPECT_TRUE(history_has(said));
+  enter(preferences_page().stack_below_entry, "1500");
+  EXPECT_EQ(settings.stack_below, 1500u);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(preferences_page().message)),
+               "The stack view reads at most 1024 values on either side of ESP: 1500 is cut to 1024");
+  enter(preferences_page().stack_below_entry, "1024");
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(preferences_page().message)), "");
+}

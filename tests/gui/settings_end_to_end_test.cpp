@@ -2,6 +2,7 @@
 // real pipes: the example configuration file read at start-up, structure and
 // list windows, Refresh All, the reload switches at a restart and the
 // history length typed in.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -233,4 +234,30 @@ TEST_F(SettingsEndToEndTest, RefreshAllWithStructureAndDumpWindowsOpen) {
   EXPECT_EQ(rows(c->list), (Lines{"00003008|(0)||", "||v|= 3B3A3938", "0000300C|(1)||",
                                   "||v|= 3F3E3D3C"}));
   EXPECT_EQ(row_count(memory_page().windows.first->list), 1);
+}
+
+// A 16-bit stack in protected mode: its base is the descriptor's (0 here),
+// not the selector times 16 (0x100), and the top of stack shows the word at
+// ESP.
+TEST_F(SettingsEndToEndTest, A16BitStackInProtectedModeIsReadAtItsDescriptorsBase) {
+  for (const char *line : {"cr0 1", "cs.selector 8", "cs.base 0", "cs.limit ffff", "cs.access 9b", "cs.db 0",
+                           "cs.valid 1", "eip 7c00", "ss.selector 10", "ss.base 0", "ss.limit ffff",
+                           "ss.access 93", "ss.db 0", "ss.valid 1", "esp 1000"})
+    state_line(line);
+  put_memory(0x7c00, {0x90, 0x90});  // nop; nop
+  put_memory(0x1000, {0x34, 0x12});
+  put_memory(0x1100, {0x78, 0x56});
+  build_window();
+  start();
+  click(main_window().show_state_button);
+  ASSERT_TRUE(state_panel_shown());
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(state_panel().stack_label)), std::string("16bit Stack"));
+  Lines reads = new_commands();
+  EXPECT_NE(std::find(reads.begin(), reads.end(), "x /1hx 0x1000"), reads.end());
+  EXPECT_EQ(std::find(reads.begin(), reads.end(), "x /1hx 0x1100"), reads.end()) << "not the selector times 16";
+  int tos = -1;
+  for (int r = 0; r < row_count(state_panel().stack_list); r++)
+    if (cell(state_panel().stack_list, r, 0) == "TOS") tos = r;
+  ASSERT_GE(tos, 0);
+  EXPECT_EQ(cell(state_panel().stack_list, tos, 1), "1234");
 }

@@ -186,12 +186,22 @@ TEST(StackMode, BaseLimitAndWidth) {
   EXPECT_FALSE(m.wide);
   EXPECT_EQ(m.base, 0x90000u);
   EXPECT_EQ(m.size, 2u);
-  // Protected mode, B clear: still the selector times 16.
+  // Protected mode, B clear: a 16-bit stack, its base from the descriptor
+  // (selector 0x10, base 0), not the selector times 16.
   c.cr0 = 1;
+  c.ss.selector = 0x10;
+  c.ss.dl = 0x0000FFFF;
   c.ss.dh = 0x00009300;
   m = stack_mode(c);
   EXPECT_FALSE(m.wide);
+  EXPECT_EQ(m.base, 0u);
+  EXPECT_TRUE(m.base_ok);
+  // In virtual-8086 mode the selector times 16 again.
+  c.eflags = 1u << 17;
+  c.ss.selector = 0x9000;
+  m = stack_mode(c);
   EXPECT_EQ(m.base, 0x90000u);
+  c.eflags = 0;
   // A flat 32-bit stack: base 0, limit 0xFFFFF.
   c.ss.dl = 0x0000FFFF;
   c.ss.dh = 0x00CF9300;
@@ -206,12 +216,19 @@ TEST(StackMode, BaseLimitAndWidth) {
   m = stack_mode(c);
   EXPECT_EQ(m.base, 0x12345678u);
   EXPECT_TRUE(m.base_ok);
-  // Base 0x1000 with limit 0xFFFFF overflows 32 bits.
+  // Base 0x1000 with 0xFFFFF pages overflows 32 bits.
   c.ss.dl = 0x1000FFFF;
   c.ss.dh = 0x00CF9300;
   m = stack_mode(c);
   EXPECT_EQ(m.base, 0x1000u);
   EXPECT_FALSE(m.base_ok);
+  // A byte-granular 1 MiB 32-bit stack at 8 MiB fits.
+  c.ss.dl = 0x0000FFFF;
+  c.ss.dh = 0x004F9380;
+  m = stack_mode(c);
+  EXPECT_TRUE(m.wide);
+  EXPECT_EQ(m.base, 0x800000u);
+  EXPECT_TRUE(m.base_ok);
 }
 
 TEST(StackWalk, BoundsWrapAndTheLimitOnCounts) {
