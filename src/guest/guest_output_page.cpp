@@ -24,7 +24,7 @@ GtkTextBuffer *buffer() { return gtk_text_view_get_buffer(GTK_TEXT_VIEW(G.view))
 void show_note() {
   if (G.note == NULL) return;
   char text[160];
-  snprintf(text, sizeof text, text_let_go ? "Showing the last %zu KiB; everything is in %s" : "",
+  snprintf(text, sizeof text, text_let_go ? "Showing the last %zu KiB; more is in %s" : "",
            guest_text_kept / 1024, log_file_name);
   gtk_label_set_text(GTK_LABEL(G.note), text);
 }
@@ -74,8 +74,14 @@ void build_guest_output_page(GtkWidget *box) {
 }
 
 void guest_output_received(const char *bytes, size_t length) {
+  // The log keeps the first guest_log_kept bytes: a guest that prints for
+  // hours must not fill the disk.
+  if (G.log && G.received < guest_log_kept) {
+    size_t room = guest_log_kept - G.received;
+    fwrite(bytes, 1, length < room ? length : room, G.log);
+    if (length >= room) fprintf(G.log, "\n[VUM: the guest's output beyond %zu MiB is not logged]\n", guest_log_kept >> 20);
+  }
   G.received += length;
-  if (G.log) fwrite(bytes, 1, length, G.log);
   append_guest_text(bytes, length, &waiting);
   // More than the page keeps, before it was shown: the older part goes.
   if (waiting.size() > 2 * guest_text_kept) {

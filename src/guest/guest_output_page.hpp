@@ -1,7 +1,8 @@
 // The Guest Output page: what the guest prints on its console (port 0xE9),
 // as it comes, newest in view, also appended to the log file
 // "__vum_guest.log__" beside the history log. The page keeps the last
-// guest_text_kept bytes of text; the log keeps everything.
+// guest_text_kept bytes of text; the log the first guest_log_kept bytes of a
+// run of VUM, and says where it stopped.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 const size_t guest_text_kept = 256 * 1024;
+const size_t guest_log_kept = (size_t)64 << 20;
 
 void build_guest_output_page(GtkWidget *box);
 
