@@ -132,63 +132,77 @@ bool parse_address(const char *text, AddressForm form, SymbolResolver resolve, T
   return read_part(offset, 32, "offset", resolve, &out->offset, &out->from_symbol, out->message);
 }
 
+namespace {
+
+enum class Decimal { ok, empty, not_digits, too_big };
+
+// Decimal digits, all of them, up to `most`.
+Decimal read_decimal(const char *digits, uint32_t most, uint32_t *value) {
+  if (digits[0] == '\0') return Decimal::empty;
+  uint64_t v = 0;
+  for (const char *p = digits; *p; p++)
+    if (*p < '0' || *p > '9') return Decimal::not_digits;
+  for (const char *p = digits; *p; p++) {
+    v = v * 10 + (uint64_t)(*p - '0');
+    if (v > most) return Decimal::too_big;
+  }
+  *value = (uint32_t)v;
+  return Decimal::ok;
+}
+
+}  // namespace
+
 bool parse_count(const char *text, uint32_t most, const char *what, uint32_t *count,
                  char message[address_message_size]) {
-  char typed[64];
+  char typed[64], shown[32];
   trimmed(text, typed, sizeof typed);
-  char shown[32];
   quoted(typed, shown);
-  if (typed[0] == '\0') {
-    snprintf(message, address_message_size, "Type the number of %s, from 1 to %u", what, most);
-    return false;
-  }
-  uint64_t v = 0;
-  for (const char *p = typed; *p; p++) {
-    if (*p < '0' || *p > '9') {
+  uint32_t v = 0;
+  switch (read_decimal(typed, most, &v)) {
+    case Decimal::empty:
+      snprintf(message, address_message_size, "Type the number of %s, from 1 to %u", what, most);
+      return false;
+    case Decimal::not_digits:
       snprintf(message, address_message_size, "\"%s\" is no number of %s: type decimal digits, from 1 to %u",
                shown, what, most);
       return false;
-    }
-    v = v * 10 + (uint64_t)(*p - '0');
-    if (v > most) break;
+    case Decimal::too_big:
+      v = 0;
+      break;
+    case Decimal::ok:
+      break;
   }
-  if (v == 0 || v > most) {
+  if (v == 0) {
     snprintf(message, address_message_size, "The number of %s must be from 1 to %u", what, most);
     return false;
   }
-  *count = (uint32_t)v;
+  *count = v;
   message[0] = '\0';
   return true;
 }
 
 bool parse_setting(const char *text, uint32_t most, const char *what, uint32_t *value,
                    char message[address_message_size]) {
-  char typed[64];
+  char typed[64], shown[32];
   trimmed(text, typed, sizeof typed);
-  char shown[32];
   quoted(typed, shown);
-  const char *digits = typed[0] == '+' ? typed + 1 : typed;
   if (typed[0] == '-') {
     snprintf(message, address_message_size, "The %s cannot be negative", what);
     return false;
   }
-  if (digits[0] == '\0') {
-    snprintf(message, address_message_size, "Type the %s, a number from 0 to %u", what, most);
-    return false;
-  }
-  uint64_t v = 0;
-  for (const char *p = digits; *p; p++) {
-    if (*p < '0' || *p > '9') {
+  switch (read_decimal(typed[0] == '+' ? typed + 1 : typed, most, value)) {
+    case Decimal::empty:
+      snprintf(message, address_message_size, "Type the %s, a number from 0 to %u", what, most);
+      return false;
+    case Decimal::not_digits:
       snprintf(message, address_message_size, "\"%s\" is no number: type the %s in decimal digits", shown, what);
       return false;
-    }
-    v = v * 10 + (uint64_t)(*p - '0');
-    if (v > most) {
+    case Decimal::too_big:
       snprintf(message, address_message_size, "The %s is at most %u", what, most);
       return false;
-    }
+    case Decimal::ok:
+      break;
   }
-  *value = (uint32_t)v;
   message[0] = '\0';
   return true;
 }

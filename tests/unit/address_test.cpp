@@ -120,3 +120,30 @@ TEST(ParseCount, DecimalFromOneToTheBound) {
     }
   }
 }
+
+TEST(ParseSetting, DecimalFromZeroToTheBound) {
+  struct Case {
+    const char *typed;
+    bool ok;
+    uint32_t value;
+    const char *message;
+  } cases[] = {
+      {"0", true, 0, ""},
+      {" +12 ", true, 12, ""},
+      {"9999", true, 9999, ""},
+      {"10000", false, 0, "The count is at most 9999"},
+      {"-1", false, 0, "The count cannot be negative"},
+      {"-x", false, 0, "The count cannot be negative"},
+      {"12x", false, 0, "\"12x\" is no number: type the count in decimal digits"},
+      {"+", false, 0, "Type the count, a number from 0 to 9999"},
+      {"", false, 0, "Type the count, a number from 0 to 9999"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.typed);
+    uint32_t value = 77;
+    char message[address_message_size];
+    EXPECT_EQ(parse_setting(c.typed, 9999, "count", &value, message), c.ok);
+    EXPECT_STREQ(message, c.message);
+    EXPECT_EQ(value, c.ok ? c.value : 77u);
+  }
+}
