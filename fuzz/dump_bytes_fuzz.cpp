@@ -24,5 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) __builtin_trap();
   if (d.error != DumpError::page_not_present && d.error != DumpError::unreadable_page && d.fault_address != 0)
     __builtin_trap();
+  uint64_t value = 0;
+  if (scan_dump_value(text, address, unit, &value) && (unit == 4 ? value >> 32 : 0) != 0) __builtin_trap();
+  std::string shown = printable_characters(d.bytes.data(), d.bytes.size());
+  if (shown.size() != d.bytes.size()) __builtin_trap();
   return 0;
 }

@@ -31,16 +31,14 @@ void draw_hits() {
   gtk_clist_freeze(list);
   S.sizer.begin(S.hits.size());
   for (const SearchHit &h : S.hits) {
-    char address[12], bytes[3 * hit_context_size + 1], text[hit_context_size + 1];
+    char address[12], bytes[3 * hit_context_size + 1];
     snprintf(address, sizeof address, "%.8X", h.address);
     size_t n = 0;
-    for (unsigned i = 0; i < h.context_length; i++) {
+    for (unsigned i = 0; i < h.context_length; i++)
       n += (size_t)snprintf(bytes + n, sizeof bytes - n, "%s%.2X", i ? " " : "", h.context[i]);
-      text[i] = h.context[i] >= 0x20 && h.context[i] < 0x7f ? (char)h.context[i] : '.';
-    }
     bytes[n] = '\0';
-    text[h.context_length] = '\0';
-    const char *cells[3] = {address, bytes, text};
+    std::string text = printable_characters(h.context, h.context_length);
+    const char *cells[3] = {address, bytes, text.c_str()};
     S.sizer.add(cells);
   }
   S.sizer.finish();

@@ -276,12 +276,8 @@ void read_table(TableShown kind) {
 
 bool read_physical(uint32_t address, unsigned size, uint64_t *value) {
   std::string reply;
-  if (!exchange(&reply, format_dump_physical, size / 4, 'w', 'x', address)) return false;
-  DumpBytes d;
-  scan_dump_bytes(reply, address, 4, 'x', &d);
-  if (d.bytes.size() != size) return false;
-  *value = bytes_value(d.bytes, 0, size);
-  return true;
+  return exchange(&reply, format_dump_physical, size / 4, 'w', 'x', address) &&
+         scan_dump_value(reply, address, size, value);
 }
 
 void draw_walk() {

@@ -165,3 +165,25 @@ void scan_dump_bytes(const std::string &text, uint32_t address, unsigned unit, c
     line = end + 1;
   }
 }
+
+bool scan_dump_value(const std::string &reply, uint32_t address, unsigned size, uint64_t *value) {
+  if (size != 4 && size != 8) return false;
+  DumpBytes d;
+  scan_dump_bytes(reply, address, 4, 'x', &d);
+  if (d.error != DumpError::none || d.bytes.size() != size) return false;
+  *value = bytes_value(d.bytes, 0, size);
+  return true;
+}
+
+unsigned dump_units_per_line(unsigned unit) { return unit <= 2 ? 8 : unit == 4 ? 4 : 2; }
+
+uint32_t dump_value_address(uint32_t start, unsigned row, unsigned column, unsigned unit) {
+  return start + (row * dump_units_per_line(unit) + column) * unit;
+}
+
+std::string printable_characters(const uint8_t *bytes, size_t length) {
+  std::string s(length, '.');
+  for (size_t i = 0; i < length; i++)
+    if (bytes[i] >= 0x20 && bytes[i] < 0x7f) s[i] = (char)bytes[i];
+  return s;
+}

@@ -42,3 +42,20 @@ unsigned dump_unit_size(char unit);
 
 // A little-endian value of `size` bytes (at most 8) at `at`.
 uint64_t bytes_value(const std::vector<uint8_t> &bytes, size_t at, unsigned size);
+
+// A value of `size` bytes (4 or 8: a page table entry) read with
+// "xp /Nwx ADDR" (N = size / 4): true with the value when the reply holds
+// exactly it. What a PhysicalReader (text/page_walk.hpp) does with the
+// reply of its one exchange.
+bool scan_dump_value(const std::string &reply, uint32_t address, unsigned size, uint64_t *value);
+
+// The layout of the debuggers' dumps: 8 bytes, 8 words, 4 doublewords or
+// 2 quadwords to a line, each line beginning where the one before ended.
+unsigned dump_units_per_line(unsigned unit);
+// The address of the value in row `row` (from 0), place `column` (from 0)
+// of a dump of `unit`-byte units that began at `start`.
+uint32_t dump_value_address(uint32_t start, unsigned row, unsigned column, unsigned unit);
+
+// Bytes as a dump's text column shows them: printable ASCII as it is, any
+// other byte as '.'.
+std::string printable_characters(const uint8_t *bytes, size_t length);

@@ -145,3 +145,35 @@ TEST(DumpBytes, TheUnitForARead) {
   EXPECT_EQ(bytes_value(b, 0, 8), 0x1122334455667788ull);
   EXPECT_EQ(bytes_value(b, 6, 4), 0x1122u) << "bytes past the end read as 0";
 }
+
+TEST(DumpBytes, AnEntryReadForTheWalk) {
+  uint64_t v = 0;
+  EXPECT_TRUE(scan_dump_value("0x00010008 <bogus+0>:\t0x00012003\n", 0x10008, 4, &v));
+  EXPECT_EQ(v, 0x12003u);
+  EXPECT_TRUE(scan_dump_value("0x00020010 <bogus+0>:\t0x00000001\t0x00000001\n", 0x20010, 8, &v));
+  EXPECT_EQ(v, 0x100000001ull);
+  EXPECT_FALSE(scan_dump_value("0x00020010 <bogus+0>:\t0x00000001\n", 0x20010, 8, &v)) << "half an entry";
+  EXPECT_FALSE(scan_dump_value("0x00010008 <bogus+0>:\t0x00012003\n", 0x1000C, 4, &v)) << "another address";
+  EXPECT_FALSE(scan_dump_value("Error: read past the end of memory (0x01000000): 4 bytes at 0x02000000\n", 0x2000000, 4,
+                               &v));
+  EXPECT_FALSE(scan_dump_value("0x00010008 <bogus+0>:\t0x00012003\nError: more\n", 0x10008, 4, &v));
+}
+
+TEST(DumpBytes, WhereAValueOfADumpLies) {
+  EXPECT_EQ(dump_units_per_line(1), 8u);
+  EXPECT_EQ(dump_units_per_line(2), 8u);
+  EXPECT_EQ(dump_units_per_line(4), 4u);
+  EXPECT_EQ(dump_units_per_line(8), 2u);
+  EXPECT_EQ(dump_value_address(0x7C00, 0, 0, 1), 0x7C00u);
+  EXPECT_EQ(dump_value_address(0x7C00, 1, 3, 1), 0x7C0Bu);
+  EXPECT_EQ(dump_value_address(0x7C01, 2, 7, 2), 0x7C01u + 2 * 16 + 14);
+  EXPECT_EQ(dump_value_address(0x500, 1, 2, 4), 0x518u);
+  EXPECT_EQ(dump_value_address(0x7CD0, 1, 1, 8), 0x7CE8u);
+  EXPECT_EQ(dump_value_address(0xFFFFFFF8, 1, 0, 8), 0x8u) << "round the top of the address space";
+}
+
+TEST(DumpBytes, TheTextColumn) {
+  const uint8_t bytes[] = {'V', 'U', 'M', ' ', 0x00, 0x7f, 0x80, 0xff, '~', 0x1f};
+  EXPECT_EQ(printable_characters(bytes, sizeof bytes), "VUM ....~.");
+  EXPECT_EQ(printable_characters(bytes, 0), "");
+}
