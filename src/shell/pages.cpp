@@ -26,15 +26,15 @@ const PageRow page_table[] = {
      refresh_dump_windows},
     {"Structures", false, build_structures_page, fill_struct_list, set_structs_sensitive, NULL, NULL, NULL,
      NULL, 1, refresh_struct_windows},
-    {"Tables", false, build_tables_page, NULL, set_tables_sensitive, tables_starting, tables_stopped, NULL, NULL, 0,
-     NULL, tables_quit},
-    {"Search", false, build_search_page, NULL, set_search_sensitive, NULL, NULL, NULL, NULL, 0, NULL, NULL},
     {"Preferences", true, build_preferences_page, NULL, set_preferences_sensitive, NULL, NULL, NULL, NULL,
      0, NULL},
     {"History", false, build_history_page, NULL, NULL, history_reset_repeats, history_stopped, NULL, NULL,
      0, NULL, NULL},
     {"Guest Output", false, build_guest_output_page, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL,
      flush_guest_output},
+    {"Tables", false, build_tables_page, NULL, set_tables_sensitive, tables_starting, tables_stopped, NULL, NULL, 0,
+     NULL, tables_quit},
+    {"Search", false, build_search_page, NULL, set_search_sensitive, NULL, NULL, NULL, NULL, 0, NULL, NULL},
 };
 
 const int page_count = sizeof page_table / sizeof page_table[0];
