@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
 
 #include "text/settings.hpp"
 
-const char *const config_file_name = ".vumrc";
+static std::string file_name = ".vumrc";
+
+const char *config_file_name() { return file_name.c_str(); }
+
+void set_config_file_name(const char *path) { file_name = path && *path ? path : ".vumrc"; }
 
 void apply_config_settings(const ConfigSettings &s, ButtonGroup *tabs) {
   if (s.history_length_set) settings.history_length = MIN(s.history_length, largest_history_length);
@@ -41,21 +46,21 @@ static char *read_whole_file(FILE *file) {
 }
 
 void load_config(ButtonGroup *tabs) {
-  FILE *file = fopen(config_file_name, "r");
+  FILE *file = fopen(config_file_name(), "r");
   if (file == NULL) {
-    g_print("VUM: %s file not found, using defaults\n", config_file_name);
+    g_print("VUM: %s file not found, using defaults\n", config_file_name());
     return;
   }
   char *text = read_whole_file(file);
   fclose(file);
   if (text == NULL) {
-    g_print("VUM: Couldn't process %s file, using defaults\n", config_file_name);
+    g_print("VUM: Couldn't process %s file, using defaults\n", config_file_name());
     return;
   }
   ConfigScan scan;
   scan_config(text, &scan, &struct_defs);
   apply_config_settings(scan.settings, tabs);
   if (scan.end == ConfigEnd::unknown_block)
-    g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name);
+    g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name());
   g_free(text);
 }
