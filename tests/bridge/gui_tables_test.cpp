@@ -16,10 +16,10 @@
 #include "tables/search_page.hpp"
 #include "tables/tables_page.hpp"
 
-// The Memory page's operation the shell hands a hit to; this test keeps what
-// was asked.
+// What the pages asked the Memory page to dump (their open_dump event,
+// which the shell hands to the dump windows).
 static std::vector<std::pair<uint32_t, bool>> dumps_asked;
-void open_dump_at(uint32_t address, bool linear) { dumps_asked.push_back({address, linear}); }
+static void keep_dump_asked(uint32_t address, bool linear) { dumps_asked.push_back({address, linear}); }
 
 namespace {
 
@@ -30,6 +30,12 @@ class BridgeTablesTest : public BridgeGuiTest {
     for (Breakpoint &b : breakpoints_page().table) b = Breakpoint();
     breakpoints_page().w.count = 0;
     dumps_asked.clear();
+  }
+
+  // The real window, its dump requests kept here.
+  void build_window() {
+    BridgeGuiTest::build_window();
+    tables_events.open_dump = keep_dump_asked;
   }
 
   void show_page(const char *title) {

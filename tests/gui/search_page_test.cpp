@@ -17,10 +17,10 @@
 #include "support/gui_fixture.hpp"
 #include "tables/search_page.hpp"
 
-// The Memory page's operation the shell hands a hit to; the Memory page has
-// it in the program, this test keeps what was asked.
+// What the pages asked the Memory page to dump (their open_dump event,
+// which the shell hands to the dump windows).
 static std::vector<std::pair<uint32_t, bool>> dumps_asked;
-void open_dump_at(uint32_t address, bool linear) { dumps_asked.push_back({address, linear}); }
+static void keep_dump_asked(uint32_t address, bool linear) { dumps_asked.push_back({address, linear}); }
 
 namespace {
 
@@ -37,6 +37,12 @@ class SearchPageTest : public GuiTest {
     unsetenv("VUM_SIM_GUEST");
     unsetenv("VUM_SIM_DELAY_MS");
     GuiTest::TearDown();
+  }
+
+  // The real window, its dump requests kept here.
+  void build_window() {
+    GuiTest::build_window();
+    tables_events.open_dump = keep_dump_asked;
   }
 
   void run_to(const char *address) {
