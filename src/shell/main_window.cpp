@@ -19,7 +19,14 @@
 #include "shell/pages.hpp"
 #include "shell/symbols_hook.hpp"
 #include "shell/window_memory.hpp"
+#include "tables/long_read.hpp"
 #include "views/cpu_state_panel.hpp"
+
+// The Memory page opens a dump window at an address with open_dump_at,
+// which lives with the dump windows (src/views/dump_windows.cpp). It is
+// declared weak here so that the shell links before the Memory page has it:
+// until then a hit of the Search page opens nothing.
+void open_dump_at(uint32_t address, bool linear) __attribute__((weak));
 
 static MainWindow W = {};
 
@@ -151,6 +158,11 @@ void set_debugger_controls_sensitive(bool on) {
   set_pages_sensitive(on);
 }
 
+// A long read of the Tables or Search page goes on between turns of the
+// main loop: nothing else may ask the debugger until it ends, so every
+// control that would is insensitive meanwhile (its own Cancel stays).
+static void long_read_busy(bool busy) { set_debugger_controls_sensitive(!busy && debugger_waits()); }
+
 static void run_state_changed(bool running) {
   control_bar_running(running);
   set_pages_sensitive(!running);
@@ -234,6 +246,8 @@ static void connect_events() {
   preferences_events.stack_counts_changed = refresh_stack;
   preferences_events.clear_history = history_clear;
   preferences_events.message = history_message;
+  tables_events.open_dump = open_dump_at;
+  tables_events.busy = long_read_busy;
 }
 
 // The keys a debugger user's hands already know are the menu items' (see

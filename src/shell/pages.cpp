@@ -5,6 +5,8 @@
 #include "points/breakpoints_page.hpp"
 #include "points/watchpoints_page.hpp"
 #include "settings/preferences_page.hpp"
+#include "tables/search_page.hpp"
+#include "tables/tables_page.hpp"
 #include "views/cpu_state_panel.hpp"
 #include "views/dump_windows.hpp"
 #include "views/struct_windows.hpp"
@@ -31,6 +33,9 @@ const PageRow page_table[] = {
      0, NULL, NULL},
     {"Guest Output", false, build_guest_output_page, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL,
      flush_guest_output},
+    {"Tables", false, build_tables_page, NULL, set_tables_sensitive, tables_starting, tables_stopped, NULL, NULL, 0,
+     NULL, tables_quit},
+    {"Search", false, build_search_page, NULL, set_search_sensitive, NULL, NULL, NULL, NULL, 0, NULL, NULL},
 };
 
 const int page_count = sizeof page_table / sizeof page_table[0];

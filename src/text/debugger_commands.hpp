@@ -24,3 +24,5 @@ extern const char *const format_examine_word;
 extern const char *const format_examine_two_words;
 extern const char *const format_dump_physical;   // "%u%c%c" units, size, format; "%X" address
 extern const char *const format_dump_linear;
+extern const char *const format_set_register;   // "%s" a name settable_register gives, "%X" the value
+extern const char *const format_set_memory;     // "%X" physical address, "%u" size 1, 2 or 4, "%X" value
