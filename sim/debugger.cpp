@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "cpu.hpp"
+#include "guest_output.hpp"
 #include "replies.hpp"
 #include "text.hpp"
 
@@ -37,6 +38,7 @@ volatile sig_atomic_t g_line_pending = 0;  // a line is read but not yet answere
 volatile sig_atomic_t g_buffered = 0;      // unread bytes in the input buffer
 int g_transcript_fd = -1;
 bool g_ignore_sigint = false;  // the hook: SIGINT is recorded and nothing else
+GuestOutput g_output;          // the guest's console on standard output
 
 bool stdin_readable() {
   struct pollfd p = {0, POLLIN, 0};
@@ -115,8 +117,14 @@ class LineReader {
     sigset_t during = old;
     sigdelset(&during, SIGINT);
     if (!stdin_readable()) g_held = 0;  // nothing waits: a kept SIGINT is stale
-    struct pollfd p = {0, POLLIN, 0};
-    while (ppoll(&p, 1, nullptr, &during) < 0 && errno == EINTR) {
+    // While waiting, the guest's bytes that standard output could not take
+    // yet go out as room appears.
+    for (;;) {
+      struct pollfd p[2] = {{0, POLLIN, 0}, {g_output.pending() ? g_output.descriptor() : -1, POLLOUT, 0}};
+      int r = ppoll(p, 2, nullptr, &during);
+      if (r < 0 && errno == EINTR) continue;
+      if (r > 0 && p[1].revents) g_output.flush();
+      if (r < 0 || p[0].revents) break;
     }
     ssize_t r;
     do {
@@ -196,6 +204,7 @@ class Console {
     fflush(stderr);
   }
   void prompt(unsigned n) {
+    g_output.flush();
     if (after_first_line_ != AfterFirstLine::Go) {
       fflush(stderr);
       if (after_first_line_ == AfterFirstLine::Exit) _exit(1);
@@ -247,19 +256,39 @@ void sleep_ms(unsigned ms) {
   }
 }
 
-enum class StopReason { None, Breakpoint, Watch, Interrupt };
+enum class StopReason { None, Breakpoint, Watch, Interrupt, Magic, Reset };
 
 // The largest count of "s N"; SIGINT ends a long one early.
 constexpr uint64_t kMaxStepCount = 100000000;
+
+// The most instructions one "u" disassembles.
+constexpr uint64_t kMaxDisassembly = 64;
+
+// A burst of guest output ends after this many steps without a byte for the
+// console port; while standard output is full, a new try waits this many.
+constexpr unsigned kBurstGap = 64;
+constexpr unsigned kFullRetry = 0x10000;
+
+// "set" registers, by name.
+struct RegisterName {
+  const char *name;
+  int index;  // a general register, or -1 for eip, -2 for eflags
+};
+const RegisterName kRegisterNames[] = {{"eax", EAX}, {"ebx", EBX}, {"ecx", ECX}, {"edx", EDX},
+                                       {"esi", ESI}, {"edi", EDI}, {"ebp", EBP}, {"esp", ESP},
+                                       {"eip", -1},  {"eflags", -2}};
 
 class Debugger {
  public:
   Debugger(Machine &m, const Options &o) : m_(m), o_(o) {}
 
   int run(const std::string &image_name, const std::vector<std::string> &notes) {
-    fputs(reply::banner().c_str(), stdout);
-    fflush(stdout);
-    console_.reply(reply::startup(image_name, notes));
+    console_.reply(reply::banner() + reply::startup(image_name, notes));
+    if (o_.fail_start) {
+      console_.reply(reply::failed_start(o_.fail_text));
+      console_.flush();
+      return 1;
+    }
     console_.reply(reply::location(m_));
     if (o_.exit_before_prompt) {
       console_.flush();
@@ -322,7 +351,8 @@ class Debugger {
   bool command(const std::string &line) {
     std::vector<std::string> w = split_words(line);
     // "x/4bx" and "xp/4bx": the /NUF part may follow the command without a blank.
-    if (!w.empty() && w[0].size() > 1 && (w[0].compare(0, 2, "x/") == 0 || w[0].compare(0, 3, "xp/") == 0)) {
+    if (!w.empty() && w[0].size() > 1 &&
+        (w[0].compare(0, 2, "x/") == 0 || w[0].compare(0, 3, "xp/") == 0 || w[0].compare(0, 2, "u/") == 0)) {
       size_t slash = w[0].find('/');
       w.insert(w.begin() + 1, w[0].substr(slash));
       w[0].resize(slash);
@@ -333,15 +363,17 @@ class Debugger {
       cont();
       return true;
     }
-    g_line_pending = 0;
-    if (w.empty()) return true;
-    if (cmd == "q" || cmd == "quit" || cmd == "exit") return o_.ignore_quit;
     if (cmd == "s" || cmd == "step" || cmd == "stepi") {
       uint64_t n = 1;
       if (w.size() > 2 || (w.size() == 2 && !parse_decimal(w[1], kMaxStepCount, &n)))
         return usage("s [count]");
       step(n);
-    } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
+      return true;
+    }
+    g_line_pending = 0;
+    if (w.empty()) return true;
+    if (cmd == "q" || cmd == "quit" || cmd == "exit") return o_.ignore_quit;
+    if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
       uint32_t a;
       if (w.size() != 2) return usage(cmd[0] == 'p' ? "pb ADDR" : "lb ADDR");
       if (!parse_address(w[1], &a)) return error(reply::bad_number(w[1]));
@@ -376,6 +408,12 @@ class Debugger {
       console_.reply(reply::dump_cpu(m_.cpu));
     } else if (cmd == "x" || cmd == "xp") {
       examine(w);
+    } else if (cmd == "u") {
+      disassemble_memory(w);
+    } else if (cmd == "set") {
+      set_register(w);
+    } else if (cmd == "setpmem") {
+      set_memory(w);
     } else if (cmd == "help" || cmd == "h") {
       console_.reply(reply::help());
     } else {
@@ -459,27 +497,205 @@ class Debugger {
       return;
     }
     const unsigned size = unit == 'b' ? 1 : unit == 'h' ? 2 : unit == 'w' ? 4 : 8;
-    // Linear addresses are physical: there is no paging. A range that does
-    // not end inside memory gets the error line alone, no part of the dump.
-    if (!Memory::in_range(address, uint64_t(count) * size)) {
-      console_.reply(reply::past_end_of_memory(address, uint64_t(count) * size));
+    const uint64_t bytes = uint64_t(count) * size;
+    // Without paging linear addresses are physical. A range that does not
+    // end inside memory, or that touches a page that is not present, gets
+    // the error line alone, no part of the dump.
+    if (physical || !m_.cpu.paging()) {
+      if (!Memory::in_range(address, bytes)) {
+        console_.reply(reply::past_end_of_memory(address, bytes));
+        return;
+      }
+      console_.reply(reply::examine(m_.mem, address, count, unit, format));
       return;
     }
-    console_.reply(reply::examine(m_.mem, address, count, unit, format));
+    if (bytes > kMemorySize || uint64_t(address) + bytes > (uint64_t(1) << 32)) {
+      console_.reply(reply::past_end_of_memory(address, bytes));
+      return;
+    }
+    std::vector<uint8_t> data(bytes);
+    uint32_t frame = 0;
+    for (uint64_t i = 0; i < bytes; ++i) {
+      uint32_t linear = address + uint32_t(i);
+      if (i == 0 || (linear & 0xfff) == 0) {
+        if (!translate(m_, linear & ~0xfffu, &frame)) {
+          console_.reply(reply::page_not_present(linear));
+          return;
+        }
+      }
+      uint32_t p = frame | (linear & 0xfff);
+      if (p >= kMemorySize) {
+        console_.reply(reply::past_end_of_memory(address, bytes));
+        return;
+      }
+      data[i] = m_.mem.read8(p);
+    }
+    console_.reply(reply::examine_bytes(data.data(), address, count, unit, format));
+  }
+
+  // "u /N ADDR": N instructions (1 to 64, default 1) from a linear address,
+  // decoded in the size of the current code segment.
+  void disassemble_memory(const std::vector<std::string> &w) {
+    const char *form = "u /N ADDR (N from 1 to 64)";
+    uint64_t count = 1;
+    size_t at = 1;
+    if (w.size() > 1 && w[1][0] == '/') {
+      if (!parse_decimal(w[1].substr(1), kMaxDisassembly, &count) || count == 0) {
+        usage(form);
+        return;
+      }
+      at = 2;
+    }
+    if (w.size() != at + 1) {
+      usage(form);
+      return;
+    }
+    uint32_t address;
+    if (!parse_address(w[at], &address)) {
+      console_.reply(reply::bad_number(w[at]));
+      return;
+    }
+    const Cpu &c = m_.cpu;
+    const uint32_t mask = c.code32() ? 0xffffffffu : 0xffffu;
+    std::string out;
+    for (uint64_t i = 0; i < count; ++i) {
+      uint8_t code[15];
+      unsigned n = fetch_code(m_, 0, address, 0xffffffffu, code, true);
+      Insn in = decode(code, n, c.code32(), (address - c.seg[CS].base) & mask);
+      if (in.incomplete) {
+        uint32_t missing = address + n, p;
+        out += translate(m_, missing, &p) ? reply::read_past_end_of_memory(missing) : reply::page_not_present(missing);
+        break;
+      }
+      out += reply::disassembly_line(address, in);
+      address += in.length;
+    }
+    console_.reply(out);
+  }
+
+  // "set REG = VALUE" (blanks around '=' optional).
+  void set_register(const std::vector<std::string> &w) {
+    const char *form = "set REG = VALUE";
+    std::string rest;
+    for (size_t i = 1; i < w.size(); ++i) rest += w[i];
+    size_t eq = rest.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == rest.size() || rest.find('=', eq + 1) != std::string::npos) {
+      usage(form);
+      return;
+    }
+    std::string name = rest.substr(0, eq), text = rest.substr(eq + 1);
+    const RegisterName *r = nullptr;
+    for (const RegisterName &n : kRegisterNames)
+      if (name == n.name) r = &n;
+    if (!r) {
+      console_.reply(reply::not_a_register(name));
+      return;
+    }
+    uint32_t value;
+    if (!parse_address(text, &value)) {
+      console_.reply(reply::bad_number(text));
+      return;
+    }
+    Cpu &c = m_.cpu;
+    if (r->index >= 0)
+      c.regs[r->index] = value;
+    else if (r->index == -1)
+      c.eip = value;
+    else
+      c.eflags = value | 2;
+  }
+
+  // "setpmem ADDR SIZE VALUE": SIZE bytes of physical memory, little-endian.
+  void set_memory(const std::vector<std::string> &w) {
+    if (w.size() != 4) {
+      usage("setpmem ADDR SIZE VALUE");
+      return;
+    }
+    uint32_t address, value;
+    uint64_t size;
+    if (!parse_address(w[1], &address)) {
+      console_.reply(reply::bad_number(w[1]));
+      return;
+    }
+    if (!parse_decimal(w[2], 4, &size) || size == 0 || size == 3) {
+      console_.reply(reply::bad_size(w[2]));
+      return;
+    }
+    if (!parse_address(w[3], &value)) {
+      console_.reply(reply::bad_number(w[3]));
+      return;
+    }
+    if (size < 4 && value >> (8 * size) != 0) {
+      console_.reply(reply::value_too_wide(value, unsigned(size)));
+      return;
+    }
+    if (!Memory::in_range(address, size)) {
+      console_.reply(reply::write_past_end_of_memory(address, unsigned(size)));
+      return;
+    }
+    m_.mem.write(address, unsigned(size), value);
   }
 
   // --- running ---
 
+  // The guest's bytes of the last step go to standard output at the end of
+  // their burst (or once a burst grows long).
+  void take_console() {
+    if (!m_.console.empty()) {
+      g_output.put(m_.console);
+      m_.console.clear();
+      quiet_steps_ = 0;
+      return;
+    }
+    if (g_output.pending() && ++quiet_steps_ >= flush_after_) {
+      g_output.flush();
+      quiet_steps_ = 0;
+      flush_after_ = g_output.pending() ? kFullRetry : kBurstGap;
+    }
+  }
+
+  // Before a stop report: the guest's bytes go out, and a count of those
+  // that had to be dropped becomes a notice.
+  std::string flush_console() {
+    take_console();
+    g_output.flush();
+    flush_after_ = kBurstGap;
+    uint64_t dropped = g_output.take_dropped();
+    return dropped ? reply::guest_output_dropped(dropped) : std::string();
+  }
+
+  // "s N". A processor halted with interrupts off (by this step or before
+  // it) wakes up no more: the step then waits for SIGINT, as Bochs does.
   void step(uint64_t n) {
-    g_interrupt = 0;
     g_running = 1;
-    for (uint64_t i = 0; i < n && !g_interrupt; ++i) {
-      if (sim::step(m_) == StepResult::Idle) break;
+    g_line_pending = 0;
+    g_interrupt = 0;
+    std::string notices;
+    for (uint64_t i = 0; i < n && !g_interrupt && !m_.cpu.halted; ++i) {
+      StepEvents events;
+      StepResult r = sim::step(m_, nullptr, &events);
+      take_console();
+      if (r == StepResult::Idle) break;
+      if (events.reset) {
+        notices += reply::triple_fault_reset();
+        break;
+      }
+      if (events.magic && o_.magic_break) {
+        notices += reply::magic_breakpoint();
+        break;
+      }
       if ((i & 0xffff) == 0xffff && input_gone()) break;
+    }
+    if (m_.cpu.halted && !(m_.cpu.eflags & IF) && !g_interrupt) {
+      if (g_held)
+        g_held = 0;  // the SIGINT that came with this line wakes it at once
+      else
+        wait_for_interrupt();
     }
     g_running = 0;
     g_interrupt = 0;
-    console_.reply(reply::location(m_));
+    notices += flush_console();
+    console_.reply(notices + reply::location(m_));
   }
 
   void cont() {
@@ -502,17 +718,30 @@ class Debugger {
         if (wait_for_interrupt()) why = StopReason::Interrupt;
         break;
       }
-      if (!first && !mid_repeat && (bp = breakpoints_.at(m_.cpu.linear_ip())) != nullptr) {
+      if (!first && !mid_repeat && !breakpoints_.empty() && (bp = breakpoint_here()) != nullptr) {
         why = StopReason::Breakpoint;
         break;
       }
-      if (tracing_) console_.trace(reply::instruction_line(m_));
+      if (tracing_) {
+        g_output.flush();
+        console_.trace(reply::instruction_line(m_));
+      }
       log.count = 0;
-      StepResult r = sim::step(m_, &log);
+      StepEvents events;
+      StepResult r = sim::step(m_, &log, &events);
+      take_console();
       first = false;
       mid_repeat = r == StepResult::Repeating;
       if ((wp = watchpoints_.hit(log)) != nullptr) {
         why = StopReason::Watch;
+        break;
+      }
+      if (events.reset) {
+        why = StopReason::Reset;
+        break;
+      }
+      if (events.magic && o_.magic_break) {
+        why = StopReason::Magic;
         break;
       }
       if (++since_poll == 0x10000) {
@@ -525,7 +754,18 @@ class Debugger {
     std::string out;
     if (why == StopReason::Breakpoint) out = reply::breakpoint_stop(bp->number, bp->linear);
     if (why == StopReason::Watch) out = reply::watch_stop(wp->write, wp->address);
+    if (why == StopReason::Reset) out = reply::triple_fault_reset();
+    if (why == StopReason::Magic) out = reply::magic_breakpoint();
+    out += flush_console();
     console_.reply(out + reply::location(m_));
+  }
+
+  // The breakpoint at CS:EIP: linear and virtual ones by its linear
+  // address, physical ones by its physical address.
+  const Breakpoint *breakpoint_here() const {
+    uint32_t linear = m_.cpu.linear_ip(), physical;
+    bool known = translate(m_, linear, &physical);
+    return breakpoints_.at(linear, physical, known);
   }
 
   // A halted processor: wait, without using the processor, for SIGINT.
@@ -533,6 +773,8 @@ class Debugger {
   // ignored, is not waited for).
   bool wait_for_interrupt() {
     console_.flush();
+    take_console();
+    g_output.flush();
     sigset_t block, old;
     sigemptyset(&block);
     sigaddset(&block, SIGINT);
@@ -541,11 +783,14 @@ class Debugger {
     sigdelset(&during, SIGINT);
     bool interrupted = true;
     while (!g_interrupt) {
-      if (o_.ignore_quit) {
-        ppoll(nullptr, 0, nullptr, &during);
-        continue;
-      }
-      if (stdin_hung_up(-1, &during)) {
+      // Standard input is watched for its writer going away (unless quitting
+      // is ignored); standard output for room for the guest's bytes.
+      struct pollfd p[2] = {{o_.ignore_quit ? -1 : 0, 0, 0},
+                            {g_output.pending() ? g_output.descriptor() : -1, POLLOUT, 0}};
+      int r = ppoll(p, 2, nullptr, &during);
+      if (r <= 0) continue;
+      if (p[1].revents) g_output.flush();
+      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         interrupted = false;
         break;
       }
@@ -562,6 +807,8 @@ class Debugger {
   Watchpoints watchpoints_;
   bool tracing_ = false;
   unsigned prompt_ = 0;
+  unsigned quiet_steps_ = 0;  // steps since the guest last wrote to its console
+  unsigned flush_after_ = kBurstGap;
 };
 
 }  // namespace
@@ -603,6 +850,7 @@ bool parse_examine_format(const std::string &text, unsigned *count, char *unit, 
 int run_debugger(Machine &m, const Options &options, const std::string &image_name,
                  const std::vector<std::string> &notes) {
   signal(SIGPIPE, SIG_IGN);
+  g_output.open(1);
   if (options.ignore_sigterm) signal(SIGTERM, SIG_IGN);
   g_ignore_sigint = options.ignore_sigint;
   if (!options.transcript.empty())

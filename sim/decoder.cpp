@@ -8,7 +8,11 @@ constexpr unsigned kMaxLength = 15;
 class Decoder {
  public:
   Decoder(const uint8_t *code, unsigned avail, bool code32, uint32_t eip)
-      : code_(code), avail_(avail < kMaxLength ? avail : kMaxLength), code32_(code32), eip_(eip) {}
+      : code_(code),
+        avail_(avail < kMaxLength ? avail : kMaxLength),
+        truncated_(avail < kMaxLength),
+        code32_(code32),
+        eip_(eip) {}
 
   Insn run() {
     prefixes();
@@ -17,9 +21,11 @@ class Decoder {
       Insn bad;
       bad.opsize = in_.opsize;
       bad.addr32 = in_.addr32;
+      bad.incomplete = ran_out_;
       in_ = bad;
     }
-    in_.length = uint8_t(pos_ > 0 ? pos_ : 1);
+    // An incomplete instruction keeps just the bytes there were.
+    in_.length = uint8_t(in_.incomplete ? avail_ : pos_ > 0 ? pos_ : 1);
     for (unsigned i = 0; i < in_.length && i < avail_; ++i) in_.bytes[i] = code_[i];
     if (in_.a.kind == Kind::Rel) {
       uint32_t mask = in_.opsize == 4 ? 0xffffffffu : 0xffffu;
@@ -32,6 +38,7 @@ class Decoder {
   uint8_t u8() {
     if (pos_ >= avail_) {
       ok_ = false;
+      ran_out_ = ran_out_ || truncated_;
       return 0;
     }
     return code_[pos_++];
@@ -57,6 +64,7 @@ class Decoder {
     for (;;) {
       if (pos_ >= avail_) {
         ok_ = false;
+        ran_out_ = truncated_;
         return;
       }
       switch (code_[pos_]) {
@@ -151,6 +159,13 @@ class Decoder {
     o.value = value;
     return o;
   }
+  static Operand creg(unsigned r) {
+    Operand o;
+    o.kind = Kind::CReg;
+    o.reg = uint8_t(r);
+    o.size = 4;
+    return o;
+  }
   static Operand rel(uint32_t displacement) {
     Operand o;
     o.kind = Kind::Rel;
@@ -190,16 +205,7 @@ class Decoder {
   void opcode() {
     unsigned op = u8();
     const unsigned v = in_.opsize;
-    if (op == 0x0f) {
-      op = u8();
-      if (op >= 0x80 && op <= 0x8f) {
-        in_.cond = uint8_t(op & 0xf);
-        set(Op::Jcc, rel(v == 4 ? u32() : sext16(u16())));
-      } else {
-        invalid();
-      }
-      return;
-    }
+    if (op == 0x0f) return two_byte_opcode();
     if (op < 0x40 && (op & 7) < 6) {
       Op alu = Op(unsigned(Op::Add) + (op >> 3));
       switch (op & 7) {
@@ -325,6 +331,14 @@ class Decoder {
       case 0xe1: set(Op::Loope, rel(sext8(u8()))); break;
       case 0xe2: set(Op::Loop, rel(sext8(u8()))); break;
       case 0xe3: set(Op::Jcxz, rel(sext8(u8()))); break;
+      case 0xe4: set(Op::In, reg(EAX, 1), immediate(u8(), 1)); break;
+      case 0xe5: set(Op::In, reg(EAX, v), immediate(u8(), 1)); break;
+      case 0xe6: set(Op::Out, immediate(u8(), 1), reg(EAX, 1)); break;
+      case 0xe7: set(Op::Out, immediate(u8(), 1), reg(EAX, v)); break;
+      case 0xec: set(Op::In, reg(EAX, 1), reg(EDX, 2)); break;
+      case 0xed: set(Op::In, reg(EAX, v), reg(EDX, 2)); break;
+      case 0xee: set(Op::Out, reg(EDX, 2), reg(EAX, 1)); break;
+      case 0xef: set(Op::Out, reg(EDX, 2), reg(EAX, v)); break;
       case 0xe8: set(Op::Call, rel(v == 4 ? u32() : sext16(u16()))); break;
       case 0xe9: set(Op::Jmp, rel(v == 4 ? u32() : sext16(u16()))); break;
       case 0xea: far_pointer(Op::JmpFar); break;
@@ -373,8 +387,65 @@ class Decoder {
     }
   }
 
+  // 0f xx: near conditional jumps and the system instructions.
+  void two_byte_opcode() {
+    unsigned op = u8();
+    const unsigned v = in_.opsize;
+    if (!ok_) return;
+    if (op >= 0x80 && op <= 0x8f) {
+      in_.cond = uint8_t(op & 0xf);
+      set(Op::Jcc, rel(v == 4 ? u32() : sext16(u16())));
+      return;
+    }
+    switch (op) {
+      case 0x00:
+        modrm();
+        switch (reg_) {
+          case 0: set(Op::Sldt, mod_ == 3 ? reg(rm_, v) : mem(2)); break;
+          case 1: set(Op::Str, mod_ == 3 ? reg(rm_, v) : mem(2)); break;
+          case 2: set(Op::Lldt, E(2)); break;
+          case 3: set(Op::Ltr, E(2)); break;
+          default: invalid();
+        }
+        break;
+      case 0x01: {
+        modrm();
+        static const Op table_ops[4] = {Op::Sgdt, Op::Sidt, Op::Lgdt, Op::Lidt};
+        if (reg_ < 4) {
+          if (mod_ == 3) return invalid();
+          set(table_ops[reg_], mem(6));
+        } else if (reg_ == 4) {
+          set(Op::Smsw, mod_ == 3 ? reg(rm_, v) : mem(2));
+        } else if (reg_ == 6) {
+          set(Op::Lmsw, E(2));
+        } else if (reg_ == 7 && mod_ != 3) {
+          set(Op::Invlpg, mem(1));
+        } else {
+          invalid();
+        }
+        break;
+      }
+      case 0x06: set(Op::Clts); break;
+      case 0x20:
+      case 0x22: {
+        // The r/m field always names a register, whatever mod says.
+        uint8_t b = u8();
+        unsigned cr = (b >> 3) & 7, r = b & 7;
+        if (cr == 1 || cr > 4) return invalid();
+        if (op == 0x20)
+          set(Op::Mov, reg(r, 4), creg(cr));
+        else
+          set(Op::Mov, creg(cr), reg(r, 4));
+        break;
+      }
+      default: invalid();
+    }
+  }
+
   const uint8_t *code_;
   unsigned avail_;
+  bool truncated_;
+  bool ran_out_ = false;
   bool code32_;
   uint32_t eip_;
   unsigned pos_ = 0;
@@ -389,12 +460,30 @@ Insn decode(const uint8_t *code, unsigned avail, bool code32, uint32_t eip) {
   return Decoder(code, avail, code32, eip).run();
 }
 
-Insn decode_at(const Machine &m) {
+unsigned fetch_code(const Machine &m, uint32_t base, uint32_t eip, uint32_t mask, uint8_t *out, bool in_memory) {
+  unsigned n = 0;
+  uint32_t page = 1, frame = 0;  // the last page translated (1: none yet)
+  for (; n < kMaxLength; ++n) {
+    uint32_t linear = base + ((eip + n) & mask);
+    if ((linear & ~0xfffu) != page) {
+      if (!translate(m, linear & ~0xfffu, &frame)) break;
+      page = linear & ~0xfffu;
+    }
+    uint32_t physical = frame | (linear & 0xfff);
+    if (in_memory && physical >= kMemorySize) break;
+    out[n] = m.mem.read8(physical);
+  }
+  return n;
+}
+
+Insn decode_at(const Machine &m, uint32_t *missing) {
   const Cpu &c = m.cpu;
   uint32_t mask = c.code32() ? 0xffffffffu : 0xffffu;
   uint8_t code[kMaxLength];
-  for (unsigned i = 0; i < kMaxLength; ++i) code[i] = m.mem.read8(c.seg[CS].base + ((c.eip + i) & mask));
-  return decode(code, kMaxLength, c.code32(), c.eip);
+  unsigned n = fetch_code(m, c.seg[CS].base, c.eip, mask, code);
+  Insn in = decode(code, n, c.code32(), c.eip);
+  if (in.incomplete && missing) *missing = c.seg[CS].base + ((c.eip + n) & mask);
+  return in;
 }
 
 }  // namespace sim

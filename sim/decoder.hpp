@@ -19,6 +19,11 @@ enum class Op : uint8_t {
   Loop, Loope, Loopne, Jcxz,
   Movs, Stos, Lods, Cmps, Scas,
   Nop, Hlt, Cli, Sti, Clc, Stc, Cmc, Cld, Std,
+  In, Out,
+  // System instructions: descriptor tables, task and LDT registers, the
+  // machine status word, the TLB and the TS flag. mov to and from control
+  // registers is Mov with a CReg operand.
+  Lgdt, Lidt, Sgdt, Sidt, Lldt, Ltr, Sldt, Str, Smsw, Lmsw, Invlpg, Clts,
 };
 
 enum class Kind : uint8_t {
@@ -29,6 +34,7 @@ enum class Kind : uint8_t {
   Imm,   // immediate `value`, already extended to `size`
   Rel,   // branch target offset `value`
   Far,   // far pointer `sel`:`value`
+  CReg,  // control register `reg`
 };
 
 struct Operand {
@@ -61,13 +67,27 @@ struct Insn {
   Operand a, b;             // destination, source
   MemRef mem;
   uint8_t bytes[15] = {};
+  // The instruction needed more than the `avail` bytes it was given (fewer
+  // than 15): its decoding is Invalid, the cause is the missing byte, and
+  // `length` is `avail` (0 when there was none).
+  bool incomplete = false;
 };
 
 // Decodes one instruction from `code` (at most `avail` bytes, at most 15
 // used) located at offset `eip` in a code segment of the given default size.
 Insn decode(const uint8_t *code, unsigned avail, bool code32, uint32_t eip);
 
-// Fetches and decodes the instruction at CS:EIP of the machine.
-Insn decode_at(const Machine &m);
+// Copies up to 15 code bytes from the linear addresses base + ((eip + i) &
+// mask), through the page translation, stopping at the first byte whose
+// page is not present (or, with `in_memory`, that lies beyond memory).
+// Returns how many bytes were copied.
+unsigned fetch_code(const Machine &m, uint32_t base, uint32_t eip, uint32_t mask, uint8_t *out,
+                    bool in_memory = false);
+
+// Fetches and decodes the instruction at CS:EIP of the machine. When the
+// instruction runs into a page that is not present, it comes back
+// incomplete and `missing` gets the linear address of the first byte
+// that could not be read.
+Insn decode_at(const Machine &m, uint32_t *missing = nullptr);
 
 }  // namespace sim

@@ -78,6 +78,7 @@ std::string operand(const Insn &in, const Operand &o) {
       snprintf(buf, sizeof buf, in.opsize == 4 ? "0x%04x:0x%08x" : "0x%04x:0x%04x", o.sel, o.value);
       return buf;
     }
+    case Kind::CReg: return "cr" + std::to_string(o.reg);
     case Kind::None: break;
   }
   return "";
@@ -138,6 +139,20 @@ const char *mnemonic(const Insn &in) {
     case Op::Cmc: return "cmc";
     case Op::Cld: return "cld";
     case Op::Std: return "std";
+    case Op::In: return "in";
+    case Op::Out: return "out";
+    case Op::Lgdt: return "lgdt";
+    case Op::Lidt: return "lidt";
+    case Op::Sgdt: return "sgdt";
+    case Op::Sidt: return "sidt";
+    case Op::Lldt: return "lldt";
+    case Op::Ltr: return "ltr";
+    case Op::Sldt: return "sldt";
+    case Op::Str: return "str";
+    case Op::Smsw: return "smsw";
+    case Op::Lmsw: return "lmsw";
+    case Op::Invlpg: return "invlpg";
+    case Op::Clts: return "clts";
   }
   return "(invalid)";
 }

@@ -1,10 +1,13 @@
 // The simulated PC: 16 MiB of physical memory and the register file of one
 // x86 processor, with the segment caches kept as descriptor fields so that
-// the debugger can show them as the two descriptor doublewords.
+// the debugger can show them as the two descriptor doublewords; the page
+// translation (32-bit, non-PAE) that linear addresses go through once CR0.PG
+// is set.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -28,6 +31,19 @@ constexpr uint32_t TF = 1u << 8;
 constexpr uint32_t IF = 1u << 9;
 constexpr uint32_t DF = 1u << 10;
 constexpr uint32_t OF = 1u << 11;
+constexpr uint32_t NT = 1u << 14;
+constexpr uint32_t RF = 1u << 16;
+constexpr uint32_t VM = 1u << 17;
+
+// Control register bits the processor acts on.
+constexpr uint32_t kCr0Pe = 1u << 0;   // protected mode
+constexpr uint32_t kCr0Ts = 1u << 3;   // task switched (clts clears it)
+constexpr uint32_t kCr0Et = 1u << 4;   // a coprocessor is there: always set
+constexpr uint32_t kCr0Pg = 1u << 31;  // paging
+constexpr uint32_t kCr4Pse = 1u << 4;  // 4 MiB pages
+
+// The I/O port whose bytes are the guest's console (standard output).
+constexpr uint16_t kConsolePort = 0xe9;
 
 // A segment register with its hidden descriptor cache.
 struct Segment {
@@ -61,11 +77,12 @@ struct Cpu {
   uint32_t tr[8] = {};  // test registers; TR3 to TR7 are used
   // After hlt: no device ever interrupts, so the processor stays halted.
   bool halted = false;
-  // After a fault that cannot be delivered (any fault in protected mode):
-  // the processor stays on the faulting instruction and executes nothing.
+  // After a triple fault, unless the machine resets on one: the processor
+  // stays on the faulting instruction and executes nothing.
   bool shutdown = false;
 
-  bool protected_mode() const { return cr[0] & 1; }
+  bool protected_mode() const { return cr[0] & kCr0Pe; }
+  bool paging() const { return (cr[0] & (kCr0Pg | kCr0Pe)) == (kCr0Pg | kCr0Pe); }
   bool code32() const { return seg[CS].db; }
   bool stack32() const { return seg[SS].db; }
   uint32_t linear_ip() const { return seg[CS].base + eip; }
@@ -100,6 +117,14 @@ struct Machine {
   Memory mem;
   Cpu cpu;
   uint64_t ticks = 0;  // instructions executed so far
+  // A triple fault resets the machine (reboot) instead of shutting the
+  // processor down.
+  bool reset_on_triple_fault = false;
+  // The boot image, loaded again at 0x7c00 by a reboot.
+  std::vector<uint8_t> boot_image;
+  // Bytes the guest wrote to the console port that the debugger has not
+  // taken yet.
+  std::string console;
 };
 
 // The state after power-on: registers as the processor leaves them, the
@@ -107,12 +132,34 @@ struct Machine {
 // table. The boot image is loaded separately.
 void reset(Machine &m);
 
+// Loads the boot image at 0x7c00 (cut at the end of memory) and keeps it for
+// reboots. False when it had to be cut.
+bool load_boot_image(Machine &m, const uint8_t *data, size_t size);
+
+// What a triple fault does when the machine resets on one: the processor's
+// power-on state, the BIOS area and vector table written again and the boot
+// image loaded again, as a reboot from the disk would; the rest of memory
+// and the tick count stay.
+void reboot(Machine &m);
+
+// The physical address of a linear one: the same without paging; through
+// the page directory at CR3 (4 KiB pages, and 4 MiB pages when CR4.PSE is
+// set) with it. False when the page is not present. Accessed and dirty bits
+// are not written.
+bool translate(const Machine &m, uint32_t linear, uint32_t *physical);
+
+// Reads `size` (at most 4) bytes at a linear address, byte by byte through
+// the translation. False when a byte's page is not present.
+bool read_linear(const Machine &m, uint32_t linear, unsigned size, uint32_t *value);
+
 // Real-mode segment load: selector and base change, the rest of the cache
 // stays as it is (as on a 386).
 void load_real_segment(Segment &s, uint16_t selector);
 
 // Reads the descriptor for `selector` from the global descriptor table in
-// memory. False when the selector lies outside the table or is null.
+// memory (at a linear address: through the pages when paging is on). False
+// when the selector lies outside the table or is null, or when the table's
+// page is not present.
 bool read_descriptor(const Machine &m, uint16_t selector, Segment *out);
 
 // The linear address that selector:offset denotes now: in real mode

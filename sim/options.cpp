@@ -28,6 +28,13 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
   if (const char *s = env("VUM_SIM_TRANSCRIPT")) o.transcript = s;
   if (const char *s = env("VUM_SIM_STATE")) o.state = s;
   if (const char *s = env("VUM_SIM_IMAGE")) o.image = s;
+  if (const char *s = env("VUM_SIM_GUEST")) o.guest = s;
+  if (const char *s = env("VUM_SIM_MAGIC_BREAK")) o.magic_break = switched_on(s);
+  if (const char *s = env("VUM_SIM_RESET_ON_TRIPLE_FAULT")) o.reset_on_triple_fault = switched_on(s);
+  if (const char *s = env("VUM_SIM_FAIL_START")) {
+    o.fail_start = *s != '\0';
+    o.fail_text = s;
+  }
   if (const char *s = env("VUM_SIM_EXIT_BEFORE_PROMPT")) o.exit_before_prompt = switched_on(s);
   if (const char *s = env("VUM_SIM_EXIT_AFTER")) set_count("VUM_SIM_EXIT_AFTER", s, UINT64_MAX / 16, &o.exit_after, &o);
   if (const char *s = env("VUM_SIM_EXIT_MID_REPLY"))
@@ -67,6 +74,17 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
       if (const char *s = value("--state")) o.state = s;
     } else if (a == "--image") {
       if (const char *s = value("--image")) o.image = s;
+    } else if (a == "--guest") {
+      if (const char *s = value("--guest")) o.guest = s;
+    } else if (a == "--magic-break") {
+      o.magic_break = true;
+    } else if (a == "--reset-on-triple-fault") {
+      o.reset_on_triple_fault = true;
+    } else if (a == "--fail-start") {
+      if (const char *s = value("--fail-start")) {
+        o.fail_start = true;
+        o.fail_text = s;
+      }
     } else if (a == "--exit-before-prompt") {
       o.exit_before_prompt = true;
     } else if (a == "--exit-after") {
@@ -106,9 +124,9 @@ std::string usage_text() {
 
 A simulated PC with a text debugger in the dialect of the Bochs 2.0
 debugger, the stand-in that VUM starts as "bochs". Debugger commands are read
-from standard input, one per line; replies and prompts ("<bochs:N> ") go to
-standard error; a banner goes to standard output. Type "help" at the prompt
-for the commands.
+from standard input, one per line; the start-up text, replies and prompts
+("<bochs:N> ") go to standard error. Standard output carries only what the
+guest writes to I/O port 0xe9. Type "help" at the prompt for the commands.
 
 Options (each has an environment variable; an option given wins):
   -q                       accepted and ignored
@@ -122,6 +140,22 @@ Options (each has an environment variable; an option given wins):
                            is loaded
   --image FILE             VUM_SIM_IMAGE=FILE: boot image loaded at 0x7c00
                            in place of the built-in demo
+  --guest NAME             VUM_SIM_GUEST=NAME: a built-in guest (below) loaded
+                           at 0x7c00 in place of the demo; --image wins
+  --magic-break            VUM_SIM_MAGIC_BREAK=1: "xchg bx, bx" ends a run or
+                           a step after it, with the line
+                           "(0) Magic breakpoint" before "Next at t="
+  --reset-on-triple-fault  VUM_SIM_RESET_ON_TRIPLE_FAULT=1: a triple fault
+                           reboots the machine (registers as at power-on, the
+                           BIOS area, vector table and boot image written
+                           again, the rest of memory and the tick count kept)
+                           and ends the run or step at f000:fff0 with the line
+                           "(0) Reset after a triple fault"; without it the
+                           processor shuts down on the faulting instruction
+  --fail-start TEXT        VUM_SIM_FAIL_START=TEXT: write the start-up text,
+                           then TEXT (each of its lines made printable) and a
+                           newline, and exit with status 1 before the first
+                           prompt
   --exit-before-prompt     VUM_SIM_EXIT_BEFORE_PROMPT=1: write the start-up
                            text, then exit with status 1 before the first
                            prompt
@@ -159,19 +193,31 @@ Options (each has an environment variable; an option given wins):
   --ignore-sigterm         VUM_SIM_IGNORE_SIGTERM=1: SIGTERM is ignored (only
                            SIGKILL ends the program then)
 Values that do not parse are ignored (with a note in the start-up text). A
-count of 0 leaves its hook off; a switch set to "0" or "" is off.
+count of 0 leaves its hook off; a switch set to "0" or "" is off, and so is
+an empty VUM_SIM_FAIL_START.
 
 Machine: 16 MiB of memory, one x86 processor executing a subset in real
-mode (and in protected mode, set up by a state file): mov, add, or, adc,
-sbb, and, sub, xor, cmp, test, inc, dec, not, neg, lea, xchg, cbw, cwd,
-sahf, lahf, push, pop, pushf, popf, jmp, jcc, call, ret, int, iret, loop,
-loope, loopne, jcxz, movs, stos, lods, cmps, scas with rep/repe/repne,
-nop, hlt, cli, sti, clc, stc, cmc, cld, std; prefixes 26 2e 36 3e 64 65 66
-67 f0 f2 f3. Anything else raises the invalid-opcode fault: interrupt 6 in
-real mode, whose BIOS handler halts; in protected mode int, iret and every
-fault shut the processor down on the faulting instruction. hlt halts until
-SIGINT (there are no device interrupts). A repeated string instruction runs
-one iteration per step.
+and protected mode: mov, add, or, adc, sbb, and, sub, xor, cmp, test, inc,
+dec, not, neg, lea, xchg, cbw, cwd, sahf, lahf, push, pop, pushf, popf, jmp,
+jcc, call, ret, int, iret, loop, loope, loopne, jcxz, movs, stos, lods, cmps,
+scas with rep/repe/repne, nop, hlt, cli, sti, clc, stc, cmc, cld, std, in,
+out, lgdt, lidt, sgdt, sidt, lldt, ltr, sldt, str, smsw, lmsw, invlpg, clts,
+mov to and from cr0 cr2 cr3 cr4; prefixes 26 2e 36 3e 64 65 66 67 f0 f2 f3.
+Paging: CR0.PG with the page directory at CR3, 4 KiB pages and, with
+CR4.PSE, 4 MiB pages (no PAE; accessed and dirty bits are not written).
+Faults and interrupts go through the vector table in real mode and through
+the interrupt descriptor table in protected mode (16- and 32-bit interrupt
+and trap gates, no privilege change, no task gates); a fault met while
+delivering one makes a double fault, one met while delivering a double
+fault a triple fault. Anything outside the subset raises the invalid-opcode
+fault, whose BIOS handler (vector 6) halts. A page that is not present
+raises the page fault (14) with CR2 set. hlt halts until SIGINT (there are
+no device interrupts); "s" on a processor halted with interrupts off waits
+for SIGINT too. A repeated string instruction runs one iteration per step.
+Port 0xe9: bytes written go to standard output (one write per burst, never
+blocking: with nobody reading, up to 64 KiB wait, the rest is dropped and a
+line "(0) Guest output: N bytes dropped, standard output is full" comes
+before the next "Next at t="); reading it gives 0xe9.
 
 Reset: CS:IP = f000:fff0, where "jmp far 0x0000:0x7c00" stands. Every
 interrupt vector points at an iret at f000:ff53, except vector 6 (hlt loop at
@@ -201,6 +247,23 @@ Built-in demo at 0000:7c00 (label addresses stay as they are):
   7c5a farsub    mov word [0x502], 0x1234; retf
   7c61 msg       "VUM demo"
   Data: counter word at 0x500, word at 0x502, copy at 0x600; stack top 0x7c00.
+
+Built-in guests (--guest NAME), also at 0000:7c00:
+  e9      7c00 start; 7c15 out 0xe9, al writes "hello from e9\n"; from 7c20
+          looping, 7c2b out dx, al writes "e9 loop\n" again and again
+  magic   writes "before the magic breakpoint\n" to port 0xe9; 7c20 and 7c25
+          xchg bx, bx (a run stops at 7c22, then at 7c27); 7c2a spin
+  triple  7c00 counts its boots in the word at 0x500, loads an empty
+          interrupt table; 7c20 int 3: a triple fault
+  hlt     7c00 cli; 7c01 hlt; 7c02 jmp 7c01
+  paging  protected mode and paging: GDT at 7d40 (limit 3f: 08 code32,
+          10 data32, 18 stack16 at 0x20000, 20 code16, 28 TSS at 7d90,
+          30 ring-3 data at 0xb8000, 38 not present), IDT at 7e00 (limit 187:
+          2 task gate, 3 trap gate, 8 13 14 interrupt gates, 30 16-bit
+          interrupt gate); CR3 0x10000; linear 0x00800000 maps to physical
+          0x13000, linear 0x00400000 is a 4 MiB page at 0xc00000, linear
+          0x00801000 is not present; 7cc0 paged, 7cd8 reads 0x00801000 (page
+          fault: error code at 0x508, CR2 at 0x50c), 7ce0 done (spins)
 
 State file: one "NAME VALUE" per line; numbers in hex (0x optional); blank
 lines and lines starting with '#' are skipped.

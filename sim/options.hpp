@@ -15,6 +15,12 @@ struct Options {
   std::string transcript;  // VUM_SIM_TRANSCRIPT / --transcript
   std::string state;       // VUM_SIM_STATE / --state
   std::string image;       // VUM_SIM_IMAGE / --image
+  std::string guest;       // VUM_SIM_GUEST / --guest: a built-in guest
+  bool magic_break = false;            // VUM_SIM_MAGIC_BREAK / --magic-break
+  bool reset_on_triple_fault = false;  // VUM_SIM_RESET_ON_TRIPLE_FAULT / --reset-on-triple-fault
+  // VUM_SIM_FAIL_START / --fail-start: the start fails with this text.
+  bool fail_start = false;
+  std::string fail_text;
   bool exit_before_prompt = false;
   uint64_t exit_after = 0;      // 0: off
   uint64_t exit_mid_reply = 0;  // 0: off

@@ -18,9 +18,10 @@ bool Breakpoints::remove(unsigned number) {
   return false;
 }
 
-const Breakpoint *Breakpoints::at(uint32_t linear) const {
-  for (const Breakpoint &b : list_)
-    if (b.linear == linear) return &b;
+const Breakpoint *Breakpoints::at(uint32_t linear, uint32_t physical, bool physical_known) const {
+  for (const Breakpoint &b : list_) {
+    if (b.kind == BreakKind::Physical ? physical_known && b.linear == physical : b.linear == linear) return &b;
+  }
   return nullptr;
 }
 

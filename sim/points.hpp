@@ -15,7 +15,8 @@ struct Breakpoint {
   BreakKind kind;
   uint16_t segment;  // virtual breakpoints only
   uint32_t offset;   // the address; for a virtual breakpoint the offset
-  uint32_t linear;   // where it stops: linear = physical (no paging)
+  uint32_t linear;   // where it stops: the physical address for a physical
+                     // breakpoint, the linear address for the others
 };
 
 struct Watchpoint {
@@ -29,8 +30,11 @@ class Breakpoints {
   // Numbers count from 1 and are never reused. Returns 0 when full.
   unsigned add(BreakKind kind, uint16_t segment, uint32_t offset, uint32_t linear);
   bool remove(unsigned number);
-  // The lowest-numbered breakpoint at `linear`, or null.
-  const Breakpoint *at(uint32_t linear) const;
+  // The lowest-numbered breakpoint at the instruction whose linear and
+  // physical addresses are given, or null. `physical_known` is false when
+  // the instruction's page is not present.
+  const Breakpoint *at(uint32_t linear, uint32_t physical, bool physical_known = true) const;
+  bool empty() const { return list_.empty(); }
   const std::vector<Breakpoint> &list() const { return list_; }
 
  private:

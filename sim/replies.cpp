@@ -52,13 +52,30 @@ std::string next_at(uint64_t ticks) { return format("Next at t=%" PRIu64 "\n", t
 std::string instruction_line(const Machine &m) {
   const Cpu &c = m.cpu;
   Insn in = decode_at(m);
-  std::string text = disassemble(in);
+  // Only a page that is not present leaves the instruction incomplete here.
+  std::string text = in.incomplete ? "(page not present)" : disassemble(in);
+  // The physical address of CS:EIP; with paging, on a page that is not
+  // present, its linear address.
+  uint32_t physical;
+  if (!translate(m, c.linear_ip(), &physical)) physical = c.linear_ip();
   return format(c.code32() ? "(0) [0x%08x] %04x:%08x (unk. ctxt): %-*s ; %s\n"
                            : "(0) [0x%08x] %04x:%04x (unk. ctxt): %-*s ; %s\n",
-                c.linear_ip(), c.seg[CS].selector, c.eip, kTextColumn, text.c_str(), hex_bytes(in).c_str());
+                physical, c.seg[CS].selector, c.eip, kTextColumn, text.c_str(), hex_bytes(in).c_str());
 }
 
 std::string location(const Machine &m) { return next_at(m.ticks) + instruction_line(m); }
+
+std::string magic_breakpoint() { return "(0) Magic breakpoint\n"; }
+std::string triple_fault_reset() { return "(0) Reset after a triple fault\n"; }
+std::string guest_output_dropped(uint64_t bytes) {
+  return format("(0) Guest output: %" PRIu64 " byte%s dropped, standard output is full\n", bytes,
+                bytes == 1 ? "" : "s");
+}
+
+std::string disassembly_line(uint32_t linear, const Insn &in) {
+  return format("%08x: (%-20s): %-*s ; %s\n", linear, "", kTextColumn, disassemble(in).c_str(),
+                hex_bytes(in).c_str());
+}
 
 std::string breakpoint_stop(unsigned number, uint32_t address) {
   return format("(0) Breakpoint %u, 0x%x in ?? ()\n", number, address);
@@ -141,9 +158,8 @@ std::string value_text(uint64_t v, unsigned size, char fmt) {
   return std::string();
 }
 
-}  // namespace
-
-std::string examine(const Memory &mem, uint32_t address, unsigned count, char unit, char fmt) {
+template <typename ReadByte>
+std::string examine_with(ReadByte read8, uint32_t address, unsigned count, char unit, char fmt) {
   const unsigned size = unit_size(unit);
   const unsigned per_line = size == 1 || size == 2 ? 8 : size == 4 ? 4 : 2;
   std::string s;
@@ -154,13 +170,23 @@ std::string examine(const Memory &mem, uint32_t address, unsigned count, char un
       if (i) s += '\n';
       s += format("0x%08x <bogus+%u>:", at, offset);
     }
-    uint64_t v = mem.read(at, size < 8 ? size : 4);
-    if (size == 8) v |= uint64_t(mem.read(at + 4, 4)) << 32;
+    uint64_t v = 0;
+    for (unsigned k = 0; k < size; ++k) v |= uint64_t(read8(offset + k)) << (8 * k);
     s += '\t';
     s += value_text(v, size, fmt);
   }
   if (count) s += '\n';
   return s;
+}
+
+}  // namespace
+
+std::string examine(const Memory &mem, uint32_t address, unsigned count, char unit, char fmt) {
+  return examine_with([&](uint32_t offset) { return mem.read8(address + offset); }, address, count, unit, fmt);
+}
+
+std::string examine_bytes(const uint8_t *bytes, uint32_t address, unsigned count, char unit, char fmt) {
+  return examine_with([&](uint32_t offset) { return bytes[offset]; }, address, count, unit, fmt);
 }
 
 std::string tracing(bool on) { return on ? "Tracing enabled for CPU 0\n" : "Tracing disabled for CPU 0\n"; }
@@ -182,11 +208,26 @@ std::string help() {
          "  dump_cpu              all registers\n"
          "  x /NUF ADDR           examine linear memory: N units, U in bhwg, F in xduto\n"
          "  xp /NUF ADDR          examine physical memory\n"
+         "  u /N ADDR             disassemble N instructions (1 to 64) at a linear address\n"
+         "  set REG = VALUE       set eax ebx ecx edx esi edi ebp esp eip or eflags\n"
+         "  setpmem ADDR SIZE VALUE  write SIZE (1, 2 or 4) bytes of physical memory\n"
          "  help                  this list\n"
          "  q                     quit\n";
 }
 
 std::string banner() { return "vum-sim: simulated PC; the debugger talks on standard error\n"; }
+
+std::string failed_start(const std::string &text) {
+  std::string s;
+  size_t pos = 0;
+  do {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) nl = text.size();
+    s += printable(text.substr(pos, nl - pos), 1000) + "\n";
+    pos = nl + 1;
+  } while (pos < text.size());
+  return s;
+}
 
 std::string cannot_read(const char *what) { return std::string("vum-sim: cannot read the ") + what + "\n"; }
 
@@ -221,7 +262,22 @@ std::string past_end_of_memory(uint32_t address, uint64_t bytes) {
   return format("Error: read past the end of memory (0x%08x): %" PRIu64 " byte%s at 0x%08x\n", kMemorySize, bytes,
                 bytes == 1 ? "" : "s", address);
 }
+std::string page_not_present(uint32_t linear) {
+  return format("Error: reading linear 0x%08x: page not present\n", linear);
+}
+std::string read_past_end_of_memory(uint32_t linear) {
+  return format("Error: reading linear 0x%08x: past the end of memory\n", linear);
+}
 std::string line_too_long() { return "Error: command line too long\n"; }
+std::string not_a_register(const std::string &name) { return "Error: not a register: '" + printable(name) + "'\n"; }
+std::string bad_size(const std::string &text) { return "Error: size must be 1, 2 or 4: '" + printable(text) + "'\n"; }
+std::string value_too_wide(uint32_t value, unsigned size) {
+  return format("Error: value 0x%x does not fit in %u byte%s\n", value, size, size == 1 ? "" : "s");
+}
+std::string write_past_end_of_memory(uint32_t address, unsigned bytes) {
+  return format("Error: write past the end of memory (0x%08x): %u byte%s at 0x%08x\n", kMemorySize, bytes,
+                bytes == 1 ? "" : "s", address);
+}
 
 }  // namespace reply
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder.hpp"
 #include "machine.hpp"
 #include "points.hpp"
 
@@ -32,6 +33,15 @@ std::string instruction_line(const Machine &m);
 // What "s" prints, and a stop report ends with: next_at + instruction_line.
 std::string location(const Machine &m);
 
+// Notice lines, written before next_at (after a stop line, if any).
+std::string magic_breakpoint();  // "(0) Magic breakpoint"
+std::string triple_fault_reset();  // "(0) Reset after a triple fault"
+std::string guest_output_dropped(uint64_t bytes);
+
+// A line of "u": "%08x: (" + a 20-blank symbol field + "): " + the
+// instruction text padded as in the current-instruction line + " ; " + bytes.
+std::string disassembly_line(uint32_t linear, const Insn &in);
+
 // Stop lines of "c".
 std::string breakpoint_stop(unsigned number, uint32_t address);
 std::string watch_stop(bool write, uint32_t address);
@@ -51,12 +61,18 @@ std::string dump_cpu(const Cpu &c);
 // words, 4 doublewords or 2 quadwords to a line. unit is one of b h w g;
 // format one of x d u t o. The range must lie in memory.
 std::string examine(const Memory &mem, uint32_t address, unsigned count, char unit, char format);
+// The same from bytes already read: bytes[i] is the byte at address + i.
+std::string examine_bytes(const uint8_t *bytes, uint32_t address, unsigned count, char unit, char format);
 
 std::string tracing(bool on);
 std::string help();
 
-// The banner on standard output.
+// The first line of the start-up text.
 std::string banner();
+
+// What --fail-start writes as the last lines before it exits: the text,
+// line by line, made printable, each line ending with a newline.
+std::string failed_start(const std::string &text);
 
 // Start-up failures: the boot image or the state file cannot be read.
 std::string cannot_read(const char *what);
@@ -77,7 +93,17 @@ std::string no_segment(uint16_t selector);
 // with 'r' and its third is not a number, so that a dump window shows only
 // the text and the one-value reads find no value in it.
 std::string past_end_of_memory(uint32_t address, uint64_t bytes);
+// A linear range (of "x" or "u") that touches a page that is not present,
+// or (for "u") a byte beyond memory; `linear` is the first such byte. The
+// same word rules as past_end_of_memory.
+std::string page_not_present(uint32_t linear);
+std::string read_past_end_of_memory(uint32_t linear);
 std::string line_too_long();
+// "set" and "setpmem".
+std::string not_a_register(const std::string &name);
+std::string bad_size(const std::string &text);
+std::string value_too_wide(uint32_t value, unsigned size);
+std::string write_past_end_of_memory(uint32_t address, unsigned bytes);
 
 // `text` made safe to echo: at most `max` bytes (then "..."), bytes outside
 // printable ASCII and '<' shown as '?'.

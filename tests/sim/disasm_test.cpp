@@ -209,6 +209,79 @@ TEST(Disassembly, ThirtyTwoBitCode) {
       true);
 }
 
+TEST(Disassembly, PortsAndSystemInstructions) {
+  check(
+      {
+          {"e6e9", "out 0xe9, al"},
+          {"e7e9", "out 0xe9, ax"},
+          {"ee", "out dx, al"},
+          {"ef", "out dx, ax"},
+          {"66ef", "out dx, eax"},
+          {"e460", "in al, 0x60"},
+          {"ec", "in al, dx"},
+          {"ed", "in ax, dx"},
+          {"0f01160006", "lgdt fword ptr ds:[0x600]"},
+          {"0f011e0606", "lidt fword ptr ds:[0x606]"},
+          {"0f0107", "sgdt fword ptr ds:[bx]"},
+          {"0f014e02", "sidt fword ptr ss:[bp+0x2]"},
+          {"0f00d8", "ltr ax"},
+          {"0f00d3", "lldt bx"},
+          {"0f00c9", "str cx"},
+          {"0f00c0", "sldt ax"},
+          {"0f000f", "str word ptr ds:[bx]"},
+          {"0f01e2", "smsw dx"},
+          {"0f01f0", "lmsw ax"},
+          {"0f0138", "invlpg byte ptr ds:[bx+si]"},
+          {"0f06", "clts"},
+          {"0f20c0", "mov eax, cr0"},
+          {"0f20d3", "mov ebx, cr2"},
+          {"0f22d8", "mov cr3, eax"},
+          {"0f22e1", "mov cr4, ecx"},
+          {"0f2000", "mov eax, cr0"},  // mod is ignored: always registers
+          {"87db", "xchg bx, bx"},
+          {"0f20c8", "(invalid)"},  // cr1
+          {"0f22e8", "(invalid)"},  // cr5
+          {"0f01d8", "(invalid)"},  // lidt needs memory
+          {"0f01f8", "(invalid)"},  // invlpg needs memory
+          {"0f00e0", "(invalid)"},  // verr is not in the subset
+      },
+      false);
+  check(
+      {
+          {"0f0115007d0000", "lgdt fword ptr ds:[0x7d00]"},
+          {"0f00c9", "str ecx"},
+          {"e5e9", "in eax, 0xe9"},
+          {"6687db", "xchg bx, bx"},
+      },
+      true);
+}
+
+// An instruction cut short by the end of what could be fetched is marked
+// incomplete (and keeps the bytes there were); one that has all its bytes
+// is not, however short the buffer.
+TEST(Disassembly, IncompleteWhenTheBytesRunOut) {
+  const struct {
+    const char *code;
+    bool incomplete;
+  } cases[] = {
+      {"", true},       {"b8", true},   {"b834", true},  {"b83412", false}, {"66", true},
+      {"0f", true},     {"0f01", true}, {"c70600", true}, {"90", false},    {"0f0b", false},
+  };
+  for (const auto &c : cases) {
+    std::vector<uint8_t> code = bytes_of(c.code);
+    code.reserve(1);
+    Insn in = decode(code.data(), unsigned(code.size()), false, 0);
+    EXPECT_EQ(in.incomplete, c.incomplete) << c.code;
+    if (c.incomplete) {
+      EXPECT_EQ(in.op, Op::Invalid) << c.code;
+      EXPECT_EQ(in.length, code.size()) << c.code;
+    }
+  }
+  // With 15 bytes at hand nothing is incomplete.
+  std::vector<uint8_t> all_prefixes(15, 0x66);
+  EXPECT_FALSE(decode(all_prefixes.data(), 15, false, 0).incomplete);
+}
+
 TEST(Disassembly, TooManyPrefixesOrTooFewBytesAreInvalid) {
   std::vector<uint8_t> code(15, 0x66);
   code[14] = 0x90;

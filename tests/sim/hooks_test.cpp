@@ -57,7 +57,8 @@ TEST(ExitBeforePrompt, StartUpTextThenStatusOne) {
   }
   // "0" leaves the hook off.
   Sim sim(SimConfig{{{"VUM_SIM_EXIT_BEFORE_PROMPT", "0"}}, {"-q"}});
-  EXPECT_EQ(sim.until_prompt().substr(0, 10), "==========");
+  EXPECT_EQ(sim.until_prompt().substr(0, 70),
+            "vum-sim: simulated PC; the debugger talks on standard error\n==========");
 }
 
 TEST(ExitAfter, EndsRightAfterTheNthLineWithoutAReply) {
@@ -147,6 +148,43 @@ TEST(Image, IsLoadedAt7c00InPlaceOfTheDemo) {
   }
 }
 
+TEST(Guest, IsChosenByNameAndAnImageWins) {
+  TempDir dir;
+  std::string image = dir.write("boot.img", std::string("\x90\xf4", 2));
+  struct Case {
+    SimConfig config;
+    std::string boot_line;  // the start-up line naming the boot image
+    std::string note;       // a note that must be there, or ""
+    std::string first;      // the first byte at 0x7c00
+  } cases[] = {
+      {SimConfig{{{"VUM_SIM_GUEST", "hlt"}}, {"-q"}}, "built-in guest hlt", "", "0xfa"},
+      {SimConfig{{}, {"-q", "--guest", "paging"}}, "built-in guest paging", "", "0xfa"},
+      {SimConfig{{{"VUM_SIM_GUEST", "hlt"}}, {"-q", "--guest", "magic"}}, "built-in guest magic", "", "0xfa"},
+      {SimConfig{{{"VUM_SIM_GUEST", "nosuch"}}, {"-q"}}, "built-in demo",
+       "Ignored the guest 'nosuch': the guests are e9|magic|triple|hlt|paging\n", "0xfa"},
+      {SimConfig{{{"VUM_SIM_GUEST", "e9"}, {"VUM_SIM_IMAGE", image}}, {"-q"}}, image,
+       "Ignored the guest 'e9': a boot image is given\n", "0x90"},
+  };
+  for (const Case &c : cases) {
+    Sim sim(c.config);
+    std::string start = sim.until_prompt();
+    EXPECT_NE(start.find("Boot image at 0x7c00: " + c.boot_line + "\n"), std::string::npos) << start;
+    if (!c.note.empty()) {
+      EXPECT_NE(start.find(c.note), std::string::npos) << start;
+    }
+    EXPECT_EQ(sim.send("xp /1bx 0x7c00"), "0x00007c00 <bogus+0>:\t" + c.first + "\n<bochs:2> ");
+  }
+  // The guests differ from each other and from the demo.
+  std::string first_lines;
+  for (const char *name : {"e9", "magic", "triple", "hlt", "paging"}) {
+    Sim sim(SimConfig{{{"VUM_SIM_GUEST", name}}, {"-q"}});
+    sim.until_prompt();
+    std::string bytes = sim.send("xp /16bx 0x7c10");
+    EXPECT_EQ(first_lines.find(bytes), std::string::npos) << name;
+    first_lines += bytes;
+  }
+}
+
 TEST(Image, AMissingFileEndsTheStartWithStatusOne) {
   Sim sim(SimConfig{{{"VUM_SIM_IMAGE", "/nonexistent/boot.img"}}, {"-q"}});
   EXPECT_EQ(sim.rest(), "vum-sim: cannot read the boot image\n");
@@ -229,7 +267,11 @@ TEST(Usage, ListsEveryOptionAndEnvironmentVariable) {
                            "--silent-mid-reply", "VUM_SIM_SILENT_MID_REPLY", "--close-replies-after",
                            "VUM_SIM_CLOSE_REPLIES_AFTER", "--ignore-sigint", "VUM_SIM_IGNORE_SIGINT",
                            "--ignore-quit", "VUM_SIM_IGNORE_QUIT", "--ignore-sigterm", "VUM_SIM_IGNORE_SIGTERM",
-                           "#SIGINT", "mem ADDR BYTES", "7c3b spin", "7c3d bump"})
+                           "#SIGINT", "mem ADDR BYTES", "7c3b spin", "7c3d bump", "--guest", "VUM_SIM_GUEST",
+                           "--magic-break", "VUM_SIM_MAGIC_BREAK", "--reset-on-triple-fault",
+                           "VUM_SIM_RESET_ON_TRIPLE_FAULT", "--fail-start", "VUM_SIM_FAIL_START", "(0) Magic breakpoint",
+                           "(0) Reset after a triple fault", "port 0xe9", "e9 ", "magic ", "triple ", "hlt ",
+                           "paging ", "bytes dropped"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
 }
 

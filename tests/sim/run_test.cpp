@@ -270,14 +270,18 @@ TEST(Halt, ARunOnHltSleepsUntilSigint) {
   const std::string after_hlt =
       "Next at t=3\n(0) [0x00007c02] 0000:7c02 (unk. ctxt): nop                      ; 90\n";
   EXPECT_EQ(sim.until_prompt(), after_hlt + "<bochs:2> ");
-  // Still halted: a step executes nothing, and so does another run.
-  EXPECT_EQ(sim.send("s"), after_hlt + "<bochs:3> ");
+  // Still halted, with interrupts off: a step executes nothing and waits
+  // for SIGINT too, and so does another run.
+  sim.write_raw("s\n");
+  simtest::wait_for_lines(transcript, 3);
+  sim.interrupt();
+  EXPECT_EQ(sim.until_prompt(), after_hlt + "<bochs:3> ");
   sim.write_raw("c\n");
-  simtest::wait_for_lines(transcript, 4);
+  simtest::wait_for_lines(transcript, 5);
   sim.interrupt();
   EXPECT_EQ(sim.until_prompt(), after_hlt + "<bochs:4> ");
-  EXPECT_EQ(simtest::wait_for_lines(transcript, 5),
-            (std::vector<std::string>{"c", "#SIGINT", "s", "c", "#SIGINT"}));
+  EXPECT_EQ(simtest::wait_for_lines(transcript, 6),
+            (std::vector<std::string>{"c", "#SIGINT", "s", "#SIGINT", "c", "#SIGINT"}));
 }
 
 TEST(Halt, AnInvalidOpcodeGoesThroughVectorSixToTheHaltingHandler) {

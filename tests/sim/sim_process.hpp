@@ -160,6 +160,8 @@ class Sim {
   }
 
   pid_t pid() const { return pid_; }
+  // The reading end of the program's standard output.
+  int out_descriptor() const { return out_; }
 
   // Standard error up to and including the next prompt; what follows it
   // stays for the next read.
@@ -277,6 +279,28 @@ class Sim {
   std::string out() {
     std::string text;
     while (read_some(out_, &text)) {
+    }
+    return text;
+  }
+
+  // What standard output holds right now, without waiting.
+  std::string out_now() {
+    std::string text;
+    for (;;) {
+      struct pollfd p = {out_, POLLIN, 0};
+      if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) return text;
+      char buf[65536];
+      ssize_t n = read(out_, buf, sizeof buf);
+      if (n <= 0) return text;
+      text.append(buf, size_t(n));
+    }
+  }
+
+  // Standard output until it has given `count` bytes (or ended, or the
+  // guard deadline passed).
+  std::string out_bytes(size_t count) {
+    std::string text;
+    while (text.size() < count && read_some(out_, &text)) {
     }
     return text;
   }

@@ -1,0 +1,26 @@
+# Writes OUTPUT, a C++ file holding the guest images IMAGES (name=path
+# pairs separated by '|') as byte arrays, with the table that guests.cpp looks
+# them up in. Run as: cmake -DOUTPUT=... -DIMAGES=a=a.img|b=b.img -P embed_guests.cmake
+set(text "// Made by sim/embed_guests.cmake from the guests' images; do not edit.\n")
+string(APPEND text "#include \"guests.hpp\"\n\nnamespace sim {\nnamespace {\n\n")
+set(table "")
+string(REPLACE "|" ";" pairs "${IMAGES}")
+foreach(pair ${pairs})
+  string(REPLACE "=" ";" parts "${pair}")
+  list(GET parts 0 name)
+  list(GET parts 1 path)
+  file(READ "${path}" hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
+  string(APPEND text "const uint8_t k_${name}[] = {\n    ${bytes}\n};\n\n")
+  string(APPEND table "    {\"${name}\", k_${name}, sizeof k_${name}},\n")
+endforeach()
+string(APPEND text "}  // namespace\n\nconst GuestImage kGuestImages[] = {\n${table}};\n")
+string(APPEND text "const size_t kGuestImageCount = sizeof kGuestImages / sizeof kGuestImages[0];\n\n}  // namespace sim\n")
+# Rewritten only when it changes, so that an unchanged guest rebuilds nothing.
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" old)
+endif()
+if(NOT old STREQUAL text)
+  file(WRITE "${OUTPUT}" "${text}")
+endif()
