@@ -41,7 +41,7 @@ void query_point_list(const char *command, void (*scan)(const std::string &text,
   scan(text, at_prompt);
 }
 
-void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][18])) {
+void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][point_cell_size])) {
   GtkCList *list = GTK_CLIST(page.w->list);
   gtk_clist_freeze(list);
   gtk_clist_clear(list);
@@ -50,7 +50,7 @@ void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char 
   gtk_widget_set_sensitive(page.w->remove_all_button, page.w->count != 0);
   for (int i = 0; i < point_table_size; i++) {
     const char *row[4];
-    char room[2][18];
+    char room[2][point_cell_size];
     if (!cells(i, row, room)) break;
     gtk_clist_append(list, const_cast<gchar **>(row));
   }

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
 
 #include "text/settings.hpp"
+#include "text/symbols.hpp"
 
 const char *const config_file_name = ".vumrc";
 
@@ -40,6 +42,24 @@ static char *read_whole_file(FILE *file) {
   return text;
 }
 
+// The symbols blocks: each file is loaded, a relative name taken from the
+// configuration file's directory. The report goes to standard output now and
+// to the History once it is built.
+static void load_config_symbols(const ConfigScan &scan) {
+  for (uint32_t i = 0; i < scan.symbol_files; i++) {
+    const ConfigSymbols &block = scan.symbols[i];
+    std::string path = block.file;
+    if (path[0] != '/') {
+      gchar *directory = g_path_get_dirname(config_file_name);
+      path = std::string(directory) + "/" + path;
+      g_free(directory);
+    }
+    std::string report = describe_symbol_load(block.file, load_symbols(path.c_str(), block.offset));
+    g_print("VUM: %s\n", report.c_str());
+    queue_symbol_message(report);
+  }
+}
+
 void load_config(ButtonGroup *tabs) {
   FILE *file = fopen(config_file_name, "r");
   if (file == NULL) {
@@ -55,6 +75,7 @@ void load_config(ButtonGroup *tabs) {
   ConfigScan scan;
   scan_config(text, &scan, &struct_defs);
   apply_config_settings(scan.settings, tabs);
+  load_config_symbols(scan);
   if (scan.end == ConfigEnd::unknown_block)
     g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name);
   g_free(text);

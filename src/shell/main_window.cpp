@@ -14,8 +14,14 @@
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "link/signal_pipe.hpp"
+#include "code/code_page.hpp"
+#include "console/console_page.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/pages.hpp"
+#include "shell/status_line.hpp"
+#include "text/symbol_places.hpp"
 #include "views/cpu_state_panel.hpp"
 
 const char *const vum_home_page = "https://vum.example.org/";
@@ -110,14 +116,19 @@ static void set_pages_sensitive(bool on) {
 void set_debugger_controls_sensitive(bool on) {
   set_control_bar_sensitive(on);
   set_pages_sensitive(on);
+  status_line_online(on);
 }
 
 static void run_state_changed(bool running) {
   control_bar_running(running);
   set_pages_sensitive(!running);
+  status_line_running(running);
 }
 
 static void stopped(const Stop &stop) {
+  // Symbols are named by the registers of this stop from here on.
+  if (!stop.report.lost && stop.readable) remember_stop_registers(stop.cpu);
+  status_line_stopped(stop);
   control_bar_stopped(stop);
   for (int i = 0; i < page_count; i++)
     if (page_table[i].stopped) page_table[i].stopped(stop);
@@ -161,6 +172,7 @@ static void link_started() {
 
 // A new debugger: the pages start afresh.
 static void link_starting() {
+  forget_stop_registers();
   for (int i = 0; i < page_count; i++)
     if (page_table[i].starting) page_table[i].starting();
 }
@@ -194,6 +206,13 @@ static void connect_events() {
   preferences_events.history_length_changed = history_trim;
   preferences_events.stack_counts_changed = refresh_stack;
   preferences_events.clear_history = history_clear;
+  code_events.message = history_message;
+  code_events.breakpoints_changed = [] { refresh_breakpoints(false); };
+  code_events.symbols_changed = [] { refresh_breakpoints(true); };
+  console_events.points_changed = [] {
+    refresh_breakpoints(false);
+    refresh_watchpoints(false);
+  };
 }
 
 // Keys a debugger user's hands already know, anywhere in the main window.
@@ -269,6 +288,7 @@ void start_up(int *argc, char ***argv) {
   connect_signal(W.show_state_button, "clicked", VUM_SIGNAL_FUNC(state_button_clicked), NULL);
   W.quit_button = add_button(row, 0, " Quit ");
   connect_signal(W.quit_button, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
+  build_status_line(W.box);
   add_key_bindings();
 
   stop_debugger();

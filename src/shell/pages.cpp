@@ -1,5 +1,7 @@
 #include "shell/pages.hpp"
 
+#include "code/code_page.hpp"
+#include "console/console_page.hpp"
 #include "history/history.hpp"
 #include "points/breakpoints_page.hpp"
 #include "points/watchpoints_page.hpp"
@@ -27,6 +29,10 @@ const PageRow page_table[] = {
      0, NULL},
     {"History", false, build_history_page, NULL, NULL, history_reset_repeats, history_stopped, NULL, NULL,
      0, NULL},
+    {"Code", false, build_code_page, code_page_after_build, set_code_page_sensitive, code_page_starting,
+     code_page_stopped, NULL, NULL, 0, NULL},
+    {"Console", false, build_console_page, NULL, set_console_sensitive, NULL, console_stopped, NULL, NULL, 0,
+     NULL},
 };
 
 const int page_count = sizeof page_table / sizeof page_table[0];

@@ -87,6 +87,36 @@ static bool scan_settings_block(char *text, uint32_t *position, const char *keyw
   return true;
 }
 
+// A symbols block: the file's name, then an offset when a hexadecimal number
+// follows (the block may end right after the name, with or without a blank
+// before its "}"). False when the name is missing or too long, or there are
+// more blocks than the scan keeps.
+static bool scan_symbols_block(char *text, uint32_t *position, ConfigScan *out) {
+  char *file;
+  int32_t length = next_token(text, position, &file);
+  bool closed = length > 0 && file[length - 1] == '}';
+  if (closed) file[--length] = '\0';
+  if (length <= 0 || length >= symbol_file_name_size || out->symbol_files >= (uint32_t)most_symbol_files)
+    return false;
+  ConfigSymbols &block = out->symbols[out->symbol_files++];
+  memcpy(block.file, file, (size_t)length + 1);
+  block.offset = 0;
+  if (closed) return true;
+  uint32_t p = *position;
+  while (is_white(text[p])) p++;
+  if (text[p] == '}') {
+    *position = p + 1;
+    return true;
+  }
+  uint32_t value;
+  int taken;
+  if (text[p] == '\0' || !scan_hex(text + p, &value, &taken) || text[p] == '+' || text[p] == '-') return true;
+  char *offset;
+  next_token(text, position, &offset);
+  block.offset = value;
+  return true;
+}
+
 void scan_config(char *text, ConfigScan *out, StructDefList *defs) {
   memset(out, 0, sizeof *out);
   out->end = ConfigEnd::end_of_text;
@@ -109,6 +139,8 @@ void scan_config(char *text, ConfigScan *out, StructDefList *defs) {
       ok = parse_struct_block(text, &p, true, defs);
     } else if (same_word(keyword, "list")) {
       ok = parse_struct_block(text, &p, false, defs);
+    } else if (same_word(keyword, "symbols")) {
+      ok = scan_symbols_block(text, &p, out);
     } else {
       out->end = ConfigEnd::unknown_block;
       out->unknown_keyword = keyword;

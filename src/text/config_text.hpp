@@ -27,18 +27,31 @@ struct ConfigSettings {
 
 const uint32_t tab_position_count = 4;
 
+// A "symbols" block: {symbols FILE [OFFSET]}, FILE one word (relative to the
+// configuration file's directory), OFFSET hexadecimal, added to every
+// address of the file.
+const int most_symbol_files = 8;
+const int symbol_file_name_size = 256;
+struct ConfigSymbols {
+  char file[symbol_file_name_size];
+  uint32_t offset;
+};
+
 // How the scan of a file ended.
 enum class ConfigEnd {
   end_of_text,    // every block was read
   stopped,        // a missing token, a failed conversion, a name too long, no
-                  // memory, or the end of the text inside a block: silently
-  unknown_block,  // a keyword that is none of the six
+                  // memory, a ninth symbols block, or the end of the text
+                  // inside a block: silently
+  unknown_block,  // a keyword that is none of the seven
 };
 
 struct ConfigScan {
   ConfigSettings settings;
   ConfigEnd end;
   const char *unknown_keyword;  // the keyword token, inside the text
+  ConfigSymbols symbols[most_symbol_files];  // the symbols blocks, in file order
+  uint32_t symbol_files;
 };
 
 // Scans the text of a configuration file (modified in place: each token is

@@ -23,3 +23,4 @@ const char *const format_examine_word = "x /1wx 0x%X\n";
 const char *const format_examine_two_words = "x /2wx 0x%X\n";
 const char *const format_dump_physical = "xp /%u%c%c 0x%X\n";
 const char *const format_dump_linear = "x /%u%c%c 0x%X\n";
+const char *const format_disassemble = "u /%u 0x%X\n";

@@ -24,3 +24,4 @@ extern const char *const format_examine_word;
 extern const char *const format_examine_two_words;
 extern const char *const format_dump_physical;   // "%u%c%c" units, size, format; "%X" address
 extern const char *const format_dump_linear;
+extern const char *const format_disassemble;      // "%u" instructions, "%X" linear address

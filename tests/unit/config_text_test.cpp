@@ -305,3 +305,61 @@ TEST(ConfigText, TheInstalledSampleReadsToItsEnd) {
             "demo_record@7CD0*1[word:2,dword:4,byte:1,qword:8] "
             "demo_gdt@7CE0*3[limit_low:2,base_low:2,base_mid:1,access:1,flags_limit:1,base_high:1]");
 }
+
+TEST(ConfigText, SymbolsBlocks) {
+  struct Case {
+    const char *what;
+    const char *text;
+    std::vector<std::pair<std::string, uint32_t>> symbols;
+    ConfigEnd end;
+    uint32_t history;  // a history block after the symbols, when there is one
+  } cases[] = {
+      {"a file", "{symbols demo.sym}", {{"demo.sym", 0}}, ConfigEnd::end_of_text, 0},
+      {"a blank before the brace", "{symbols demo.sym }", {{"demo.sym", 0}}, ConfigEnd::end_of_text, 0},
+      {"an offset", "{symbols kernel.sym 0x100000}", {{"kernel.sym", 0x100000}}, ConfigEnd::end_of_text, 0},
+      {"an offset without 0x", "{symbols boot.sym 7c00 }", {{"boot.sym", 0x7c00}}, ConfigEnd::end_of_text, 0},
+      {"keyword case", "{SYMBOLS a.sym}", {{"a.sym", 0}}, ConfigEnd::end_of_text, 0},
+      {"a directory", "{symbols /opt/os/kernel.elf}", {{"/opt/os/kernel.elf", 0}}, ConfigEnd::end_of_text, 0},
+      {"two files, then a block", "{symbols a.sym}\n{symbols b.sym 10}\n{history 7}",
+       {{"a.sym", 0}, {"b.sym", 0x10}}, ConfigEnd::end_of_text, 7},
+      {"no closing brace: the next block is read", "{symbols a.sym\n{history 9}", {{"a.sym", 0}},
+       ConfigEnd::end_of_text, 9},
+      {"a word that is no number is no offset", "{symbols a.sym kernel}\n{history 3}", {{"a.sym", 0}},
+       ConfigEnd::end_of_text, 3},
+      {"no file", "{symbols}", {}, ConfigEnd::stopped, 0},
+      {"no file at the end of the text", "{symbols ", {}, ConfigEnd::stopped, 0},
+      {"a sign is no offset", "{symbols a.sym -4}", {{"a.sym", 0}}, ConfigEnd::end_of_text, 0},
+      {"a name of 255 characters", nullptr, {{std::string(255, 'n'), 0}}, ConfigEnd::end_of_text, 0},
+      {"a name of 256 ends the load", nullptr, {}, ConfigEnd::stopped, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string source = c.text ? c.text
+                                : "{symbols " + std::string(strcmp(c.what, "a name of 255 characters") == 0 ? 255 : 256, 'n') + "}";
+    std::vector<char> text(source.begin(), source.end());
+    text.push_back('\0');
+    ConfigScan out;
+    StructDefList defs = {nullptr, nullptr};
+    scan_config(text.data(), &out, &defs);
+    EXPECT_EQ(out.end, c.end);
+    ASSERT_EQ(out.symbol_files, c.symbols.size());
+    for (size_t i = 0; i < c.symbols.size(); i++) {
+      EXPECT_EQ(out.symbols[i].file, c.symbols[i].first);
+      EXPECT_EQ(out.symbols[i].offset, c.symbols[i].second);
+    }
+    EXPECT_EQ(out.settings.history_length_set, c.history != 0);
+    if (c.history) EXPECT_EQ(out.settings.history_length, c.history);
+    free_struct_defs(&defs);
+  }
+  // A ninth file is more than the scan keeps: the reading stops there.
+  std::string many;
+  for (int i = 0; i < 9; i++) many += "{symbols f" + std::to_string(i) + "}\n";
+  std::vector<char> text(many.begin(), many.end());
+  text.push_back('\0');
+  ConfigScan out;
+  StructDefList defs = {nullptr, nullptr};
+  scan_config(text.data(), &out, &defs);
+  EXPECT_EQ(out.end, ConfigEnd::stopped);
+  EXPECT_EQ(out.symbol_files, 8u);
+  EXPECT_STREQ(out.symbols[7].file, "f7");
+}
