@@ -113,6 +113,25 @@ void show_symbol_count() {
   gtk_label_set_text(GTK_LABEL(P.symbols_label), text);
 }
 
+// The row to bring into view once the list has its size: a page just shown
+// is laid out after it is mapped, so the list is scrolled when the main
+// loop is idle, after the layout.
+int row_to_show = -1;
+
+gboolean show_row(gpointer) {
+  if (P.list != NULL && row_to_show >= 0 && row_to_show < GTK_CLIST(P.list)->rows &&
+      gtk_clist_row_is_visible(GTK_CLIST(P.list), row_to_show) != GTK_VISIBILITY_FULL)
+    gtk_clist_moveto(GTK_CLIST(P.list), row_to_show, -1, 0.3f, 0.0f);
+  row_to_show = -1;
+  return FALSE;
+}
+
+void scroll_to(int row) {
+  if (row_to_show < 0) g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, show_row, NULL, NULL);
+  row_to_show = row;
+  gtk_clist_moveto(GTK_CLIST(P.list), row, -1, 0.3f, 0.0f);
+}
+
 // Draws the rows as they are. A new listing selects the current
 // instruction (else the row the listing is around) and brings it into view;
 // a redraw of the marks keeps the selection and the scrolling.
@@ -141,7 +160,7 @@ void draw_rows(bool new_listing) {
     if (kept >= 0 && kept < (int32_t)P.rows.size()) gtk_clist_select_row(list, kept, 0);
   } else if (chosen >= 0) {
     gtk_clist_select_row(list, chosen, 0);
-    gtk_clist_moveto(list, chosen, -1, 0.3f, 0.0f);
+    scroll_to(chosen);
   }
   update_buttons();
 }
@@ -361,6 +380,7 @@ void code_page_after_build() {
   std::string text;
   while (take_symbol_message(&text)) message(text.c_str());
   show_symbol_count();
+  control_bar_symbols_changed();
 }
 
 void set_code_page_sensitive(bool on) {
