@@ -93,7 +93,6 @@ class BackScan {
 
   uint32_t target_, floor_;
   uint32_t candidate_;  // the next start to consider
-  bool started_ = false;
   int tries_ = 0;
   std::vector<uint32_t> starts_seen_;     // every instruction start of every reply
   std::vector<DisasmReply> landed_;       // replies that landed, in order

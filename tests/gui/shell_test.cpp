@@ -34,8 +34,8 @@ TEST_F(ShellTest, MainWindowStartsOfflineWithItsWholeLayout) {
   gtk_widget_get_size_request(main_window().window, &w, &h);
   EXPECT_EQ(w, 630);
   EXPECT_EQ(h, 500);
-  EXPECT_EQ(tab_titles(), (std::vector<std::string>{"Breakpoints", "Watchpoints", "Memory",
-                                                     "Structures", "Preferences", "History"}));
+  EXPECT_EQ(tab_titles(), (std::vector<std::string>{"Breakpoints", "Watchpoints", "Memory", "Structures",
+                                                     "Preferences", "History", "Code", "Console"}));
   EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(main_window().notebook)), GTK_POS_BOTTOM);
   EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(main_window().notebook)), 0);
   EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));
