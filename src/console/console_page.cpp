@@ -14,10 +14,23 @@ namespace {
 
 ConsolePage C = {};
 
+bool scroll_waiting = false;
+
+gboolean scroll_to_end(gpointer) {
+  scroll_waiting = false;
+  if (C.view == NULL) return FALSE;
+  GtkTextIter end;
+  gtk_text_buffer_get_end_iter(C.text, &end);
+  GtkTextMark *bottom = gtk_text_buffer_get_mark(C.text, "bottom");
+  gtk_text_buffer_move_mark(C.text, bottom, &end);
+  gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(C.view), bottom, 0.0, TRUE, 0.0, 1.0);
+  return FALSE;
+}
+
 // Appends text to the view and scrolls to its end; the oldest lines go
 // when the text grows past its limit.
 void append(const std::string &text) {
-  if (C.text == NULL) return;
+  if (C.view == NULL) return;
   GtkTextIter end;
   gtk_text_buffer_get_end_iter(C.text, &end);
   gtk_text_buffer_insert(C.text, &end, text.data(), (gint)text.size());
@@ -29,10 +42,9 @@ void append(const std::string &text) {
     if (!gtk_text_iter_starts_line(&cut)) gtk_text_iter_forward_line(&cut);
     gtk_text_buffer_delete(C.text, &start, &cut);
   }
-  GtkTextMark *bottom = gtk_text_buffer_get_mark(C.text, "bottom");
-  gtk_text_buffer_get_end_iter(C.text, &end);
-  gtk_text_buffer_move_mark(C.text, bottom, &end);
-  gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(C.view), bottom, 0.0, FALSE, 0.0, 1.0);
+  // The view is laid out when the main loop is idle: it is scrolled then.
+  if (!scroll_waiting) g_idle_add_full(G_PRIORITY_LOW, scroll_to_end, NULL, NULL);
+  scroll_waiting = true;
 }
 
 // A line of its own, ending in a newline.
@@ -85,7 +97,7 @@ gboolean entry_key(GtkWidget *, GdkEventKey *event, gpointer) {
 ConsolePage &console_page() { return C; }
 
 std::string console_text() {
-  if (C.text == NULL) return "";
+  if (C.view == NULL) return "";
   GtkTextIter start, end;
   gtk_text_buffer_get_bounds(C.text, &start, &end);
   gchar *text = gtk_text_buffer_get_text(C.text, &start, &end, FALSE);
