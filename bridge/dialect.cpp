@@ -254,11 +254,90 @@ Plan unwatch_one(bool write, std::string_view address_text, const WatchTable &wa
 
 }  // namespace
 
+namespace {
+
+// Text of the user's quoted in an error line: printable, short, no '<'.
+std::string quoted(std::string_view text) {
+  std::string out = "'";
+  for (size_t i = 0; i < text.size(); i++) {
+    if (i == 40) {
+      out += "...";
+      break;
+    }
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    out += (c >= 0x20 && c < 0x7f && c != '<') ? char(c) : '?';
+  }
+  return out + "'";
+}
+
+Plan refuse(std::string error) {
+  Plan plan;
+  plan.refusal = "Error: " + std::move(error);
+  return plan;
+}
+
+// A decimal number of at most `max`.
+bool whole_decimal(std::string_view text, uint64_t max, uint64_t *value) {
+  size_t used = 0;
+  if (text.size() > 10 || !read_decimal(text, value, &used) || used != text.size()) return false;
+  return *value <= max;
+}
+
+// "SEG:OFF", both hexadecimal, a 16-bit selector and a 32-bit offset.
+bool read_virtual(std::string_view text, uint32_t *segment, uint32_t *offset) {
+  size_t colon = text.find(':');
+  return colon != std::string_view::npos && read_hex32(text.substr(0, colon), segment) && *segment <= 0xffff &&
+         read_hex32(text.substr(colon + 1), offset);
+}
+
+std::string hex(uint32_t value) { return format("0x%x", value); }
+
+// The registers "set" takes. Bochs 2.7's "set" knows no eflags.
+bool settable_register(std::string_view name) {
+  static const char *const names[] = {"eax", "ebx", "ecx", "edx", "esi", "edi", "ebp", "esp", "eip"};
+  for (const char *n : names)
+    if (name == n) return true;
+  return false;
+}
+
+// "set REG = VALUE", also without blanks around '='.
+Plan plan_set(std::string_view rest) {
+  size_t eq = rest.find('=');
+  if (eq == std::string_view::npos) return refuse("usage: set REGISTER = 0xVALUE");
+  std::string_view name = trim(rest.substr(0, eq));
+  std::string_view value_text = trim(rest.substr(eq + 1));
+  if (name == "eflags") return refuse("Bochs 2.7 cannot set eflags");
+  if (!settable_register(name)) return refuse("not a register set can change: " + quoted(name));
+  uint32_t value = 0;
+  if (!read_hex32(value_text, &value)) return refuse("not a 32-bit hexadecimal value: " + quoted(value_text));
+  Plan plan;
+  plan.lines.push_back("set " + std::string(name) + " = " + hex(value));
+  return plan;
+}
+
+}  // namespace
+
+bool read_hex32(std::string_view text, uint32_t *value) {
+  uint64_t v = 0;
+  size_t used = 0;
+  if (!read_hex(text, &v, &used) || used != text.size()) return false;
+  size_t digits = starts_with(text, "0x") || starts_with(text, "0X") ? 2 : 0;
+  while (digits < text.size() && text[digits] == '0') digits++;
+  if (text.size() - digits > 8) return false;
+  *value = uint32_t(v);
+  return true;
+}
+
 Plan plan_command(std::string_view raw, const WatchTable &watches) {
   // readline would complete file names on a TAB; a blank does what was meant.
   std::string line(raw);
   std::replace(line.begin(), line.end(), '\t', ' ');
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  // Bochs runs every command of a line cut by ';', and readline acts on
+  // control characters (Ctrl-D ends the input): neither reaches it.
+  if (line.find(';') != std::string::npos) return refuse("one command to a line: " + quoted(line));
+  for (char c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return refuse("a control character in " + quoted(line));
   Plan plan;
   std::vector<std::string_view> w = words(line);
   if (w.empty()) {
@@ -268,51 +347,101 @@ Plan plan_command(std::string_view raw, const WatchTable &watches) {
   }
   std::string_view cmd = w[0];
   std::string_view rest = after_word(line);
+  uint32_t address = 0, segment = 0, value = 0;
+  uint64_t number = 0;
+  auto usage = [](const char *form) { return refuse(std::string("usage: ") + form); };
+  auto bad_address = [](std::string_view text) {
+    return refuse("not a 32-bit hexadecimal address: " + quoted(text));
+  };
+
   if (cmd == "s" || cmd == "step") {
-    plan.lines.push_back(line);
+    if (w.size() > 2 || (w.size() == 2 && (!whole_decimal(w[1], 0x7fffffff, &number) || number == 0)))
+      return usage("s [COUNT]");
+    plan.lines.push_back(w.size() == 1 ? "s" : "s " + std::to_string(number));
     plan.reply = Reply::Step;
+    plan.runs = true;
   } else if (cmd == "c" || cmd == "cont" || cmd == "continue") {
-    plan.lines.push_back(line);
+    if (w.size() != 1) return usage("c");
+    plan.lines.push_back("c");
     plan.reply = Reply::Continue;
+    plan.runs = true;
+  } else if ((cmd == "n" || cmd == "next" || cmd == "p") && w.size() == 1) {
+    // Bochs's own step over, typed in the console: it runs the guest too,
+    // so a SIGINT may stop it; its reply passes as it is.
+    plan.lines.push_back(std::string(cmd));
+    plan.runs = true;
   } else if (cmd == "q" || cmd == "quit" || cmd == "exit") {
+    if (w.size() != 1) return usage("q");
     plan.lines.push_back("q");
     plan.reply = Reply::Quit;
-  } else if (w.size() == 1 && (cmd == "trace-on" || cmd == "trace-off")) {
+  } else if (cmd == "trace-on" || cmd == "trace-off") {
+    if (w.size() != 1) return usage(cmd == "trace-on" ? "trace-on" : "trace-off");
     plan.lines.push_back(cmd == "trace-on" ? "trace on" : "trace off");
-  } else if ((cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak" || cmd == "vb" ||
-              cmd == "vbreak") &&
-             w.size() == 2) {
-    plan.lines.push_back(std::string(cmd) + " " + hex_address(rest));
+  } else if (cmd == "pb" || cmd == "pbreak" || cmd == "lb" || cmd == "lbreak") {
+    if (w.size() != 2) return usage(cmd[0] == 'p' ? "pb 0xADDRESS" : "lb 0xADDRESS");
+    if (!read_hex32(w[1], &address)) return bad_address(w[1]);
+    plan.lines.push_back(std::string(cmd) + " " + hex_address(w[1]));
+  } else if (cmd == "vb" || cmd == "vbreak") {
+    if (w.size() != 2) return usage("vb 0xSEGMENT:0xOFFSET");
+    if (!read_virtual(w[1], &segment, &address))
+      return refuse("not a 16-bit segment and 32-bit offset in hexadecimal: " + quoted(w[1]));
+    plan.lines.push_back(std::string(cmd) + " " + hex_address(w[1]));
+  } else if (cmd == "d" || cmd == "del" || cmd == "delete") {
+    if (w.size() != 2) return usage("d NUMBER");
+    if (!whole_decimal(w[1], 0xffffffff, &number)) return refuse("not a breakpoint number: " + quoted(w[1]));
+    plan.lines.push_back("d " + std::to_string(number));
   } else if (cmd == "info" && w.size() == 2 && (w[1] == "break" || w[1] == "b")) {
     plan.lines.push_back("info break");
     plan.reply = Reply::BreakList;
-  } else if (cmd == "watch" && w.size() == 1) {
-    plan.lines.push_back("watch");
-    plan.reply = Reply::WatchList;
-  } else if (cmd == "watch" && w.size() == 3 && (w[1] == "read" || w[1] == "write")) {
-    plan.lines.push_back(std::string("watch ") + std::string(w[1]) + " " + hex_address(w[2]));
-  } else if (cmd == "unwatch" && w.size() == 3 && (w[1] == "read" || w[1] == "write")) {
-    return unwatch_one(w[1] == "write", w[2], watches, line);
-  } else if (cmd == "dump_cpu" && w.size() == 1) {
+  } else if (cmd == "watch" || cmd == "unwatch") {
+    if (w.size() == 1) {
+      plan.lines.push_back(std::string(cmd));
+      if (cmd == "watch") plan.reply = Reply::WatchList;
+      return plan;
+    }
+    if (w.size() != 3 || (w[1] != "read" && w[1] != "write"))
+      return usage(cmd == "watch" ? "watch read|write 0xADDRESS" : "unwatch read|write 0xADDRESS");
+    if (!read_hex32(w[2], &address)) return bad_address(w[2]);
+    if (cmd == "unwatch") return unwatch_one(w[1] == "write", w[2], watches, line);
+    plan.lines.push_back("watch " + std::string(w[1]) + " " + hex_address(w[2]));
+  } else if (cmd == "dump_cpu") {
+    if (w.size() != 1) return usage("dump_cpu");
     plan.lines.push_back("r;sreg;creg;dreg");
     plan.reply = Reply::Registers;
-  } else if ((cmd == "x" || cmd == "xp") && w.size() >= 2 && w[1][0] == '/') {
+  } else if (cmd == "x" || cmd == "xp") {
     std::string_view count;
-    if (read_examine_form(w[1], &plan.examine, &count)) {
-      plan.reply = Reply::Examine;
-      if (plan.examine.unit == 'g' && plan.examine.format == 't') {
-        plan.examine.binary_from_hex = true;
-        std::string sent(cmd);
-        sent += " /";
-        sent += count;
-        sent += "gx";
-        for (size_t i = 2; i < w.size(); i++) sent += " " + std::string(w[i]);
-        plan.lines.push_back(sent);
-        return plan;
-      }
+    if (w.size() != 3 || !read_examine_form(w[1], &plan.examine, &count) || count.empty())
+      return usage(cmd == "x" ? "x /NUF 0xADDRESS" : "xp /NUF 0xADDRESS");
+    if (count.size() > 9) return refuse("not a count: " + quoted(count));
+    if (!read_hex32(w[2], &address)) return bad_address(w[2]);
+    plan.reply = Reply::Examine;
+    std::string form(w[1]);
+    if (plan.examine.unit == 'g' && plan.examine.format == 't') {
+      // 2.7 prints quadwords in binary as nothing at all.
+      plan.examine.binary_from_hex = true;
+      form = "/" + std::string(count) + "gx";
     }
-    plan.lines.push_back(line);
+    plan.lines.push_back(std::string(cmd) + " " + form + " " + std::string(w[2]));
+  } else if (cmd == "u" || cmd == "disasm") {
+    if (w.size() != 3 || w[1].size() < 2 || w[1][0] != '/') return usage("u /COUNT 0xADDRESS");
+    if (!whole_decimal(w[1].substr(1), 64, &number) || number == 0)
+      return refuse("not a count from 1 to 64: " + quoted(w[1].substr(1)));
+    if (!read_hex32(w[2], &address)) return bad_address(w[2]);
+    plan.lines.push_back("u /" + std::to_string(number) + " " + hex(address));
+    plan.reply = Reply::Disassemble;
+  } else if (cmd == "set") {
+    return plan_set(rest);
+  } else if (cmd == "setpmem") {
+    if (w.size() != 4) return usage("setpmem 0xADDRESS SIZE 0xVALUE");
+    if (!read_hex32(w[1], &address)) return bad_address(w[1]);
+    if (w[2] != "1" && w[2] != "2" && w[2] != "4") return refuse("not a size of 1, 2 or 4 bytes: " + quoted(w[2]));
+    if (!read_hex32(w[3], &value)) return refuse("not a 32-bit hexadecimal value: " + quoted(w[3]));
+    unsigned size = unsigned(w[2][0] - '0');
+    if (size < 4 && value >> (8 * size) != 0)
+      return refuse(format("0x%x does not fit in %u byte%s", value, size, size == 1 ? "" : "s"));
+    plan.lines.push_back(format("setpmem 0x%x %u 0x%x", address, size, value));
   } else {
+    // A command of the console: one command, as typed.
     plan.lines.push_back(line);
   }
   return plan;
@@ -342,6 +471,17 @@ std::string old_instruction_text(std::string_view text) {
 // A hex number printed with leading zeros, shown with at least 8 digits.
 std::string hex8(uint64_t value) { return format("%08" PRIx64, value); }
 
+// The context field of an instruction line as two words, as the old grammar
+// skips it: "(unk. ctxt)" and "(no symbol)" are; with symbols loaded Bochs
+// writes one word, "(pm_loop+0)", which becomes "(pm_loop +0)".
+std::string two_word_context(std::string_view context) {
+  std::string_view inside = context.substr(1, context.size() - 2);
+  if (inside.find(' ') != std::string_view::npos) return std::string(context);
+  size_t plus = inside.rfind('+');
+  if (plus == std::string_view::npos || plus == 0) return "(unk. ctxt)";
+  return "(" + std::string(inside.substr(0, plus)) + " " + std::string(inside.substr(plus)) + ")";
+}
+
 }  // namespace
 
 bool reformat_instruction_line(std::string_view line, std::string *out) {
@@ -370,11 +510,11 @@ bool reformat_instruction_line(std::string_view line, std::string *out) {
   if (!read_hex(rest, &offset, &used) || rest.size() <= used || rest[used] != ' ') return false;
   const bool short_offset = used <= 4;
   rest.remove_prefix(used + 1);
-  std::string_view context;
+  std::string context;
   if (!rest.empty() && rest[0] == '(') {
     size_t end = rest.find("): ");
     if (end == std::string_view::npos) return false;
-    context = rest.substr(0, end + 2);
+    context = two_word_context(rest.substr(0, end + 1)) + ":";
     rest.remove_prefix(end + 3);
   }
   size_t semicolon = rest.rfind(';');
@@ -394,6 +534,78 @@ bool reformat_instruction_line(std::string_view line, std::string *out) {
   s += format("%-24s ; ", old_text.c_str());
   s += bytes;
   *out = std::move(s);
+  return true;
+}
+
+bool is_trace_line(std::string_view line, uint64_t *tick) {
+  // "(0).[12936054] [0x000000007c0f] 0000:7c0f (unk. ctxt): int 0x03 ; cd03"
+  size_t close = line.find(").[");
+  if (line.empty() || line[0] != '(' || close == std::string_view::npos || close > 8) return false;
+  uint64_t t = 0;
+  size_t used = 0;
+  std::string_view rest = line.substr(close + 3);
+  if (!read_decimal(rest, &t, &used) || !starts_with(rest.substr(used), "] [0x")) return false;
+  *tick = t;
+  return true;
+}
+
+bool is_notice_line(std::string_view line) {
+  size_t close = line.find(") ");
+  if (line.empty() || line[0] != '(' || close == std::string_view::npos || close > 8) return false;
+  for (size_t i = 1; i < close; i++)
+    if (!is_digit(line[i])) return false;
+  std::string_view rest = line.substr(close + 2);
+  return !rest.empty() && rest[0] != '[' && !starts_with(rest, "Breakpoint ") && !starts_with(rest, "Caught ");
+}
+
+std::string reset_notice(std::string_view trace_line, bool triple_fault) {
+  size_t close = trace_line.find(')');
+  std::string cpu = close != std::string_view::npos && close < 8 ? std::string(trace_line.substr(0, close + 1)) : "(0)";
+  return cpu + (triple_fault ? " Reset after a triple fault" : " Reset");
+}
+
+bool is_triple_fault_log(std::string_view line) {
+  // "00012936054e[CPU0  ] exception(): 3rd (13) exception with no resolution, shutdown status is 00h, resetting"
+  return line.find("exception with no resolution") != std::string_view::npos;
+}
+
+bool unreadable_linear_error(std::string_view line, std::string *out) {
+  // "bx_dbg_read_linear: physical address not available for linear 0x0000000000401000"
+  // "bx_dbg_read_linear: physical memory read error (phy=0x000002000000, lin=0x0000000002000000)"
+  static const std::string_view unmapped = "bx_dbg_read_linear: physical address not available for linear ";
+  static const std::string_view beyond = "bx_dbg_read_linear: physical memory read error (phy=";
+  uint64_t linear = 0, physical = 0;
+  size_t used = 0;
+  if (starts_with(line, unmapped) && read_hex(line.substr(unmapped.size()), &linear, &used)) {
+    *out = format("Error: reading linear 0x%08" PRIx64 ": page not present", linear & 0xffffffffu);
+    return true;
+  }
+  if (starts_with(line, beyond) && read_hex(line.substr(beyond.size()), &physical, &used)) {
+    size_t lin = line.find("lin=");
+    if (lin == std::string_view::npos || !read_hex(line.substr(lin + 4), &linear, &used)) return false;
+    *out = format("Error: reading linear 0x%08" PRIx64 ": no memory at physical 0x%08" PRIx64,
+                  linear & 0xffffffffu, physical & 0xffffffffu);
+    return true;
+  }
+  return false;
+}
+
+bool reformat_disassembly_line(std::string_view line, std::string *out) {
+  // "0000000000007ca1: (           pm_loop+1): call .+26 pm_sub+0 (0x00007cc0) ; e81a000000"
+  uint64_t address = 0;
+  size_t used = 0;
+  if (!read_hex(line, &address, &used) || used < 8 || !starts_with(line.substr(used), ": (")) return false;
+  std::string_view rest = line.substr(used + 3);
+  size_t close = rest.find("): ");
+  if (close == std::string_view::npos) return false;
+  std::string symbol(trim(rest.substr(0, close)));
+  rest.remove_prefix(close + 3);
+  size_t semicolon = rest.rfind(" ; ");
+  if (semicolon == std::string_view::npos) return false;
+  std::string text = old_instruction_text(trim(rest.substr(0, semicolon)));
+  std::string_view bytes = trim(rest.substr(semicolon + 3));
+  *out = format("%08" PRIx64 ": (%-20s): %-25s ; ", address & 0xffffffffu, symbol.c_str(), text.c_str());
+  *out += bytes;
   return true;
 }
 
@@ -703,7 +915,33 @@ std::string old_value(std::string_view value, const ExamineForm &form) {
 
 }  // namespace
 
+std::string rewrite_disassembly(std::string_view reply) {
+  std::string out, line;
+  for (std::string_view l : lines_of(reply)) {
+    if (l == "[bochs]:") continue;
+    if (reformat_disassembly_line(l, &line) || unreadable_linear_error(l, &line)) {
+      out += line + "\n";
+      if (line[0] == 'E') break;  // the error stands in place of the rest
+    } else if (!starts_with(l, "bx_dbg_")) {
+      // Bochs's notes on the selectors of far jumps it decodes
+      // ("bx_dbg_read_pmode_descriptor: …") are not lines of the listing.
+      out += std::string(l) + "\n";
+    }
+  }
+  return out;
+}
+
 std::string rewrite_examine(std::string_view reply, const ExamineForm &form) {
+  // A linear range that touches a page that is not present: one error line
+  // in place of every value.
+  static const std::string_view unmapped = "bx_dbg_read_linear: physical address not available for linear ";
+  size_t bad = reply.find(unmapped);
+  if (bad != std::string_view::npos) {
+    size_t end = reply.find('\n', bad);
+    std::string error;
+    if (unreadable_linear_error(reply.substr(bad, end == std::string_view::npos ? end : end - bad), &error))
+      return error + "\n";
+  }
   std::string out;
   for (std::string_view l : lines_of(reply)) {
     if (l == "[bochs]:" || l == "dbg_examine: repeat count given but is zero.") continue;

@@ -24,6 +24,7 @@ enum class Reply {
   WatchList,  // "watch": old words, no length
   Registers,  // "r;sreg;creg;dreg" rebuilt as the old register dump
   Examine,    // memory dump lines in the old layout
+  Disassemble,  // "u": the contract's line layout, an unreadable address as one error line
   Quiet,      // nothing but the prompt
   Quit,       // nothing at all: the emulator ends
 };
@@ -36,10 +37,15 @@ struct ExamineForm {
 };
 
 // One old command line as the lines sent to Bochs 2.7, one after each prompt.
+// A line that is not well formed for its command's grammar gets `refusal`,
+// an error line of the old dialect, and no line goes to Bochs at all.
 struct Plan {
   std::vector<std::string> lines;
   Reply reply = Reply::Pass;
   ExamineForm examine;
+  std::string refusal;
+  // The line makes the guest run ("c", "s"): a SIGINT may stop it.
+  bool runs = false;
 };
 
 // The watchpoints Bochs holds, learnt from its own replies, in its list order
@@ -70,9 +76,13 @@ class WatchTable {
 // An old command line (no newline) as what to send to Bochs 2.7.
 Plan plan_command(std::string_view line, const WatchTable &watches);
 
+// A number as VUM writes addresses and values: hexadecimal digits, with or
+// without 0x, of at most 32 bits (leading zeros aside); nothing else.
+bool read_hex32(std::string_view text, uint32_t *value);
+
 // An address typed by the user: a bare hexadecimal number (with or without
 // 0x, "seg:off" for vb) becomes 0x-prefixed hex, as the rest of VUM reads it;
-// anything else (an expression) is left to Bochs.
+// anything else comes back as it is (plan_command refuses it first).
 std::string hex_address(std::string_view text);
 
 // One 2.7 reply line in old words: instruction and trace lines in the old
@@ -85,11 +95,34 @@ std::string translate_line(std::string_view line, const WatchTable &watches);
 // `line` is not one.
 bool reformat_instruction_line(std::string_view line, std::string *out);
 
+// A trace line, "(0).[T] [0x…] …": true and its tick count.
+bool is_trace_line(std::string_view line, uint64_t *tick);
+// A notice of a stop report, "(0) Magic breakpoint": a processor field and
+// words that are neither an instruction line nor a breakpoint or watchpoint
+// report.
+bool is_notice_line(std::string_view line);
+// The notice that takes the place of the line Bochs prints when it resets
+// the processor: the triple fault's when Bochs's log named one.
+std::string reset_notice(std::string_view trace_line, bool triple_fault);
+// Whether a line of Bochs's log says the processor met a fault it could not
+// deliver and is being reset.
+bool is_triple_fault_log(std::string_view line);
+
+// One line of "u" in the layout VUM reads:
+// "xxxxxxxx: (SYMBOL              ): TEXT                     ; BYTES".
+// False when `line` is not a disassembly line.
+bool reformat_disassembly_line(std::string_view line, std::string *out);
+// Bochs's message for a linear address it cannot read, as the old dialect's
+// error line ("Error: reading linear 0x%08x: page not present"); false when
+// `line` is not such a message.
+bool unreadable_linear_error(std::string_view line, std::string *out);
+
 // Whole replies.
 std::string rewrite_breakpoint_list(std::string_view reply);
 std::string rewrite_watch_list(std::string_view reply, const WatchTable &watches);
 std::string rebuild_registers(std::string_view reply);
 std::string rewrite_examine(std::string_view reply, const ExamineForm &form);
+std::string rewrite_disassembly(std::string_view reply);
 
 // Reply text VUM can read without losing its place: every '<' but the one
 // of a memory dump's "<bogus+N>" label becomes '?', since VUM takes a '<'

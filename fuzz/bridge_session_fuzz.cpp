@@ -2,8 +2,9 @@
 // session after one of VUM's commands, in pieces of arbitrary sizes. Links
 // only the bridge's translation (vumbridgecore).
 //
-// Input: byte 0 picks the command, byte 1 the size of the pieces; the rest is
-// what Bochs writes after the command was sent.
+// Input: byte 0 picks the command, byte 1 the size of the pieces (its top
+// bit: Bochs's log named a triple fault, and a SIGINT came); the rest is what
+// Bochs writes after the command was sent.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ const char *const kCommands[] = {
     "x /1hx 0x7C00", "x /2wx 0x7C00", "xp /17bx 0x7C00", "x /5gt 0x7C00", "x /9wo 0x7C00",
     "trace-on",   "pb 0x7c00",  "unwatch read 0x600", "unwatch write 0x500", "q",
     "",           "vb 8:7cc0",  "watch read 600",    "d 1",            "unwatch",
+    "u /4 0x7c00", "u /64 0x401000", "set eax = 0x1",    "setpmem 0x500 4 0x1", "info tab",
+    "pb 0x7c00;q", "trace-off",  "s 3",               "x /2wx 0x401000", "ldsym \"demo.sym\"",
 };
 
 // Every '<' VUM gets must open a prompt or a dump label.
@@ -42,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const char *command = kCommands[data[0] % (sizeof kCommands / sizeof kCommands[0])];
   size_t piece = 1 + data[1] % 64;
   s.from_front(std::string(command) + "\n");
+  if (data[1] & 0x80) {
+    s.from_emulator_log("00012936054e[CPU0  ] exception(): 3rd (13) exception with no resolution");
+    s.interrupt();
+  }
   std::string_view rest(reinterpret_cast<const char *>(data) + 2, size - 2);
   unsigned prompts_out = 0;
   while (!rest.empty()) {

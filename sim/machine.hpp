@@ -5,6 +5,7 @@
 // is set.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -104,6 +105,8 @@ class Memory {
   void write(uint32_t a, unsigned size, uint32_t v) {
     for (unsigned i = 0; i < size; ++i) write8(a + i, uint8_t(v >> (8 * i)));
   }
+  // All bytes back to zero, as at power-on.
+  void clear() { std::fill(bytes_.begin(), bytes_.end(), 0); }
   static bool in_range(uint64_t a, uint64_t len) { return a <= kMemorySize && len <= kMemorySize - a; }
   void load(uint32_t a, const uint8_t *data, size_t len) {
     for (size_t i = 0; i < len; ++i) write8(a + uint32_t(i), data[i]);

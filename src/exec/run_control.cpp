@@ -25,6 +25,10 @@ uint32_t &next_target = R.next_target;
 // Trace lines already waiting in the replies are taken in one go, up to a
 // limit, so that the window stays responsive (Stop) meanwhile.
 const int trace_batch_lines = 1000;
+
+// A step whose reply has not come in this time is interrupted: on a CPU
+// halted with interrupts off it would never end.
+const int step_patience_ms = 500;
 const gint64 trace_batch_microseconds = 10000;
 
 void message(const char *text) {
@@ -33,6 +37,27 @@ void message(const char *text) {
 
 void running(bool run) {
   if (run_events.running) run_events.running(run);
+}
+
+// The lines a report had before its location, told in the history: the ones
+// VUM knows in its own words, any other as it came.
+void tell_notices() {
+  for (const std::string &line : stop.report.notices) {
+    switch (classify_notice(line.c_str())) {
+      case notice_magic_breakpoint:
+        message("Stopped on a magic breakpoint");
+        break;
+      case notice_triple_fault:
+        message("The CPU was reset (triple fault)");
+        break;
+      default: {
+        std::string shown = line.substr(0, 160);
+        for (char &c : shown)
+          if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) c = '?';
+        message(shown.c_str());
+      }
+    }
+  }
 }
 
 // The fixed sequence after every stop: the report's text is scanned (the
@@ -55,7 +80,7 @@ bool after_stop(const std::string &text, bool complete, bool with_stop_line) {
     // Said once, by its first characters; the bar goes back to the last
     // place known.
     char excerpt[44], text_shown[80];
-    printable_excerpt(stop.report.shown, excerpt);
+    printable_excerpt(text, excerpt);
     snprintf(text_shown, sizeof text_shown, "Unreadable reply from Bochs: %s",
              excerpt[0] ? excerpt : "(empty)");
     message(text_shown);
@@ -64,6 +89,7 @@ bool after_stop(const std::string &text, bool complete, bool with_stop_line) {
                  stop.report.scan.next_offered;
   read_registers(&stop.cpu);
   if (run_events.stopped) run_events.stopped(stop);
+  tell_notices();
   return true;
 }
 
@@ -135,7 +161,10 @@ void handle_reply(bool from_child) {
         if (run_events.hit) run_events.hit(stop);
       }
     } else if (first.kind == stop_line_watchpoint) {
-      message("Stopped on a watchpoint");
+      char text[96];
+      snprintf(text, sizeof text, "Stopped on the %s watchpoint at %.8X", first.read_watch ? "read" : "write",
+               first.address);
+      message(text);
       if (run_events.hit) run_events.hit(stop);
     }
   }
@@ -166,9 +195,19 @@ void run_next() {
 
 void run_step() {
   if (!debugger_waits()) return;
+  StopLocation before = location;
   std::string text;
-  bool complete = exchange(&text, "%s", command_step);
-  after_stop(text, complete, false);
+  bool interrupted = false;
+  bool complete = exchange_with_patience(&text, step_patience_ms, &interrupted, "%s", command_step);
+  if (!after_stop(text, complete, false) || !interrupted) return;
+  // A step that had to be interrupted on a hlt, or where the CPU stood
+  // still: the CPU is halted.
+  bool at_hlt = strncmp(before.text, "hlt", 3) == 0 || location.physical_address == before.physical_address;
+  if (!at_hlt) return;
+  if (stop.cpu.eflags & 0x200)
+    message("The CPU is halted, waiting for an interrupt");
+  else
+    message("The CPU is halted with interrupts off: only a reset or an NMI wakes it");
 }
 
 void run_first_step() {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <initializer_list>
+#include <vector>
 
 #include "link/link_state.hpp"
 #include "link/signal_pipe.hpp"
@@ -36,6 +37,49 @@ void release_streams() {
 }
 
 // ---------------------------------------------------------------------------
+// The guest's console: the child's standard output, read as it comes by a
+// watch of the main loop, never blocking. A read takes at most one buffer,
+// so that a guest that prints without pause leaves the main loop its turns.
+
+// What the guest printed last is handed on (at most a megabyte) before the
+// pipe is closed.
+void close_guest_output() {
+  if (L.guest_watch != 0) g_source_remove(L.guest_watch);
+  L.guest_watch = 0;
+  if (L.guest_fd < 0) return;
+  char bytes[65536];
+  ssize_t n;
+  for (int reads = 0; reads < 16 && (n = read(L.guest_fd, bytes, sizeof bytes)) > 0; reads++)
+    if (link_events.guest_output) link_events.guest_output(bytes, (size_t)n);
+  close(L.guest_fd);
+  L.guest_fd = -1;
+}
+
+gboolean guest_output_ready(GIOChannel *, GIOCondition, gpointer) {
+  char bytes[65536];
+  ssize_t n = read(L.guest_fd, bytes, sizeof bytes);
+  if (n > 0) {
+    if (link_events.guest_output) link_events.guest_output(bytes, (size_t)n);
+    return TRUE;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return TRUE;
+  // The end of the guest's output (the child has gone): the watch goes.
+  L.guest_watch = 0;
+  close(L.guest_fd);
+  L.guest_fd = -1;
+  return FALSE;
+}
+
+void watch_guest_output(int fd) {
+  close_guest_output();
+  L.guest_fd = fd;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  GIOChannel *channel = g_io_channel_unix_new(fd);
+  L.guest_watch = g_io_add_watch(channel, (GIOCondition)(G_IO_IN | G_IO_HUP | G_IO_ERR), guest_output_ready, NULL);
+  g_io_channel_unref(channel);
+}
+
+// ---------------------------------------------------------------------------
 // The end of the child. The SIGCHLD handler reaps every child VUM has
 // started and, while the exit of the current child is watched, records it;
 // the main loop then reports it.
@@ -49,10 +93,7 @@ void reap_children(int = 0) {
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == 0) continue;
     L.children[i] = 0;
-    if (r == pid && pid == L.watched_pid && !L.exit_recorded) {
-      L.exit_in_start = L.child_starting;
-      L.exit_recorded = 1;
-    }
+    if (r == pid && pid == L.watched_pid && !L.exit_recorded) L.exit_recorded = 1;
   }
 }
 
@@ -68,10 +109,6 @@ void reap_children_now() {
 
 void on_child_exit() {
   g_print("DEAD-%d\n", L.child_pid);
-  if (L.ended_while_starting) {
-    if (link_events.failed_to_run) link_events.failed_to_run("Couldn't find Bochs");
-    return;
-  }
   L.child_lost = true;
   if (link_events.lost) link_events.lost();
 }
@@ -80,12 +117,10 @@ void on_child_exit() {
 void child_exit_ready(int) {
   if (L.loss_recorded) {
     L.loss_recorded = 0;
-    L.ended_while_starting = false;
     on_child_exit();
   } else if (L.exit_recorded && L.watched_pid != 0) {
     L.exit_recorded = 0;
     L.watched_pid = 0;
-    L.ended_while_starting = L.exit_in_start;
     on_child_exit();
   }
 }
@@ -124,15 +159,6 @@ bool wait_for_exit(pid_t pid, long ms) {
   }
 }
 
-// The one-second start pause; an end of the child inside it ends it early.
-void start_pause() {
-  struct timespec wait = {1, 0}, rest;
-  while (nanosleep(&wait, &rest) != 0 && errno == EINTR) {
-    if (L.exit_recorded) return;
-    wait = rest;
-  }
-}
-
 // The replies stopped coming while the link is up. A child that has ended
 // closes its pipe: its end is reported as usual. One that stopped answering,
 // or closed its replies and runs on, is ended here and the link goes down
@@ -163,11 +189,15 @@ void reply_stream_ended(ReplyReader::End why) {
 }
 
 bool spawn_debugger(const char *command) {
-  int command_pipe[2], reply_pipe[2];
+  int command_pipe[2], reply_pipe[2], guest_pipe[2];
   if (pipe2(command_pipe, O_CLOEXEC) != 0) return false;
   if (pipe2(reply_pipe, O_CLOEXEC) != 0) {
     close(command_pipe[0]);
     close(command_pipe[1]);
+    return false;
+  }
+  if (pipe2(guest_pipe, O_CLOEXEC) != 0) {
+    for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1]}) close(fd);
     return false;
   }
   fflush(stdout);
@@ -178,15 +208,18 @@ bool spawn_debugger(const char *command) {
   pid_t pid = fork();
   if (pid < 0) {
     sigprocmask(SIG_SETMASK, &old, NULL);
-    for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1]}) close(fd);
+    for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1], guest_pipe[0], guest_pipe[1]})
+      close(fd);
     return false;
   }
   if (pid == 0) {
     g_print("CHILD-%d\n", 0);
+    fflush(stdout);
     dup2(command_pipe[0], 0);
+    dup2(guest_pipe[1], 1);
     dup2(reply_pipe[1], 2);
-    for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1]}) close(fd);
-    if (freopen("/dev/null", "a", stdout) == NULL) _exit(1);
+    for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1], guest_pipe[0], guest_pipe[1]})
+      close(fd);
     // The child starts from the default reactions, whatever VUM set up.
     for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
     sigprocmask(SIG_SETMASK, &old, NULL);
@@ -207,6 +240,8 @@ bool spawn_debugger(const char *command) {
   g_print("PARENT-%d\n", pid);
   close(command_pipe[0]);
   close(reply_pipe[1]);
+  close(guest_pipe[1]);
+  watch_guest_output(guest_pipe[0]);
   L.reply_stream.attach(reply_pipe[0]);
   L.reply_stream.set_deadline(L.startup_deadline_ms);
   L.command_stream = fdopen(command_pipe[1], "w");
@@ -247,6 +282,10 @@ void send_command_v(const char *format, va_list args) {
   text[n] = '\n';
   if (fwrite(text, 1, n + 1, L.command_stream) != n + 1) clearerr(L.command_stream);
   if (text != line) g_free(text);
+}
+
+void interrupt_now() {
+  if (L.child_pid > 0) kill(L.child_pid, SIGINT);
 }
 
 bool exchange_v(std::string *reply, size_t limit, const char *format, va_list args) {
@@ -303,33 +342,68 @@ void end_child(int32_t pid) {
   wait_for_exit(pid, 5000);
 }
 
+namespace {
+
+// The debugger did not come to its first prompt: its last words (the last
+// lines of its start-up text) say why. It is ended if it still runs, and
+// nothing more is reported of it.
+void start_failed(const std::string &text, ReplyReader::End why) {
+  pid_t pid = L.child_pid;
+  L.watched_pid = 0;
+  if (why == ReplyReader::End::silence || !wait_for_exit(pid, 500)) end_child(pid);
+  L.exit_recorded = 0;
+  release_streams();
+  // The last non-empty lines, at most four, as they can be shown.
+  std::vector<std::string> lines;
+  for (size_t end = text.size(); end > 0 && lines.size() < 4;) {
+    size_t start = text.rfind('\n', end - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    std::string line = text.substr(start, end - start);
+    end = start > 0 ? start - 1 : 0;
+    for (char &c : line)
+      if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) c = ' ';
+    size_t first = line.find_first_not_of(' '), last = line.find_last_not_of(' ');
+    if (first == std::string::npos) continue;
+    line = line.substr(first, last - first + 1);
+    if (line.size() > 160) line = line.substr(0, 157) + "...";
+    lines.insert(lines.begin(), line);
+  }
+  if (why == ReplyReader::End::silence) {
+    char said[96];
+    snprintf(said, sizeof said, "No prompt from Bochs within %g seconds", L.startup_deadline_ms / 1000.0);
+    lines.push_back(said);
+  } else if (lines.empty()) {
+    lines.push_back("Couldn't find Bochs");
+  }
+  report("Bochs did not start:");
+  for (const std::string &line : lines) report(line.c_str());
+  g_print("VUM: Bochs did not start: %s\n", lines.back().c_str());
+}
+
+}  // namespace
+
 void start_debugger() {
   if (link_events.starting) link_events.starting();
   g_print("START-%d\n", L.child_pid);
-  L.child_starting = 1;
   install_child_exit_reaction();
   release_streams();
   L.given_up = false;
   if (!spawn_debugger(debugger_command)) {
-    L.child_starting = 0;
     L.watched_pid = 0;
     report("BOCHS FAILED TO START");
     return;
   }
-  start_pause();
-  L.child_starting = 0;
-  if (L.exit_recorded && L.exit_in_start) {
-    // The debugger did not run; its end is reported from the main loop.
-    release_streams();
+  // The debugger is ready when its first prompt comes: the start-up text,
+  // then the prompt.
+  std::string startup_text;
+  if (!L.reply_stream.read_reply(&startup_text, &L.prompt_number)) {
+    start_failed(startup_text, L.reply_stream.end());
     return;
   }
   L.debugger_offline = false;
   g_print("START-OK-%d\n", L.child_pid);
   if (link_events.online) link_events.online(true);
   report("Starting Bochs");
-  // The start-up text and the first prompt.
-  std::string startup_text;
-  L.reply_stream.read_reply(&startup_text, &L.prompt_number);
   L.reply_stream.set_deadline(L.reply_deadline_ms);
   if (link_events.started) link_events.started();
 }
@@ -345,6 +419,7 @@ void stop_debugger() {
     if (!L.child_lost) kill(L.child_pid, SIGINT);
     L.target_running = false;
   }
+  close_guest_output();
   if (L.child_lost) {
     report("Lost connection to Bochs");
     L.child_lost = false;
@@ -371,6 +446,17 @@ bool exchange_long(std::string *reply, size_t limit, const char *format, ...) {
   va_list args;
   va_start(args, format);
   bool ok = exchange_v(reply, limit, format, args);
+  va_end(args);
+  return ok;
+}
+
+bool exchange_with_patience(std::string *reply, int patience_ms, bool *interrupted, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  L.reply_stream.set_nudge(patience_ms, interrupt_now);
+  bool ok = exchange_v(reply, exchange_reply_limit, format, args);
+  *interrupted = L.reply_stream.nudged();
+  L.reply_stream.set_nudge(ReplyReader::no_deadline, NULL);
   va_end(args);
   return ok;
 }

@@ -21,12 +21,18 @@ struct LinkEvents {
   void (*started)();                  // the first prompt has come: the debugger waits
   void (*reply_ready)();              // the reply watch fired (a running target wrote)
   void (*lost)();                     // the child ended or stopped answering
-  void (*failed_to_run)(const char *message);  // the debugger could not be run at all
   void (*message)(const char *text);  // a message for the history
+  // What the guest printed (the child's standard output), as it comes.
+  void (*guest_output)(const char *bytes, size_t length);
 };
 extern LinkEvents link_events;
 
 void init_link_state();
+
+// Starts the debugger and waits for its first prompt (the start-up
+// deadline applies). A debugger that ends first, or sends no prompt within
+// the deadline, did not start: its last words are reported, and the link
+// stays offline.
 void start_debugger();
 void stop_debugger();
 
@@ -50,6 +56,13 @@ const size_t exchange_reply_limit = 1 << 20;
 // went: the loss is reported as usual, once the main loop runs).
 bool exchange(std::string *reply, const char *format, ...) G_GNUC_PRINTF(2, 3);
 bool exchange_long(std::string *reply, size_t limit, const char *format, ...) G_GNUC_PRINTF(3, 4);
+
+// As exchange, but a debugger that has sent nothing for `patience_ms` is
+// interrupted (SIGINT) once, and its reply read as usual: a step on a CPU
+// halted with interrupts off never ends by itself. *interrupted tells
+// whether it was.
+bool exchange_with_patience(std::string *reply, int patience_ms, bool *interrupted, const char *format,
+                            ...) G_GNUC_PRINTF(4, 5);
 
 // ---------------------------------------------------------------------------
 // Run control's side: a target that runs.

@@ -15,12 +15,13 @@ struct LinkState {
   FILE *command_stream = NULL;   // write end of the command pipe (the child's stdin)
   ReplyReader reply_stream;      // read end of the reply pipe (the child's stderr)
   uint32_t reply_watch = 0;      // the watch on the replies, 0 when none
+  int guest_fd = -1;             // read end of the child's standard output (the guest's console)
+  uint32_t guest_watch = 0;      // the watch on it, 0 when none
   bool watch_is_idle = false;    // the watch is an idle call for bytes already read
   bool target_running = false;   // the target runs and its stop report is awaited
   bool debugger_offline = true;  // no dialogue is possible
   bool child_lost = false;       // the child ended while the link was up
   bool given_up = false;         // the debugger stopped answering: nothing more is sent
-  bool ended_while_starting = false;  // the child's end came inside the start window
   uint32_t prompt_number = 0;    // N of the last prompt read
 
   // Longest silence accepted while a reply is awaited, in milliseconds; past
@@ -34,9 +35,7 @@ struct LinkState {
   static const int max_children = 64;
   volatile pid_t children[max_children] = {};  // started and not yet reaped
   volatile pid_t watched_pid = 0;              // the child whose end is reported
-  volatile sig_atomic_t child_starting = 0;    // inside the start window
   volatile sig_atomic_t exit_recorded = 0;     // its end waits for the main loop
-  volatile sig_atomic_t exit_in_start = 0;     // it ended inside the start window
   volatile sig_atomic_t loss_recorded = 0;     // the link was given up, waiting likewise
 };
 

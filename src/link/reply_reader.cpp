@@ -61,6 +61,9 @@ namespace {
 
 std::atomic<int64_t> read_started{0};  // when the waiting read began, 0 when none
 std::atomic<int> read_deadline{0};     // its deadline, in milliseconds
+std::atomic<int> nudge_after{-1};      // the nudge's wait, in milliseconds; -1: none
+std::atomic<void (*)()> nudge_call{nullptr};
+std::atomic<bool> nudge_done{false};
 std::atomic<pthread_t> reading_thread;
 const int watchdog_interval_ms = 50;
 
@@ -83,8 +86,14 @@ void start_watchdog() {
       for (;;) {
         struct timespec pause = {0, watchdog_interval_ms * 1000000L};
         nanosleep(&pause, nullptr);
-        if (overdue(read_started.load(), read_deadline.load()))
-          pthread_kill(reading_thread.load(), watchdog_signal());
+        int64_t since = read_started.load();
+        int nudge = nudge_after.load();
+        if (nudge >= 0 && !nudge_done.load() && overdue(since, nudge)) {
+          void (*call)() = nudge_call.load();
+          nudge_done.store(true);
+          if (call) call();
+        }
+        if (overdue(since, read_deadline.load())) pthread_kill(reading_thread.load(), watchdog_signal());
       }
     }).detach();
   });
@@ -92,20 +101,29 @@ void start_watchdog() {
 
 }  // namespace
 
+void ReplyReader::set_nudge(int milliseconds, void (*nudge)()) {
+  nudge_call.store(nudge);
+  nudge_done.store(false);
+  nudge_after.store(milliseconds);
+  if (milliseconds >= 0) start_watchdog();
+}
+
+bool ReplyReader::nudged() const { return nudge_done.load(); }
+
 // One read() into the buffer from `offset` on: the number of bytes, 0 at end
 // of file, -1 on an error (errno set), -2 when the deadline passed first.
 ssize_t ReplyReader::read_some(size_t offset) {
-  if (deadline_ms_ < 0) return read(fd_, buffer_ + offset, buffer_size - offset);
+  if (deadline_ms_ < 0 && nudge_after.load() < 0) return read(fd_, buffer_ + offset, buffer_size - offset);
   start_watchdog();
   reading_thread.store(pthread_self());
-  read_deadline.store(deadline_ms_);
+  read_deadline.store(deadline_ms_ >= 0 ? deadline_ms_ : INT32_MAX);
   int64_t since = monotonic_ms();
   read_started.store(since);
   ssize_t n;
   for (;;) {
     n = read(fd_, buffer_ + offset, buffer_size - offset);
     if (n >= 0 || errno != EINTR) break;
-    if (overdue(since, deadline_ms_)) {
+    if (deadline_ms_ >= 0 && overdue(since, deadline_ms_)) {
       n = -2;
       break;
     }

@@ -41,6 +41,13 @@ class ReplyReader {
   void set_deadline(int milliseconds) { deadline_ms_ = milliseconds; }
   int deadline() const { return deadline_ms_; }
 
+  // A nudge: when a wait for bytes has lasted `milliseconds` (and the
+  // deadline has not passed), `nudge` is called once, from another thread
+  // (it must be safe there: a kill(), say). no_deadline turns it off.
+  // nudged() tells whether it was called since the nudge was set.
+  void set_nudge(int milliseconds, void (*nudge)());
+  bool nudged() const;
+
   // Called once, when the reader first stops giving bytes (end of file, a
   // deadline passed, a read error); not called by close().
   void set_end_handler(void (*handler)(End why)) { end_handler_ = handler; }

@@ -10,6 +10,7 @@
 
 #include "exec/control_bar.hpp"
 #include "exec/run_control.hpp"
+#include "guest/guest_output_page.hpp"
 #include "history/history.hpp"
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
@@ -74,6 +75,8 @@ void leave_main_loop() {
 static void quit_sequence() {
   history_flush_repeats();
   stop_debugger();
+  for (int i = 0; i < page_count; i++)
+    if (page_table[i].quit) page_table[i].quit();
   history_close();
   leave_main_loop();
 }
@@ -86,13 +89,6 @@ static void quit_signal(int) {
 }
 
 void quit_clicked(GtkWidget *, gpointer) { quit_sequence(); }
-
-void quit_program(const char *message) {
-  history_flush_repeats();
-  g_print("VUM: %s\n", message);
-  history_close();
-  leave_main_loop();
-}
 
 void refresh_all_windows(GtkWidget *, gpointer) {
   int last_rank = 0;
@@ -195,8 +191,8 @@ static void connect_events() {
   link_events.started = link_started;
   link_events.reply_ready = run_reply_ready;
   link_events.lost = link_lost;
-  link_events.failed_to_run = quit_program;
   link_events.message = history_message;
+  link_events.guest_output = guest_output_received;
   run_events.message = history_message;
   run_events.running = run_state_changed;
   run_events.stopped = stopped;

@@ -16,7 +16,6 @@ void start_up(int *argc, char ***argv);
 int resource_file_paths(char paths[3][200]);
 
 void quit_clicked(GtkWidget *widget = NULL, gpointer data = NULL);
-void quit_program(const char *message);
 void refresh_all_windows(GtkWidget *widget = NULL, gpointer data = NULL);
 
 // The one sensitivity fan-out: every debugger-dependent control follows the

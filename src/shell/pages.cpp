@@ -2,6 +2,7 @@
 
 #include "code/code_page.hpp"
 #include "console/console_page.hpp"
+#include "guest/guest_output_page.hpp"
 #include "history/history.hpp"
 #include "points/breakpoints_page.hpp"
 #include "points/watchpoints_page.hpp"
@@ -14,7 +15,7 @@
 // first, as it reads the stack before the history shows the row.
 const PageRow page_table[] = {
     // title, scrolled, build, after_build, set_sensitive, starting, stopped, hit, reload,
-    // refresh_rank, refresh_windows
+    // refresh_rank, refresh_windows, quit
     {NULL, false, build_state_panel, NULL, NULL, state_panel_starting, state_panel_stopped, NULL, NULL, 0,
      NULL},
     {"Breakpoints", true, build_breakpoints_page, NULL, set_breakpoints_sensitive, NULL, NULL,
@@ -28,11 +29,13 @@ const PageRow page_table[] = {
     {"Preferences", true, build_preferences_page, NULL, set_preferences_sensitive, NULL, NULL, NULL, NULL,
      0, NULL},
     {"History", false, build_history_page, NULL, NULL, history_reset_repeats, history_stopped, NULL, NULL,
-     0, NULL},
+     0, NULL, NULL},
+    {"Guest Output", false, build_guest_output_page, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL,
+     flush_guest_output},
     {"Code", false, build_code_page, code_page_after_build, set_code_page_sensitive, code_page_starting,
-     code_page_stopped, NULL, NULL, 0, NULL},
+     code_page_stopped, NULL, NULL, 0, NULL, NULL},
     {"Console", false, build_console_page, NULL, set_console_sensitive, NULL, console_stopped, NULL, NULL, 0,
-     NULL},
+     NULL, NULL},
 };
 
 const int page_count = sizeof page_table / sizeof page_table[0];

@@ -4,20 +4,23 @@
 
 #include <gtk/gtk.h>
 
+#include <cstddef>
+
 #include "exec/run_control.hpp"
 
 struct PageRow {
-  const char *title;             // the notebook tab; none for the CPU state panel
-  bool scrolled;                 // the page scrolls as a whole
-  void (*build)(GtkWidget *box);
-  void (*after_build)();         // once every page is built and the link is offline
-  void (*set_sensitive)(bool on);  // on while the debugger waits at its prompt
-  void (*starting)();            // a new debugger starts
-  void (*stopped)(const Stop &stop);  // after every stop, in table order
-  void (*hit)(const Stop &stop);      // a breakpoint or watchpoint stopped the target
-  void (*reload)();              // a new debugger has taken its first step
-  int refresh_rank;              // Refresh All Windows, lowest rank first; 0: nothing
-  void (*refresh_windows)();
+  const char *title = NULL;             // the notebook tab; none for the CPU state panel
+  bool scrolled = false;                 // the page scrolls as a whole
+  void (*build)(GtkWidget *box) = NULL;
+  void (*after_build)() = NULL;         // once every page is built and the link is offline
+  void (*set_sensitive)(bool on) = NULL;  // on while the debugger waits at its prompt
+  void (*starting)() = NULL;            // a new debugger starts
+  void (*stopped)(const Stop &stop) = NULL;  // after every stop, in table order
+  void (*hit)(const Stop &stop) = NULL;      // a breakpoint or watchpoint stopped the target
+  void (*reload)() = NULL;              // a new debugger has taken its first step
+  int refresh_rank = 0;              // Refresh All Windows, lowest rank first; 0: nothing
+  void (*refresh_windows)() = NULL;
+  void (*quit)() = NULL;                // VUM ends: what waits is written
 };
 
 extern const PageRow page_table[];

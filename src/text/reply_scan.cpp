@@ -147,13 +147,14 @@ int scan_pattern(const char *text, const char *pattern, uint32_t *const targets[
   return stored;
 }
 
-void printable_excerpt(const char *text, char *out) {
-  size_t length = strlen(text);
+void printable_excerpt(const std::string &whole, char *out) {
+  const char *text = whole.data();
+  size_t length = whole.size();
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) length--;
   size_t n = 0;
   for (; n < length && n < 40; n++) {
     unsigned char c = (unsigned char)text[n];
-    out[n] = c >= 0x20 && c < 0x7f ? (char)c : '?';
+    out[n] = c >= 0x20 && c < 0x7f ? (char)c : c == '\n' ? ' ' : '?';
   }
   if (n < length) {
     memcpy(out + n, "...", 3);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // White space is exactly space, \t, \n, \v, \f and \r; bytes of 0x80 and above
 // are ordinary characters.
@@ -50,6 +51,7 @@ bool scan_unsigned(const char *text, uint32_t *value, int *consumed);
 int scan_pattern(const char *text, const char *pattern, uint32_t *const targets[]);
 
 // The start of a text as it can be shown in one line: at most 40 characters,
-// each byte outside printable ASCII shown as '?', "..." after a longer text;
-// a trailing line break is left out. `out` holds at least 44 bytes.
-void printable_excerpt(const char *text, char *out);
+// a line break as a blank and any other byte outside printable ASCII (NUL
+// too) as '?', "..." after a longer text; a trailing line break is left out.
+// `out` holds at least 44 bytes.
+void printable_excerpt(const std::string &text, char *out);

@@ -136,7 +136,6 @@ void scan_stop_report(const std::string &text, bool with_stop_line, const StopLo
   report->notices.clear();
   report->has_ticks = false;
   report->ticks = 0;
-  report->shown[0] = '\0';
   report->scan = InstructionScan{instruction_no_address, false};
   report->location = location;
   report->lost = false;
@@ -165,20 +164,14 @@ void scan_stop_report(const std::string &text, bool with_stop_line, const StopLo
     }
   }
   size_t count = lines.size() - first;
-  if (count < 2) {
-    // No instruction line: the one line there is is what a message names.
-    if (count == 1) keep_line(report->shown, lines[first]);
-    return;
-  }
+  if (count < 2) return;  // no instruction line
   for (size_t i = first; i + 2 < lines.size(); i++) report->notices.push_back(lines[i]);
   uint64_t ticks;
   if (sscanf(lines[lines.size() - 2].c_str(), " Next at t=%" SCNu64, &ticks) == 1) {
     report->has_ticks = true;
     report->ticks = ticks;
   }
-  const std::string &instruction = lines.back();
-  keep_line(report->shown, instruction.empty() ? lines[lines.size() - 2] : instruction);
-  report->scan = scan_instruction_line(instruction.c_str(), &report->location, false);
+  report->scan = scan_instruction_line(lines.back().c_str(), &report->location, false);
 }
 
 void format_stop_location(const StopLocation &at, char physical[12], char location[24]) {

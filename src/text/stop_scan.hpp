@@ -81,7 +81,6 @@ struct StopReport {
   std::vector<std::string> notices;   // lines between it and the last two
   bool has_ticks;
   uint64_t ticks;                     // of "Next at t=N"
-  char shown[reply_line_size];        // the instruction line, or the first line when it is empty
   InstructionScan scan;
   StopLocation location;              // as it was, updated by the scan
   bool lost;                          // the report was cut off by the end of the replies
@@ -90,7 +89,7 @@ struct StopReport {
 // Scans a report's text (`with_stop_line`: its first line may be a stop
 // line). `location` starts as the last known place: a line that does not
 // scan leaves the later fields as they were. An empty text or one of a
-// single line has an empty instruction line.
+// single line (after the stop line) has an empty instruction line.
 void scan_stop_report(const std::string &text, bool with_stop_line, const StopLocation &location,
                       StopReport *report);
 

@@ -84,9 +84,9 @@ void remove_tree(const std::string &dir) {
 }
 
 BridgeProcess::BridgeProcess(const std::string &dir, const std::vector<std::string> &env,
-                             const std::string &link_dir) {
-  int in[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+                             const std::string &link_dir, bool guest_pipe) {
+  int in[2], err[2], out[2] = {-1, -1};
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || (guest_pipe && pipe2(out, O_CLOEXEC) != 0)) {
     ADD_FAILURE() << "pipes";
     return;
   }
@@ -95,8 +95,12 @@ BridgeProcess::BridgeProcess(const std::string &dir, const std::vector<std::stri
   if (pid_ == 0) {
     dup2(in[0], 0);
     dup2(err[1], 2);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
+    if (out[1] >= 0) {
+      dup2(out[1], 1);
+    } else {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+    }
     if (chdir(dir.c_str()) != 0) _exit(126);
     setenv("PATH", path.c_str(), 1);
     for (const std::string &e : env) putenv(strdup(e.c_str()));
@@ -109,6 +113,10 @@ BridgeProcess::BridgeProcess(const std::string &dir, const std::vector<std::stri
   close(err[1]);
   in_ = in[1];
   err_ = err[0];
+  if (out[0] >= 0) {
+    close(out[1]);
+    out_ = out[0];
+  }
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -125,6 +133,26 @@ BridgeProcess::~BridgeProcess() {
     EXPECT_TRUE(process_ends(emulator, 5000)) << "an emulator was left behind";
   }
   if (err_ >= 0) close(err_);
+  if (out_ >= 0) close(out_);
+}
+
+const std::string &BridgeProcess::guest_output(int wait_ms, const std::string &until) {
+  long long end = now_ms() + wait_ms;
+  while (out_ >= 0) {
+    if (!until.empty() && guest_.find(until) != std::string::npos) break;
+    long long left = end - now_ms();
+    struct pollfd p = {out_, POLLIN, 0};
+    if (poll(&p, 1, int(left > 0 ? left : 0)) <= 0) break;
+    char buf[65536];
+    ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) {
+      close(out_);
+      out_ = -1;
+      break;
+    }
+    guest_.append(buf, size_t(n));
+  }
+  return guest_;
 }
 
 pid_t BridgeProcess::emulator_pid() const {

@@ -1,8 +1,9 @@
 // The bridge started exactly as VUM starts its debugger: `/bin/sh -c "exec
 // bochs -q"` with the bridge's link directory first on PATH, commands on the
 // child's standard input, replies read from its standard error, standard
-// output on /dev/null. The destructor ends the bridge and checks that no
-// emulator is left behind, also when the test failed.
+// output (the guest's port 0xE9 bytes) on /dev/null or, when asked, on a pipe
+// the test reads. The destructor ends the bridge and checks that no emulator
+// is left behind, also when the test failed.
 #pragma once
 
 #include <sys/types.h>
@@ -16,7 +17,7 @@ class BridgeProcess {
   // `dir`: the current directory of the bridge; `env`: NAME=VALUE settings;
   // `link_dir`: the directory whose "bochs" is the bridge.
   explicit BridgeProcess(const std::string &dir, const std::vector<std::string> &env = {},
-                         const std::string &link_dir = VUM_BRIDGE_BIN_DIR);
+                         const std::string &link_dir = VUM_BRIDGE_BIN_DIR, bool guest_pipe = false);
   ~BridgeProcess();
   BridgeProcess(const BridgeProcess &) = delete;
   BridgeProcess &operator=(const BridgeProcess &) = delete;
@@ -29,6 +30,11 @@ class BridgeProcess {
   std::string exchange(const std::string &line, int timeout_ms = 30000);
   void send(const std::string &line);
   void interrupt();  // SIGINT to the child, as VUM's Stop sends it
+
+  // The guest's bytes that came on standard output (with `guest_pipe`):
+  // everything read so far, after reading what is there for up to
+  // `wait_ms` or until `until` is among them.
+  const std::string &guest_output(int wait_ms = 0, const std::string &until = "");
 
   // Closes the command stream and waits for the bridge to end; false when it
   // has not ended within the time.
@@ -44,8 +50,8 @@ class BridgeProcess {
 
  private:
   pid_t pid_ = -1;
-  int in_ = -1, err_ = -1;
-  std::string buffer_;
+  int in_ = -1, err_ = -1, out_ = -1;
+  std::string buffer_, guest_;
   bool ended_ = false;
   int status_ = -1;
   pid_t emulator_ = 0;  // remembered for the check at the end

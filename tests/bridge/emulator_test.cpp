@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge_process.hpp"
-#include "old_grammar.hpp"
-#include "link/debugger_child.hpp"
+#include "emulator_fixture.hpp"
 
 using namespace old_grammar;
 
@@ -28,64 +26,6 @@ const uint32_t demo_pm_loop = 0x7CA0;
 const uint32_t demo_pm_call = 0x7CA1;     // call pm_sub (5 bytes)
 const uint32_t demo_pm_sub = 0x7CC0;
 const uint32_t demo_record = 0x7CD0;
-
-std::string hex(uint32_t v) {
-  char buf[16];
-  snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
-class EmulatorTest : public ::testing::Test {
- protected:
-  void SetUp() override { dir = make_work_dir(); }
-  void TearDown() override {
-    bridge.reset();
-    remove_tree(dir);
-  }
-
-  void start(const std::vector<std::string> &env = {}) {
-    bridge = std::make_unique<BridgeProcess>(dir, env);
-    ASSERT_TRUE(bridge->read_reply(&startup)) << "no first prompt: " << startup;
-  }
-
-  std::string x(const std::string &line) { return bridge->exchange(line); }
-
-  // "c" and its stop report, as lines. VUM drops the byte left after the
-  // last prompt before it reads them.
-  std::vector<std::string> go() {
-    std::string reply = x("c");
-    EXPECT_EQ(reply.substr(0, 1), " ");
-    return lines(reply.substr(1));
-  }
-
-  // Runs to a physical address with a breakpoint that is deleted again.
-  void run_to(uint32_t address) {
-    x("pb " + hex(address));
-    std::vector<std::string> stop = go();
-    ASSERT_EQ(stop.size(), 3u) << x("info break");
-    unsigned number = 0;
-    ASSERT_TRUE(scan_breakpoint_stop(stop[0], &number)) << stop[0];
-    Location at;
-    ASSERT_TRUE(scan_location(stop[1] + "\n" + stop[2], &at));
-    ASSERT_EQ(at.physical, address);
-    x("d " + std::to_string(number));
-  }
-
-  Location step() {
-    Location at;
-    std::string reply = x("s");
-    EXPECT_TRUE(scan_location(reply, &at)) << reply;
-    return at;
-  }
-
-  void registers(uint32_t v[63]) {
-    std::string reply = x("dump_cpu");
-    ASSERT_EQ(scan_registers(reply, v), 63) << reply;
-  }
-
-  std::string dir, startup;
-  std::unique_ptr<BridgeProcess> bridge;
-};
 
 }  // namespace
 

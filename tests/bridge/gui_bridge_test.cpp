@@ -93,7 +93,7 @@ TEST_F(BridgeGuiTest, ReadAndWriteWatchpointsMarkTheirRows) {
   add_watchpoint_at(1, "502");  // hit by the 4-byte write at 0x500
   EXPECT_EQ(rows(watchpoints_page().w.list, 3), Lines({"|Read|00000600", "|Write|00000502"}));
   ASSERT_TRUE(go_until_stopped());
-  EXPECT_EQ(history_texts().back(), "Stopped on a watchpoint");
+  EXPECT_EQ(history_texts().back(), "Stopped on the write watchpoint at 00000502");
   EXPECT_EQ(entry_text(control_bar().physical_entry), "00007CAB");
   EXPECT_EQ(rows(watchpoints_page().w.list, 3), Lines({"|Read|00000600", "X|Write|00000502"}));
   ASSERT_TRUE(go_until_stopped());

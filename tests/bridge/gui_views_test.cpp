@@ -159,7 +159,7 @@ TEST_F(BridgeViewsTest, ThePanelAndTheStackAtARealModeAndAProtectedModeStop) {
         {entry_es, "0010  valid"},
         {entry_fs, "0010  valid"},
         {entry_gs, "0010  valid"},
-        {entry_gdtr, "00007CE0  (00017)"}},  // the demo's table of three descriptors
+        {entry_gdtr, "00007F00  (00027)"}},  // the second stage's table of five descriptors
        {},
        "0",  // inc eax made 1
        "32bit Stack",

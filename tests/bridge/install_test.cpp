@@ -56,7 +56,7 @@ class InstallTest : public ::testing::Test {
 TEST_F(InstallTest, EveryFileIsInItsPlace) {
   for (const char *f : {"bin/vum", "bin/vum-sim", "bin/vum-bridge", "bin/vum-bochs", "share/man/man1/vum.1",
                         "share/applications/vum.desktop", "share/doc/vum/vumrc.sample", "share/vum/demo/bochsrc",
-                        "share/vum/demo/demo.img", "libexec/vum/bridge-bin/bochs", "libexec/vum/sim-bin/bochs"})
+                        "share/vum/demo/demo.img", "share/vum/demo/demo.sym", "libexec/vum/vum-bridge-e9.so", "libexec/vum/bridge-bin/bochs", "libexec/vum/sim-bin/bochs"})
     EXPECT_TRUE(exists(prefix + "/" + f)) << f;
   char target[PATH_MAX];
   ssize_t n = readlink((prefix + "/libexec/vum/bridge-bin/bochs").c_str(), target, sizeof target - 1);
@@ -114,6 +114,10 @@ TEST_F(InstallTest, TheLauncherStartsVumInFrontOfTheInstalledBridge) {
   n = readlink(("/proc/" + std::to_string(bridge.pid()) + "/exe").c_str(), bridge_exe, sizeof bridge_exe - 1);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(bridge_exe, size_t(n)), std::string(real_prefix) + "/bin/vum-bridge");
+  // The library that keeps the guest's port 0xE9 bytes apart is the
+  // installed one, loaded into the emulator.
+  std::string maps = read_file("/proc/" + std::to_string(emulator) + "/maps");
+  EXPECT_NE(maps.find(std::string(real_prefix) + "/libexec/vum/vum-bridge-e9.so"), std::string::npos);
   bridge.exchange("pb 0x7ca0");
   std::vector<std::string> stop = old_grammar::lines(bridge.exchange("c").substr(1));
   ASSERT_EQ(stop.size(), 3u);

@@ -215,6 +215,9 @@ TEST(BridgeTranslate, TheEchoOfALineTypedDuringARunIsDropped) {
 
 TEST(BridgeTranslate, RunsHandTheirLinesOverAsTheyComeAndStepsAtThePrompt) {
   Started st;
+  st.s.from_front("trace-on\n");
+  st.s.from_emulator("trace on\nTracing enabled for CPU0\n<bochs:2> ");
+  st.s.to_front().clear();
   st.s.from_front("c\n");
   st.s.from_emulator("c\n(0).[5] [0x0000000fe067] f000:e067 (unk. ctxt): out 0xd4, al              ; e6d4\n(0).[6] [0x");
   EXPECT_EQ(st.s.to_front(), old_line("(0) [0x000fe067] f000:e067", "out 0xd4, al", "e6d4"));
@@ -490,10 +493,18 @@ TEST(BridgeTranslate, ExamineRepliesTakeTheOldLayout) {
       {"a count of zero: no rows", "xp /0bx 0x7C00", {"xp /0bx 0x7C00"},
        "xp /0bx 0x7C00\n[bochs]:\ndbg_examine: repeat count given but is zero.\n<bochs:136> ",
        sim::reply::examine(mem, 0x7c00, 0, 'b', 'x') + "<bochs:2> "},
-      {"a linear read that fails: the message on a line of its own", "x /4wx 0x3FFFF8", {"x /4wx 0x3FFFF8"},
+      {"a linear range that touches a page not present: one error line, no values", "x /4wx 0x3FFFF8",
+       {"x /4wx 0x3FFFF8"},
        "x /4wx 0x3FFFF8\n[bochs]:\n0x00000000003ffff8 <bogus+       0>:\t0x00000000\t0x00000000bx_dbg_read_linear: physical address not available for linear 0x0000000000400000\n<bochs:6> ",
-       "0x003ffff8 <bogus+0>:\t0x00000000\t0x00000000\nbx_dbg_read_linear: physical address not available for "
-       "linear 0x0000000000400000\n<bochs:2> "},
+       "Error: reading linear 0x00400000: page not present\n<bochs:2> "},
+      {"a linear range that starts on a page not present", "x /2wx 0x401000", {"x /2wx 0x401000"},
+       "x /2wx 0x401000\n[bochs]:\n0x0000000000401000 <bogus+       0>:bx_dbg_read_linear: physical address not available for linear 0x0000000000401000\n<bochs:12> ",
+       "Error: reading linear 0x00401000: page not present\n<bochs:2> "},
+      {"a linear read past the end of memory: the message on a line of its own", "x /8wx 0xFFFFF8",
+       {"x /8wx 0xFFFFF8"},
+       "x /8wx 0xFFFFF8\n[bochs]:\n0x0000000000fffff8 <bogus+       0>:\t0x00000000\t0x00000000bx_dbg_read_linear: physical memory read error (phy=0x000001000000, lin=0x0000000001000000)\n<bochs:142> ",
+       "0x00fffff8 <bogus+0>:\t0x00000000\t0x00000000\nbx_dbg_read_linear: physical memory read error "
+       "(phy=0x000001000000, lin=0x0000000001000000)\n<bochs:2> "},
   };
   for (const Exchange &e : table) check_every_split(e);
 }
@@ -538,4 +549,360 @@ TEST(BridgeTranslate, NoReplyTextOpensAPromptEarly) {
   };
   for (const Exchange &e : table) check_every_split(e);
   EXPECT_EQ(bridge::without_prompt_marks("0x00007c00 <bogus+0>:\t<"), "0x00007c00 <bogus+0>:\t?");
+}
+
+// The contract's line of u: "xxxxxxxx: (SYMBOL              ): TEXT ; BYTES",
+// the text left-justified in 25 columns.
+std::string u_line(uint32_t address, const char *symbol, const char *text, const char *bytes) {
+  char buf[200];
+  snprintf(buf, sizeof buf, "%08x: (%-20s): %-25s ; %s\n", address, symbol, text, bytes);
+  return buf;
+}
+
+TEST(BridgeTranslate, TheNewCommandsReadAsTheContractSays) {
+  const std::vector<Exchange> table = {
+      {"u, real mode", "u /4 0x7c20", {"u /4 0x7c20"},
+       "u /4 0x7c20\n"
+       "0000000000007c20: (                    ): call .+45  (0x00007c50)   ; e82d00\n"
+       "0000000000007c23: (                    ): loop .-5  (0x00007c20)    ; e2fb\n"
+       "0000000000007c25: (                    ): mov si, 0x7d00            ; be007d\n"
+       "0000000000007c28: (                    ): mov di, 0x0600            ; bf0006\n<bochs:5> ",
+       u_line(0x7c20, "", "call .+45  (0x00007c50)", "e82d00") + u_line(0x7c23, "", "loop .-5  (0x00007c20)", "e2fb") +
+           u_line(0x7c25, "", "mov si, 0x7d00", "be007d") + u_line(0x7c28, "", "mov di, 0x0600", "bf0006") +
+           "<bochs:2> "},
+      {"u, old words, long text", "u /2 0x7C2F", {"u /2 0x7c2f"},
+       "u /2 0x7c2f\n"
+       "0000000000007c2f: (                    ): rep movsb byte ptr es:[di], byte ptr ds:[si] ; f3a4\n"
+       "0000000000007c31: (                    ): callf 0x0000:7c58         ; 9a587c0000\n<bochs:13> ",
+       u_line(0x7c2f, "", "rep: movsb byte ptr es:[di], byte ptr ds:[si]", "f3a4") +
+           u_line(0x7c31, "", "call far 0x0000:7c58", "9a587c0000") + "<bochs:2> "},
+      {"u, 32-bit code with symbols", "u /2 7ca1", {"u /2 0x7ca1"},
+       "u /2 0x7ca1\n"
+       "0000000000007ca1: (           pm_loop+1): call .+26 pm_sub+0 (0x00007cc0) ; e81a000000\n"
+       "0000000000007ca6: (           pm_loop+6): mov dword ptr ds:0x00000500, eax ; a300050000\n<bochs:7> ",
+       u_line(0x7ca1, "pm_loop+1", "call .+26 pm_sub+0 (0x00007cc0)", "e81a000000") +
+           u_line(0x7ca6, "pm_loop+6", "mov dword ptr ds:0x00000500, eax", "a300050000") + "<bochs:2> "},
+      {"u, Bochs's notes on far selectors go", "u /2 0x7c45", {"u /2 0x7c45"},
+       "u /2 0x7c45\n"
+       "bx_dbg_read_pmode_descriptor: selector (0x9090) > GDT size limit\n"
+       "0000000000007c45: (                    ): jmpf 0x9090:0008          ; ea08009090\n"
+       "0000000000007c4a: (                    ): nop                       ; 90\n<bochs:9> ",
+       u_line(0x7c45, "", "jmp far 0x9090:0008", "ea08009090") + u_line(0x7c4a, "", "nop", "90") + "<bochs:2> "},
+      {"u on a page that is not present", "u /2 0x401000", {"u /2 0x401000"},
+       "u /2 0x401000\nbx_dbg_read_linear: physical address not available for linear 0x0000000000401000\n<bochs:16> ",
+       "Error: reading linear 0x00401000: page not present\n<bochs:2> "},
+      {"u beyond memory", "u /2 0x2000000", {"u /2 0x2000000"},
+       "u /2 0x2000000\nbx_dbg_read_linear: physical memory read error (phy=0x000002000000, lin=0x0000000002000000)\n"
+       "<bochs:11> ",
+       "Error: reading linear 0x02000000: no memory at physical 0x02000000\n<bochs:2> "},
+      {"set", "set eax = 0x12345678", {"set eax = 0x12345678"}, "set eax = 0x12345678\n<bochs:6> ", "<bochs:2> "},
+      {"set, no blanks", "set eip=7ca1", {"set eip = 0x7ca1"}, "set eip = 0x7ca1\n<bochs:14> ", "<bochs:2> "},
+      {"setpmem", "setpmem 0x500 4 0x11223344", {"setpmem 0x500 4 0x11223344"},
+       "setpmem 0x500 4 0x11223344\n<bochs:20> ", "<bochs:2> "},
+      {"setpmem beyond memory: Bochs's error", "setpmem 0x2000000 4 0x1", {"setpmem 0x2000000 4 0x1"},
+       "setpmem 0x2000000 4 0x1\nError: setpmem: could not set memory, out of physical bounds?\n<bochs:26> ",
+       "Error: setpmem: could not set memory, out of physical bounds?\n<bochs:2> "},
+      {"a console command", "info tab", {"info tab"},
+       "info tab\ncr3: 0x000000010000\n"
+       "0x0000000000000000-0x00000000003fffff -> 0x000000000000-0x0000003fffff\n<bochs:9> ",
+       "cr3: 0x000000010000\n0x0000000000000000-0x00000000003fffff -> 0x000000000000-0x0000003fffff\n<bochs:2> "},
+      {"a console command with quotes", "ldsym \"/tmp/demo.sym\"", {"ldsym \"/tmp/demo.sym\""},
+       "ldsym \"/tmp/demo.sym\"\n<bochs:2> ", "<bochs:2> "},
+  };
+  for (const Exchange &e : table) check_every_split(e);
+}
+
+TEST(BridgeTranslate, InstructionLinesWithSymbolsKeepATwoWordContext) {
+  const Exchange e{"step with symbols loaded", "s", {"s"},
+                   "s\nNext at t=13039987\n(0) [0x000000007ca1] 0008:0000000000007ca1 (pm_loop+1): call .+26 pm_sub+0 "
+                   "(0x00007cc0) ; e81a000000\n<bochs:8> ",
+                   "Next at t=13039987\n(0) [0x00007ca1] 0008:00007ca1 (pm_loop +1): call .+26 pm_sub+0 (0x00007cc0) "
+                   "; e81a000000\n<bochs:2> "};
+  check_every_split(e);
+}
+
+// What VUM's entries and console may send that is not well formed for its
+// command: the old dialect's error line and the prompt, nothing to Bochs.
+TEST(BridgeTranslate, MalformedLinesAreAnsweredWithoutBochs) {
+  const char *const lines[] = {
+      "pb 0x7c00;q",
+      "pb 0x7c00;writemem \"/tmp/x\" 0xfe05b 64",
+      "lb 0x7c00;c",
+      "vb 0:0x7c00;c",
+      "watch read 0x7c00;c",
+      "info break;q",
+      "r;q",
+      "pb \"0x7c00\"",
+      "pb start",
+      "pb 0x7c00 0x7c01",
+      "pb 0x7c00+2",
+      "pb 0x100000000",
+      "pb 0x",
+      "vb 0x10000:0",
+      "vb 0:0x100000000",
+      "vb 7c00",
+      "watch read 0xffffffffffffffff",
+      "watch read",
+      "watch rd 0x500",
+      "unwatch read 0x1ffffffff",
+      "d x",
+      "d 1 2",
+      "s 0",
+      "s x",
+      "c c",
+      "q now",
+      "x /4bx",
+      "x 0x7c00",
+      "x /4zx 0x7c00",
+      "x /4bx 0x7c00 0x7c01",
+      "xp /4bx 0x100000000",
+      "u /0 0x7c00",
+      "u /65 0x7c00",
+      "u 0x7c00",
+      "set eflags = 0x202",
+      "set cr0 = 0x1",
+      "set eax = 0x100000000",
+      "set eax = 5+1",
+      "set eax",
+      "setpmem 0x500 3 0x1",
+      "setpmem 0x500 2 0x10000",
+      "setpmem 0x500 4 0x1ffffffff",
+      "setpmem 0x500 4",
+      "trace-on now",
+      "dump_cpu all",
+      "info\x04",
+      "s\x1b[A",
+  };
+  for (const char *line : lines) {
+    Started st;
+    st.s.from_front(std::string(line) + "\n");
+    EXPECT_EQ(st.s.to_emulator(), "") << line;
+    const std::string &out = st.s.to_front();
+    EXPECT_EQ(out.rfind("Error: ", 0), 0u) << line << ": " << out;
+    ASSERT_GE(out.size(), 10u);
+    EXPECT_EQ(out.substr(out.size() - 10), "<bochs:2> ") << line;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << line << ": one line";
+    EXPECT_EQ(out.find('<'), out.size() - 10) << line;
+    // The dialogue goes on: the next line reaches Bochs.
+    st.s.from_front("s\n");
+    EXPECT_EQ(st.s.to_emulator(), "s\n") << line;
+  }
+}
+
+// Bytes Bochs 2.7 printed for the small guests (demo/guests): the stop
+// reports carry the notices of the contract before their location.
+TEST(BridgeTranslate, MagicBreakpointsAndResetsGiveTheirNotices) {
+  const std::string reset_location =
+      "Next at t=12936055\n"
+      "(0) [0x0000fffffff0] f000:fff0 (unk. ctxt): jmpf 0xf000:e05b          ; ea5be000f0\n<bochs:2> ";
+  const std::string old_reset_location =
+      "Next at t=12936055\n" + old_line("(0) [0xfffffff0] f000:fff0", "jmp far 0xf000:e05b", "ea5be000f0") +
+      "<bochs:2> ";
+  const std::string int3_trace =
+      "(0).[12936054] [0x000000007c0f] 0000:7c0f (unk. ctxt): int 0x03                  ; cd03\n";
+  const char triple_log[] =
+      "00012936054e[CPU0  ] exception(): 3rd (13) exception with no resolution, shutdown status is 00h, resetting";
+  const struct {
+    const char *name;
+    std::string command, reply;
+    bool triple_log;
+    std::string old;
+  } table[] = {
+      {"magic breakpoint, run", "c",
+       "c\n(0) Magic breakpoint\nNext at t=12936054\n"
+       "(0) [0x000000007c0c] 0000:7c0c (unk. ctxt): inc ax                    ; 40\n<bochs:2> ",
+       false,
+       "(0) Magic breakpoint\nNext at t=12936054\n" + old_line("(0) [0x00007c0c] 0000:7c0c", "inc ax", "40") +
+           "<bochs:2> "},
+      {"magic breakpoint, step", "s",
+       "s\n(0) Magic breakpoint\nNext at t=12936054\n"
+       "(0) [0x000000007c0c] 0000:7c0c (unk. ctxt): inc ax                    ; 40\n<bochs:4> ",
+       false,
+       "(0) Magic breakpoint\nNext at t=12936054\n" + old_line("(0) [0x00007c0c] 0000:7c0c", "inc ax", "40") +
+           "<bochs:2> "},
+      {"triple fault, run", "c", "c\n" + int3_trace + reset_location, true,
+       "(0) Reset after a triple fault\n" + old_reset_location},
+      {"triple fault, step", "s", "s\n" + int3_trace + reset_location, true,
+       "(0) Reset after a triple fault\n" + old_reset_location},
+      {"a reset Bochs's log does not name", "c",
+       "c\n(0).[13298556] [0x0000000e1b1b] 0010:00000000000e1b1b (unk. ctxt): wrmsr                     ; 0f30\n"
+       "Next at t=13298557\n"
+       "(0) [0x0000fffffff0] f000:fff0 (unk. ctxt): jmpf 0xf000:e05b          ; ea5be000f0\n<bochs:4> ",
+       false,
+       "(0) Reset\nNext at t=13298557\n" +
+           old_line("(0) [0xfffffff0] f000:fff0", "jmp far 0xf000:e05b", "ea5be000f0") + "<bochs:2> "},
+  };
+  for (const auto &t : table) {
+    auto feed = [&](const std::vector<size_t> &cuts) {
+      Started st;
+      st.s.from_front(t.command + "\n");
+      if (t.triple_log) st.s.from_emulator_log(triple_log);
+      size_t from = 0;
+      for (size_t cut : cuts) {
+        st.s.from_emulator(std::string_view(t.reply).substr(from, cut - from));
+        from = cut;
+      }
+      st.s.from_emulator(std::string_view(t.reply).substr(from));
+      return st.s.to_front();
+    };
+    EXPECT_EQ(feed({}), t.old) << t.name;
+    for (size_t cut = 1; cut < t.reply.size(); cut++) EXPECT_EQ(feed({cut}), t.old) << t.name << ": split at " << cut;
+  }
+}
+
+TEST(BridgeTranslate, ATracedRunThatEndsInAResetShowsTheTraceThenTheNotice) {
+  Started st;
+  st.s.from_front("trace-on\n");
+  st.s.from_emulator("trace on\nTracing enabled for CPU0\n<bochs:2> ");
+  st.s.to_front().clear();
+  st.s.from_front("c\n");
+  st.s.from_emulator_log(
+      "00012936054e[CPU0  ] exception(): 3rd (13) exception with no resolution, shutdown status is 00h, resetting");
+  st.s.from_emulator(
+      "c\n"
+      "(0).[12936054] [0x000000007c0f] 0000:7c0f (unk. ctxt): int 0x03                  ; cd03\n"
+      "CPU 0: Interrupt 0x03 occurred (error_code=0x0000)\n"
+      "CPU 0: Exception 0x0d - (#GP) general protection fault occurred (error_code=0x0000)\n"
+      "CPU 0: Interrupt 0x0d occurred (error_code=0x0000)\n"
+      "CPU 0: Exception 0x0d - (#GP) general protection fault occurred (error_code=0x0001)\n"
+      "CPU 0: Exception 0x08 - (#DF) double fault occurred (error_code=0x0000)\n"
+      "CPU 0: Interrupt 0x08 occurred (error_code=0x0000)\n"
+      "CPU 0: Exception 0x0d - (#GP) general protection fault occurred (error_code=0x0001)\n"
+      "(0).[12936054] [0x000000007c0f] 0000:7c0f (unk. ctxt): int 0x03                  ; cd03\n"
+      "Next at t=12936055\n"
+      "(0) [0x0000fffffff0] f000:fff0 (unk. ctxt): jmpf 0xf000:e05b          ; ea5be000f0\n<bochs:5> ");
+  EXPECT_EQ(st.s.to_front(), old_line("(0) [0x00007c0f] 0000:7c0f", "int 0x03", "cd03") +
+                                 "(0) Reset after a triple fault\nNext at t=12936055\n" +
+                                 old_line("(0) [0xfffffff0] f000:fff0", "jmp far 0xf000:e05b", "ea5be000f0") +
+                                 "<bochs:3> ");
+}
+
+// A SIGINT reaches Bochs only once Bochs has read the run it is meant to
+// stop: at its prompt Bochs drops it, and the run would go on for ever.
+TEST(BridgeTranslate, AnInterruptWaitsUntilBochsHasReadTheRun) {
+  const std::string stop =
+      "Next at t=9\n(0) [0x000000007c0a] 0000:7c0a (unk. ctxt): inc ax                    ; 40\n<bochs:3> ";
+  {
+    SCOPED_TRACE("Go, then Stop before the echo of c");
+    Started st;
+    st.s.from_front("c\n");
+    st.s.interrupt();
+    EXPECT_FALSE(st.s.interrupt_due()) << "Bochs has not read c";
+    st.s.from_emulator("c");
+    EXPECT_FALSE(st.s.interrupt_due());
+    st.s.from_emulator("\n");
+    EXPECT_TRUE(st.s.interrupt_due());
+    st.s.interrupt_sent();
+    EXPECT_TRUE(st.s.interrupt_outstanding());
+    st.s.from_emulator(stop);
+    EXPECT_FALSE(st.s.interrupt_outstanding()) << "the run is over";
+    EXPECT_FALSE(st.s.interrupt_due());
+  }
+  {
+    SCOPED_TRACE("Stop while c waits for the end of another reply");
+    Started st;
+    st.s.from_front("x /1bx 0x7c00\nc\n");
+    st.s.interrupt();
+    EXPECT_FALSE(st.s.interrupt_due());
+    st.s.from_emulator("x /1bx 0x7c00\n[bochs]:\n0x0000000000007c00 <bogus+       0>:\t0xfa\n<bochs:2> ");
+    EXPECT_EQ(st.s.to_emulator(), "x /1bx 0x7c00\nc\n");
+    EXPECT_FALSE(st.s.interrupt_due());
+    st.s.from_emulator("c\n");
+    EXPECT_TRUE(st.s.interrupt_due()) << "kept for the run";
+  }
+  {
+    SCOPED_TRACE("a step that does not return (a halted processor)");
+    Started st;
+    st.s.from_front("s\n");
+    st.s.from_emulator("s\n");
+    st.s.interrupt();
+    EXPECT_TRUE(st.s.interrupt_due());
+  }
+  {
+    SCOPED_TRACE("Bochs's own step over, typed in the console, runs the guest too");
+    Started st;
+    st.s.from_front("n\n");
+    st.s.from_emulator("n\n");
+    st.s.interrupt();
+    EXPECT_TRUE(st.s.interrupt_due());
+  }
+  {
+    SCOPED_TRACE("Stop at the idle prompt");
+    Started st;
+    st.s.interrupt();
+    EXPECT_FALSE(st.s.interrupt_due());
+    st.s.from_front("c\n");
+    st.s.from_emulator("c\n");
+    EXPECT_FALSE(st.s.interrupt_due()) << "dropped, as Bochs drops it";
+  }
+  {
+    SCOPED_TRACE("Stop while a command that runs nothing is answered");
+    Started st;
+    st.s.from_front("info break\n");
+    st.s.from_emulator("info break\n");
+    st.s.interrupt();
+    st.s.from_emulator("Num Type           Disp Enb Address\n<bochs:2> ");
+    st.s.from_front("c\n");
+    st.s.from_emulator("c\n");
+    EXPECT_FALSE(st.s.interrupt_due());
+  }
+  {
+    SCOPED_TRACE("VUM closes its commands during a run");
+    Started st;
+    st.s.from_front("c\n");
+    st.s.from_emulator("c\n");
+    st.s.front_closed();
+    EXPECT_TRUE(st.s.interrupt_due());
+    st.s.interrupt_sent();
+    st.s.from_emulator(stop);
+    EXPECT_EQ(st.s.to_emulator(), "c\nq\n");
+  }
+}
+
+// A panic whose action is "ask" puts a question on Bochs's standard output
+// and waits for the answer: it is told to die rather than wait for ever.
+TEST(BridgeTranslate, APanicQuestionIsAnsweredDie) {
+  const std::string banner =
+      "========================================================================\n"
+      "                        Bochs x86 Emulator 2.7\n"
+      "========================================================================\n"
+      "Choose one of the actions above: [die] ";
+  for (size_t cut = 0; cut <= banner.size(); cut++) {
+    Session s;
+    s.from_emulator(banner.substr(0, cut));
+    s.from_emulator(banner.substr(cut));
+    EXPECT_EQ(s.to_emulator(), "die\n") << "split at " << cut;
+    EXPECT_TRUE(s.panic_answered());
+    EXPECT_EQ(s.to_front().find('<'), std::string::npos);
+  }
+  Session s;
+  s.from_emulator("I said: Choose one of the actions above: [die] ");
+  EXPECT_EQ(s.to_emulator(), "") << "only at the start of a line";
+}
+
+// Bochs prints the reset's trace line, then logs the triple fault, then
+// prints "Next at": its log is read once the location has come, not at the
+// trace line, where it may not hold the triple fault yet.
+TEST(BridgeTranslate, TheLogIsReadForTheTripleFaultOnceTheLocationHasCome) {
+  const std::string trace =
+      "(0).[12936054] [0x000000007c0f] 0000:7c0f (unk. ctxt): int 0x03                  ; cd03\n";
+  const std::string location =
+      "Next at t=12936055\n"
+      "(0) [0x0000fffffff0] f000:fff0 (unk. ctxt): jmpf 0xf000:e05b          ; ea5be000f0\n<bochs:2> ";
+  for (const char *command : {"c", "s"}) {
+    SCOPED_TRACE(command);
+    Started st;
+    bool logged = false;
+    int asked = 0;
+    st.s.on_log_wanted([&] {
+      asked++;
+      if (logged) st.s.from_emulator_log("00012936054e[CPU0  ] exception(): 3rd (13) exception with no resolution");
+    });
+    st.s.from_front(std::string(command) + "\n");
+    st.s.from_emulator(std::string(command) + "\n" + trace);
+    logged = true;  // Bochs logs it now
+    st.s.from_emulator(location);
+    EXPECT_EQ(st.s.to_front().rfind("(0) Reset after a triple fault\nNext at t=12936055\n", 0), 0u) << st.s.to_front();
+    EXPECT_EQ(asked, 1);
+  }
 }

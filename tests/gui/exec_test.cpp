@@ -316,11 +316,11 @@ TEST_F(ExecTest, WatchpointStopsForWriteAndRead) {
   debugger_command("watch write 0x500");
   debugger_command("watch read 0x500");
   // clear writes the counter first, then bump reads it.
-  for (int i = 0; i < 2; i++) {
+  for (const char *message : {"Stopped on the write watchpoint at 00000500", "Stopped on the read watchpoint at 00000500"}) {
     click(control_bar().go_button);
     ASSERT_TRUE(wait_until_stopped());
     expect_stopped_look();
-    EXPECT_EQ(history_tail(1), std::vector<std::string>{"Stopped on a watchpoint"});
+    EXPECT_EQ(history_tail(1), std::vector<std::string>{message});
   }
   EXPECT_TRUE(wait_for_transcript({"s", "dump_cpu", "info break", "watch", "watch write 0x500",
                                    "watch read 0x500", "c", "dump_cpu", "c", "dump_cpu"}));

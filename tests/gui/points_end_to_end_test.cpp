@@ -116,8 +116,8 @@ TEST_F(PointsEndToEndTest, EachKindIsListedAndMarkedWhenGoStopsOnIt) {
   } stops[] = {
       {demo_clear, "Stopped on a breakpoint", breakpoints_page().w.list, 1},
       {demo_set_count, "Stopped on a breakpoint", breakpoints_page().w.list, 0},
-      {demo_copy, "Stopped on a watchpoint", watchpoints_page().w.list, 1},        // the write
-      {demo_after_compare, "Stopped on a watchpoint", watchpoints_page().w.list, 0},  // the read
+      {demo_copy, "Stopped on the write watchpoint at 00000600", watchpoints_page().w.list, 1},
+      {demo_after_compare, "Stopped on the read watchpoint at 00000600", watchpoints_page().w.list, 0},
       {demo_farsub, "Stopped on a breakpoint", breakpoints_page().w.list, 2},
   };
   for (const Stop &s : stops) {

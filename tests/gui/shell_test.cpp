@@ -35,7 +35,8 @@ TEST_F(ShellTest, MainWindowStartsOfflineWithItsWholeLayout) {
   EXPECT_EQ(w, 630);
   EXPECT_EQ(h, 500);
   EXPECT_EQ(tab_titles(), (std::vector<std::string>{"Breakpoints", "Watchpoints", "Memory", "Structures",
-                                                     "Preferences", "History", "Code", "Console"}));
+                                                     "Preferences", "History", "Guest Output", "Code",
+                                                     "Console"}));
   EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(main_window().notebook)), GTK_POS_BOTTOM);
   EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(main_window().notebook)), 0);
   EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));
@@ -151,30 +152,78 @@ static std::string fake_bochs_dir(const std::string &work, const std::string &bo
   return dir;
 }
 
-TEST_F(ShellTest, BochsMissingFromPathEndsVumWithCouldNotFind) {
+TEST_F(ShellTest, BochsMissingFromPathKeepsTheWindowAndSaysWhy) {
   build_window();
   std::string empty = work_dir + "/empty";
   mkdir(empty.c_str(), 0755);
+  const std::string path = getenv("PATH");
   setenv("PATH", empty.c_str(), 1);
+  gint64 began = g_get_monotonic_time();
   click(main_window().start_button);
-  EXPECT_TRUE(pump_until([] { return main_window().main_loop_left == 1; }));
-  EXPECT_NE(printed.find("VUM: Couldn't find Bochs\n"), std::string::npos) << printed;
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_LT(g_get_monotonic_time() - began, 2000000) << "reported within 2 s";
+  // The window stays, offline, with the shell's own words in the history.
+  EXPECT_EQ(main_window().main_loop_left, 0);
+  EXPECT_FALSE(debugger_online());
+  EXPECT_FALSE(active(main_window().start_button));
+  EXPECT_EQ(button_label(main_window().start_button), " Start Bochs ");
+  std::vector<std::string> h = history_texts();
+  ASSERT_GE(h.size(), 2u);
+  EXPECT_EQ(h[h.size() - 2], "Bochs did not start:");
+  EXPECT_NE(h.back().find("bochs: not found"), std::string::npos) << h.back();
+  EXPECT_NE(printed.find("VUM: Bochs did not start: "), std::string::npos) << printed;
   EXPECT_EQ(printed.find("START-OK"), std::string::npos);
-  EXPECT_NE(printed.find("DEAD-" + std::to_string(link_seam().child_pid) + "\n"), std::string::npos);
-  EXPECT_EQ(history_page().log, nullptr) << "the history is closed";
   EXPECT_FALSE(history_has("Starting Bochs"));
+  EXPECT_NE(history_page().log, nullptr) << "the history goes on";
+  EXPECT_EQ(zombie_children(), 0);
   pump_for(200);
-  // No second child.
-  EXPECT_EQ(printed.find("bochs on"), printed.rfind("bochs on"));
+  EXPECT_EQ(printed.find("bochs on"), printed.rfind("bochs on")) << "no second child";
+  EXPECT_EQ(printed.find("DEAD-"), std::string::npos) << "no loss is reported of a debugger that never started";
 }
 
-TEST_F(ShellTest, DebuggerDyingInsideTheStartWindowEndsVum) {
+TEST_F(ShellTest, ADebuggerEndingBeforeItsFirstPromptIsAFailedStartWithItsLastWords) {
   build_window();
-  setenv("PATH", fake_bochs_dir(work_dir, "echo starting >&2; exit 3").c_str(), 1);
+  const std::string path = getenv("PATH");
+  setenv("PATH",
+         fake_bochs_dir(work_dir, "echo 'loading plugins' >&2; echo >&2; "
+                                  "echo 'ROM: could not open image file /nowhere/BIOS' >&2; exit 3")
+             .c_str(),
+         1);
   click(main_window().start_button);
-  EXPECT_TRUE(pump_until([] { return main_window().main_loop_left == 1; }));
-  EXPECT_NE(printed.find("VUM: Couldn't find Bochs\n"), std::string::npos) << printed;
-  EXPECT_EQ(link_seam().debugger_offline, 1);
+  EXPECT_EQ(main_window().main_loop_left, 0);
+  EXPECT_FALSE(debugger_online());
+  std::vector<std::string> h = history_texts();
+  ASSERT_GE(h.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(h.end() - 3, h.end()),
+            (std::vector<std::string>{"Bochs did not start:", "loading plugins",
+                                      "ROM: could not open image file /nowhere/BIOS"}));
+  EXPECT_NE(printed.find("VUM: Bochs did not start: ROM: could not open image file /nowhere/BIOS\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_EQ(zombie_children(), 0);
+
+  // Mended, it starts as usual.
+  setenv("PATH", path.c_str(), 1);
+  start_bochs();
+  EXPECT_TRUE(debugger_online());
+}
+
+TEST_F(ShellTest, ADebuggerThatNeverPromptsIsEndedAtTheStartDeadline) {
+  build_window();
+  link_seam().startup_deadline_ms = 300;
+  const std::string path = getenv("PATH");
+  setenv("PATH",
+         fake_bochs_dir(work_dir, "echo 'Please choose one: [1] continue [2] die' >&2; exec /bin/sleep 60").c_str(),
+         1);
+  click(main_window().start_button);
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_FALSE(debugger_online());
+  std::vector<std::string> h = history_texts();
+  ASSERT_GE(h.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(h.end() - 3, h.end()),
+            (std::vector<std::string>{"Bochs did not start:", "Please choose one: [1] continue [2] die",
+                                      "No prompt from Bochs within 0.3 seconds"}));
+  EXPECT_FALSE(child_alive(link_seam().child_pid));
   EXPECT_EQ(zombie_children(), 0);
 }
 

@@ -29,12 +29,14 @@ TEST_F(UnreadableReplyTest, GarbageIsNamedOnceAndCountsAsNoInstruction) {
     std::string message;
   } cases[] = {
       {"binary bytes", std::string("\x01\x02\xff\xfe\x00garbage\n\x7f\x80zz\n", 18),
-       "Unreadable reply from Bochs: ??zz"},
+       "Unreadable reply from Bochs: ?????garbage ??zz"},
       {"a megabyte without a line break", std::string(1 << 20, 'x'),
        "Unreadable reply from Bochs: " + std::string(40, 'x') + "..."},
       {"nothing but the prompt", "", "Unreadable reply from Bochs: (empty)"},
       {"a location that does not scan", "Next at t=1\n(0) [0xzz] nop ; 90\n",
-       "Unreadable reply from Bochs: (0) [0xzz] nop ; 90"},
+       "Unreadable reply from Bochs: Next at t=1 (0) [0xzz] nop ; 90"},
+      {"a line longer than a buffer names its start", std::string(300, 'g') + "arbage\n" + "(0) [0xzz]\n",
+       "Unreadable reply from Bochs: " + std::string(40, 'g') + "..."},
   };
   build_window();
   online();
@@ -79,7 +81,7 @@ TEST_F(UnreadableReplyTest, BeforeAnyPlaceIsKnownTheBarIsClearedNotLeftOffline) 
   online();
   replies(std::string("\x01\x02\n\x03\n") + prompt() + prompt());
   click(control_bar().step_button);
-  EXPECT_EQ(history_texts().back(), "Unreadable reply from Bochs: ?");
+  EXPECT_EQ(history_texts().back(), "Unreadable reply from Bochs: ?? ?");
   EXPECT_EQ(entry_text(control_bar().physical_entry), "");
   EXPECT_EQ(entry_text(control_bar().instruction_entry), "") << "not \".. o f f l i n e ..\" while online";
 }

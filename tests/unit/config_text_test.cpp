@@ -348,7 +348,9 @@ TEST(ConfigText, SymbolsBlocks) {
       EXPECT_EQ(out.symbols[i].offset, c.symbols[i].second);
     }
     EXPECT_EQ(out.settings.history_length_set, c.history != 0);
-    if (c.history) EXPECT_EQ(out.settings.history_length, c.history);
+    if (c.history) {
+      EXPECT_EQ(out.settings.history_length, c.history);
+    }
     free_struct_defs(&defs);
   }
   // A ninth file is more than the scan keeps: the reading stops there.
