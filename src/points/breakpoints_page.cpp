@@ -53,7 +53,9 @@ bool breakpoint_cells(int i, const char *out[4], char room[2][point_cell_size]) 
 void add_clicked(GtkWidget *, gpointer refresh) {
   uint32_t kind = bp.w.kind_group->selected;
   if (kind >= 3) return;
-  add_point(page, breakpoint_commands[kind]);
+  if (!add_point(page, breakpoint_commands[kind],
+                 kind == breakpoint_virtual ? AddressForm::segmented : AddressForm::plain))
+    return;
   if (GPOINTER_TO_INT(refresh)) refresh_breakpoints(false);
   gtk_entry_set_text(GTK_ENTRY(bp.w.entry), "");
 }

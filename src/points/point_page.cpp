@@ -27,6 +27,9 @@ GtkWidget *build_point_page(const PointPage &page, GtkWidget *box) {
   page.w->entry = add_entry(side, 0, 145);
   connect_signal(page.w->entry, "activate", page.add, GINT_TO_POINTER(1));
   page.w->add_button = add_button(side, 0, " Add ");
+  page.w->message = add_label(side, 0, "", 1);
+  gtk_misc_set_alignment(GTK_MISC(page.w->message), 0, 0);
+  gtk_widget_set_size_request(page.w->message, 145, -1);
   connect_signal(page.w->add_button, "clicked", page.add, GINT_TO_POINTER(1));
 
   page.w->selected_row = -1;
@@ -57,11 +60,32 @@ void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char 
   gtk_clist_thaw(list);
 }
 
-void add_point(const PointPage &page, const char *format) {
-  // The text goes as it was typed; the link makes sure that it can only ever
-  // be one command line.
+bool add_point(const PointPage &page, const char *format, AddressForm form) {
+  const char *typed = gtk_entry_get_text(GTK_ENTRY(page.w->entry));
+  TypedAddress address;
+  if (!parse_address(typed, form, NULL, &address)) {
+    gtk_label_set_text(GTK_LABEL(page.w->message), address.message);
+    return false;
+  }
+  gtk_label_set_text(GTK_LABEL(page.w->message), "");
+  // What was typed goes as it was typed, blanks around it left out: it is
+  // hexadecimal and nothing else. A name goes as its address.
+  std::string text;
+  if (address.from_symbol) {
+    char name_address[40];
+    if (form == AddressForm::segmented)
+      snprintf(name_address, sizeof name_address, "0x%X:0x%X", address.segment, address.offset);
+    else
+      snprintf(name_address, sizeof name_address, "0x%X", address.offset);
+    text = name_address;
+  } else {
+    text = typed;
+    text.erase(0, text.find_first_not_of(" \t"));
+    text.erase(text.find_last_not_of(" \t") + 1);
+  }
   std::string reply;
-  exchange(&reply, format, gtk_entry_get_text(GTK_ENTRY(page.w->entry)));
+  exchange(&reply, format, text.c_str());
+  return true;
 }
 
 void reload_point(const PointPage &page, const char *format, const char *address) {

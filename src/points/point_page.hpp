@@ -10,6 +10,7 @@
 #include <string>
 
 #include "kit/widget_kit.hpp"
+#include "text/address.hpp"
 
 // Room for one cell text a page makes: an address with the name of the
 // symbol there ("0008:00000100 <name+0x1f>").
@@ -23,6 +24,7 @@ struct PointWidgets {
   ButtonGroup *kind_group;
   GtkWidget *entry;
   GtkWidget *add_button;
+  GtkWidget *message;    // why the typed text was refused, under the entry
   int32_t selected_row;  // -1 when none
   uint32_t count;        // live entries of the last list read
 };
@@ -54,8 +56,10 @@ void query_point_list(const char *command, void (*scan)(const std::string &text,
 // entries 0, 1, ... (false ends them), at most 30; no row selected.
 void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][point_cell_size]));
 
-// Sends the add command of the entry's text (as typed).
-void add_point(const PointPage &page, const char *format);
+// Sends the add command of the entry's text, when it is an address of the
+// form asked for (a known symbol's name goes as its address); otherwise the
+// page says why, sends nothing and keeps the text. True when sent.
+bool add_point(const PointPage &page, const char *format, AddressForm form);
 
 // Adds one point of an earlier list again: its address text shown in the
 // entry while the command is sent.

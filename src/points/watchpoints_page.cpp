@@ -12,6 +12,10 @@ namespace {
 
 WatchpointsPage wp = {};
 
+// The list was read from the debugger that runs now: until then (a new
+// debugger's first stop, before the reload) the table is the last one's.
+bool list_is_current = false;
+
 const char *const kind_names[2] = {"Read", "Write"};
 const char *const titles[4] = {"Last Stop", "Type", "Watchpoint", "Value"};
 const GtkJustification justifications[4] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER,
@@ -51,7 +55,7 @@ bool watchpoint_cells(int i, const char *out[4], char room[2][point_cell_size]) 
 void add_clicked(GtkWidget *, gpointer refresh) {
   uint32_t kind = wp.w.kind_group->selected;
   if (kind >= 2) return;
-  add_point(page, watch_commands[kind]);
+  if (!add_point(page, watch_commands[kind], AddressForm::plain)) return;
   if (GPOINTER_TO_INT(refresh)) refresh_watchpoints(false);
   gtk_entry_set_text(GTK_ENTRY(wp.w.entry), "");
 }
@@ -80,11 +84,7 @@ void row_unselected(GtkWidget *, gint, gint, GdkEvent *, gpointer) { unselect_po
 WatchpointsPage &watchpoints_page() { return wp; }
 
 void build_watchpoints_page(GtkWidget *box) {
-  GtkWidget *side = build_point_page(page, box);
-  add_label(side, 0, "Bochs 2.0 does not support", 0);
-  add_label(side, 0, "remove, it might be supported", 1);
-  add_label(side, 0, "in newer versions.", 1);
-  add_label(side, 0, "Remove All does work.", 1);
+  build_point_page(page, box);
 }
 
 void refresh_watchpoints(bool skip_query) {
@@ -106,6 +106,14 @@ void reload_watchpoints_now() {
     }
   }
   refresh_watchpoints(false);
+  list_is_current = true;
+}
+
+void watchpoints_starting() { list_is_current = false; }
+
+void watchpoints_stopped(const Stop &stop) {
+  // The values the list shows are read again: the guest may have written them.
+  if (!stop.report.lost && list_is_current && is_live(0)) refresh_watchpoints(false);
 }
 
 void watchpoints_hit(const Stop &stop) {

@@ -19,7 +19,10 @@ void set_watchpoints_sensitive(bool on);
 // are added again (when the reload setting says so), and the list read.
 void reload_watchpoints_now();
 
-// A stop: the watchpoint hit is marked in the list.
+// A stop: the list is read again while it has entries (their values may
+// have changed), and the watchpoint hit is marked.
+void watchpoints_stopped(const Stop &stop);
+void watchpoints_starting();
 void watchpoints_hit(const Stop &stop);
 void mark_watchpoint_hit(WatchpointKind kind, uint32_t address);
 

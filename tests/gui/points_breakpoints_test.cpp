@@ -70,12 +70,14 @@ TEST_F(BreakpointsPageTest, PageLayoutAndOfflineLook) {
   EXPECT_EQ(across[0], gtk_widget_get_parent(breakpoints_page().w.list));
   EXPECT_EQ(across[1], side);
   std::vector<GtkWidget *> down = children(side);
-  ASSERT_EQ(down.size(), 5u);
+  ASSERT_EQ(down.size(), 6u);
   EXPECT_EQ(down[0], gtk_widget_get_parent(breakpoints_page().w.remove_button));
   EXPECT_TRUE(GTK_IS_HSEPARATOR(down[1]));
   EXPECT_EQ(down[2], gtk_widget_get_parent(gtk_widget_get_parent(breakpoints_page().w.kind_group->buttons[0].button)));
   EXPECT_EQ(down[3], breakpoints_page().w.entry);
   EXPECT_EQ(down[4], breakpoints_page().w.add_button);
+  EXPECT_EQ(down[5], breakpoints_page().w.message);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(breakpoints_page().w.message)), "");
   std::vector<GtkWidget *> buttons = children(down[0]);
   ASSERT_EQ(buttons.size(), 2u);
   EXPECT_EQ(button_label(buttons[0]), " Remove ");
@@ -174,7 +176,7 @@ TEST_F(BreakpointsPageTest, SensitivityFollowsTheLinkAndTheSelection) {
   EXPECT_FALSE(sensitive(breakpoints_page().w.remove_button)) << "no row selected";
 }
 
-TEST_F(BreakpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
+TEST_F(BreakpointsPageTest, AddSendsTheSelectedKindWithTheTypedAddress) {
   online();
   struct Case {
     uint32_t kind;
@@ -185,12 +187,8 @@ TEST_F(BreakpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
       {0, "0x500", false, "pb 0x500"},
       {1, "0x1000", true, "lb 0x1000"},
       {2, "0x8:0x100", false, "vb 0x8:0x100"},
-      {0, "", true, "pb "},  // an empty entry still sends the command word
-      // A line break or other control character typed or pasted into the
-      // entry cannot carry a second command.
-      {0, "0x500\nq", false, "pb 0x500"},
-      {1, "0x600\r\nc", true, "lb 0x600"},
-      {2, "8:10\tpb 0", false, "vb 8:10"},
+      {0, "  7c00 ", true, "pb 7c00"},  // the blanks around it go
+      {2, "8:10", false, "vb 8:10"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.line);
@@ -206,7 +204,38 @@ TEST_F(BreakpointsPageTest, AddSendsTheSelectedKindWithTheTypedTextAsOneLine) {
     EXPECT_EQ(sent_since(before), (std::vector<std::string>{c.line, "info break"}));
     EXPECT_EQ(unread(), "");
     EXPECT_EQ(entry_text(breakpoints_page().w.entry), "");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(breakpoints_page().w.message)), "");
     EXPECT_EQ(rows(), (std::vector<std::string>{"|Physical|00000500"}));
+  }
+}
+
+TEST_F(BreakpointsPageTest, TextThatIsNoAddressIsRefusedWithItsReasonAndNothingIsSent) {
+  online();
+  struct Case {
+    uint32_t kind;
+    std::string text;
+    const char *message;
+  } cases[] = {
+      {0, "", "Type an address first, in hexadecimal, such as 7c00 or 0x7c00"},
+      {0, "hello", "\"hello\" is no address: type hexadecimal, such as 7c00 or 0x7c00"},
+      {0, "12345678901", "The address \"12345678901\" does not fit in 32 bits"},
+      {1, std::string(5000, 'A'), "The address \"AAAAAAAAAAAAAAAAAAAAAAAA...\" does not fit in 32 bits"},
+      {2, "7c00", "A virtual address needs its segment: SEGMENT:OFFSET, such as 0000:7c00"},
+      // A second command can never ride along.
+      {0, "0x7c00;q", "\"0x7c00;q\" is no address: type hexadecimal, such as 7c00 or 0x7c00"},
+      {0, "0x500\nq", "\"0x500?q\" is no address: type hexadecimal, such as 7c00 or 0x7c00"},
+      {1, "0x600\r\nc", "\"0x600??c\" is no address: type hexadecimal, such as 7c00 or 0x7c00"},
+      {2, "8:10\tpb 0", "\"10?pb 0\" is no offset: type hexadecimal, such as 7c00 or 0x7c00"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    size_t before = sent().size();
+    select_kind(c.kind);
+    type_into(breakpoints_page().w.entry, c.text);
+    click(breakpoints_page().w.add_button);
+    EXPECT_EQ(sent_since(before), std::vector<std::string>{}) << "nothing is sent";
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(breakpoints_page().w.message)), c.message);
+    EXPECT_EQ(entry_text(breakpoints_page().w.entry), c.text) << "the text is kept for correction";
   }
 }
 
