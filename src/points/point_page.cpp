@@ -2,6 +2,7 @@
 
 #include "link/debugger_child.hpp"
 #include "text/point_lists.hpp"
+#include "text/symbols.hpp"
 
 GtkWidget *build_point_page(const PointPage &page, GtkWidget *box) {
   GtkWidget *row = add_hbox(box, 1);
@@ -63,7 +64,10 @@ void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char 
 bool add_point(const PointPage &page, const char *format, AddressForm form) {
   const char *typed = gtk_entry_get_text(GTK_ENTRY(page.w->entry));
   TypedAddress address;
-  if (!parse_address(typed, form, NULL, &address)) {
+  // A symbol's name is an address once symbols are loaded (before, the
+  // message does not offer names).
+  SymbolResolver names = symbol_count() > 0 ? symbol_address : NULL;
+  if (!parse_address(typed, form, names, &address)) {
     gtk_label_set_text(GTK_LABEL(page.w->message), address.message);
     return false;
   }

@@ -422,6 +422,12 @@ TEST_F(CodePageTest, SymbolsOfEachFormNameThePlaces) {
   EXPECT_EQ(cell(breakpoints_page().w.list, 0, 2), "00007C3D <bump>");
   EXPECT_EQ(cell(breakpoints_page().w.list, 1, 2), "0000:00007C13 <count>");
   EXPECT_EQ(cell(breakpoints_page().w.list, 2, 2), "00007C70") << "beyond the size msg has in the ELF file";
+  // A name typed into the Breakpoints page's entry is its address.
+  new_commands();
+  type_into(breakpoints_page().w.entry, "clear");
+  click(breakpoints_page().w.add_button);
+  EXPECT_EQ(new_commands(), (Lines{"pb 0x7C4B", "info break"}));
+  EXPECT_EQ(cell(breakpoints_page().w.list, 3, 2), "00007C4B <clear>");
 }
 
 TEST_F(CodePageTest, SymbolsFromTheConfigurationFileAndTheirErrors) {
