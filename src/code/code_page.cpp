@@ -113,23 +113,33 @@ void show_symbol_count() {
   gtk_label_set_text(GTK_LABEL(P.symbols_label), text);
 }
 
-// The row to bring into view once the list has its size: a page just shown
-// is laid out after it is mapped, so the list is scrolled when the main
-// loop is idle, after the layout.
-int row_to_show = -1;
+// The row a new listing keeps in view (the current instruction, or the row
+// asked for). A page just shown is laid out after it is mapped, and a
+// window may change its size: the list is scrolled again whenever it gets a
+// new size while the row is not wholly in view, and once the main loop is
+// idle after the listing is drawn.
+int row_in_view = -1;
+bool idle_scroll_waiting = false;
 
-gboolean show_row(gpointer) {
-  if (P.list != NULL && row_to_show >= 0 && row_to_show < GTK_CLIST(P.list)->rows &&
-      gtk_clist_row_is_visible(GTK_CLIST(P.list), row_to_show) != GTK_VISIBILITY_FULL)
-    gtk_clist_moveto(GTK_CLIST(P.list), row_to_show, -1, 0.3f, 0.0f);
-  row_to_show = -1;
+void bring_row_into_view() {
+  if (P.list == NULL || row_in_view < 0 || row_in_view >= GTK_CLIST(P.list)->rows) return;
+  if (gtk_clist_row_is_visible(GTK_CLIST(P.list), row_in_view) != GTK_VISIBILITY_FULL)
+    gtk_clist_moveto(GTK_CLIST(P.list), row_in_view, -1, 0.3f, 0.0f);
+}
+
+gboolean idle_scroll(gpointer) {
+  idle_scroll_waiting = false;
+  bring_row_into_view();
   return FALSE;
 }
 
+void list_resized(GtkWidget *, GtkAllocation *, gpointer) { bring_row_into_view(); }
+
 void scroll_to(int row) {
-  if (row_to_show < 0) g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, show_row, NULL, NULL);
-  row_to_show = row;
+  row_in_view = row;
   gtk_clist_moveto(GTK_CLIST(P.list), row, -1, 0.3f, 0.0f);
+  if (!idle_scroll_waiting) g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, idle_scroll, NULL, NULL);
+  idle_scroll_waiting = true;
 }
 
 // Draws the rows as they are. A new listing selects the current
@@ -161,6 +171,8 @@ void draw_rows(bool new_listing) {
   } else if (chosen >= 0) {
     gtk_clist_select_row(list, chosen, 0);
     scroll_to(chosen);
+  } else {
+    row_in_view = -1;
   }
   update_buttons();
 }
@@ -348,6 +360,7 @@ void build_code_page(GtkWidget *box) {
   connect_signal(P.list, "unselect_row", VUM_SIGNAL_FUNC(row_unselected), NULL);
   connect_signal(P.list, "button_press_event", VUM_SIGNAL_FUNC(list_pressed), NULL);
   connect_signal(P.list, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &P.list);
+  g_signal_connect_after(P.list, "size_allocate", G_CALLBACK(list_resized), NULL);
 
   GtkWidget *bottom = add_hbox(box, 0);
   add_label(bottom, 0, "Go to address:", 0);
