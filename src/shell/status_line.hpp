@@ -5,6 +5,8 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
+
 #include "exec/run_control.hpp"
 
 GtkWidget *build_status_line(GtkWidget *box);
@@ -12,5 +14,7 @@ void status_line_stopped(const Stop &stop);
 void status_line_running(bool running);
 void status_line_online(bool online);
 
-// The label, for tests.
-GtkWidget *status_line_label();
+// The line's widget and the text it shows (the waiting one drawn first), for
+// tests.
+GtkWidget *status_line_widget();
+std::string status_line_text();

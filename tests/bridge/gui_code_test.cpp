@@ -82,7 +82,7 @@ class BridgeCodeTest : public BridgeGuiTest {
     return "";
   }
 
-  std::string status() { return gtk_label_get_text(GTK_LABEL(status_line_label())); }
+  std::string status() { return status_line_text(); }
 };
 
 }  // namespace

@@ -123,9 +123,7 @@ class CodePageTest : public GuiTest {
     gtk_widget_event(list(), (GdkEvent *)&event);
   }
 
-  std::string status() {
-    return gtk_label_get_text(GTK_LABEL(status_line_label()));
-  }
+  std::string status() { return status_line_text(); }
 
   std::string copy_to_work(const std::string &from, const std::string &name) {
     std::string to = work_dir + "/" + name;
