@@ -248,7 +248,7 @@ void read_listing() {
 }
 
 // Reads the listing now when the page is shown and the debugger waits;
-// otherwise when it is next shown.
+// otherwise when it is next shown (or the debugger next waits).
 void refresh_listing() {
   if (!page_shown() || !debugger_waits() || (P.follow && !P.stop_known)) {
     P.stale = true;
@@ -259,6 +259,15 @@ void refresh_listing() {
 
 void page_mapped(GtkWidget *, gpointer) {
   if (P.stale) refresh_listing();
+}
+
+// After a stop the listing is read once the main loop is idle, when run
+// control has finished with the stop (a Next deletes its own breakpoint only
+// after the pages heard of the stop, and it would show in the margin).
+gboolean read_waiting_listing(gpointer) {
+  P.listing_waiting = false;
+  if (P.stale) refresh_listing();
+  return FALSE;
 }
 
 // ---------------------------------------------------------------------------
@@ -427,7 +436,9 @@ void code_page_stopped(const Stop &stop) {
   P.stop_known = true;
   P.follow = true;
   P.target = current_linear();
-  refresh_listing();
+  P.stale = true;
+  if (!P.listing_waiting) g_idle_add_full(G_PRIORITY_HIGH_IDLE, read_waiting_listing, NULL, NULL);
+  P.listing_waiting = true;
   update_buttons();
 }
 

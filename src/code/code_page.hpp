@@ -22,8 +22,8 @@ void code_page_after_build();
 void set_code_page_sensitive(bool on);
 void code_page_starting();
 // After every stop: a Run to Here's temporary breakpoint is deleted, and the
-// listing is read again around the current instruction while the page is
-// shown (when hidden, once it is shown).
+// listing is read again around the current instruction once the main loop
+// is idle, while the page is shown (when hidden, once it is shown).
 void code_page_stopped(const Stop &stop);
 
 // Loads a symbol file (no offset); the report ("Loaded N symbols from FILE"
@@ -85,6 +85,7 @@ struct CodePage {
   bool follow;              // the listing is around the current instruction
   uint32_t target;          // the linear address the listing is around
   bool stale;               // it must be read again when the page is shown
+  bool listing_waiting;     // a stop's listing is read once the main loop is idle
   bool stop_known;
   StopLocation at;          // the last stop
   CpuState cpu;

@@ -83,6 +83,9 @@ class BridgeCodeTest : public BridgeGuiTest {
   }
 
   std::string status() { return status_line_text(); }
+
+  // Lets the listing a stop asked for be read (once the main loop is idle).
+  void settle() { ASSERT_TRUE(pump_until([] { return !code_page().listing_waiting; })); }
 };
 
 }  // namespace
@@ -106,6 +109,7 @@ TEST_F(BridgeCodeTest, ListingSymbolsRunToHereAndBreakpointsOnTheDemoFloppy) {
   add_breakpoint_at(0, "start");
   ASSERT_EQ(rows(breakpoints_page().w.list, 3), Lines({"|Physical|00007C00 <start>"}));
   ASSERT_TRUE(go_until_stopped(30000));
+  settle();
   EXPECT_EQ(entry_text(control_bar().symbol_entry), "start");
   int current = current_row();
   ASSERT_GE(current, 0);
@@ -124,6 +128,7 @@ TEST_F(BridgeCodeTest, ListingSymbolsRunToHereAndBreakpointsOnTheDemoFloppy) {
   size_t from = transcript().size();
   run_to_here();
   ASSERT_TRUE(pump_until([] { return !target_running(); }, 20000));
+  settle();
   EXPECT_EQ(current_location().physical_address, 0x7c20u);
   Lines sent = lines_since(from);
   ASSERT_GE(sent.size(), 5u);
@@ -144,6 +149,7 @@ TEST_F(BridgeCodeTest, ListingSymbolsRunToHereAndBreakpointsOnTheDemoFloppy) {
   click(code_page().toggle_button);
   EXPECT_EQ(cell(code_page().list, loop, 0), "\u25cf");
   ASSERT_TRUE(go_until_stopped(30000));
+  settle();
   EXPECT_EQ(current_location().physical_address, 0x7ca0u);
   EXPECT_EQ(status().substr(0, 39), "Protected mode, 32-bit, paging on    t=");
   current = current_row();

@@ -86,6 +86,9 @@ class CodePageTest : public GuiTest {
 
   GtkWidget *list() { return code_page().list; }
 
+  // Lets the listing a stop asked for be read (once the main loop is idle).
+  void settle() { ASSERT_TRUE(pump_until([] { return !code_page().listing_waiting; })); }
+
   int row_of(uint32_t linear) {
     for (size_t i = 0; i < code_page().rows.size(); i++)
       if (code_page().rows[i].line.address == linear) return (int)i;
@@ -187,7 +190,9 @@ TEST_F(CodePageTest, ListingBeforeAndAfterTheCurrentInstruction) {
   // A step (spin jumps to itself): the listing is read again.
   new_commands();
   click(control_bar().step_button);
-  EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu", "u /64 0x7C0B", "u /64 0x7C0C", "info break"}));
+  EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu"})) << "the listing waits for the main loop";
+  settle();
+  EXPECT_EQ(new_commands(), (Lines{"u /64 0x7C0B", "u /64 0x7C0C", "info break"}));
   EXPECT_EQ(code_page().rows[(size_t)current_row()].line.address, 0x7c3bu);
 }
 
@@ -261,8 +266,28 @@ TEST_F(CodePageTest, BreakpointsFromTheListing) {
   // And the breakpoint stops the target where the listing shows it.
   run_go();
   ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  settle();
   EXPECT_EQ(current_location().physical_address, 0x7c18u);
   EXPECT_EQ(cell(list(), current_row(), 0), "\u25cf");
+  EXPECT_EQ(cell(list(), current_row(), 1), "\u25b6");
+}
+
+TEST_F(CodePageTest, NextsOwnBreakpointIsNeverMarked) {
+  build_window();
+  start_bochs();
+  show_page("Code");
+  while (current_location().physical_address != 0x7c0d) run_step();  // call clear
+  settle();
+  new_commands();
+  click(control_bar().next_button);
+  ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  settle();
+  EXPECT_EQ(current_location().physical_address, 0x7c10u);
+  Lines sent = new_commands();
+  ASSERT_GE(sent.size(), 5u);
+  EXPECT_EQ(Lines(sent.begin(), sent.begin() + 5), (Lines{"pb 0x7C10", "c", "dump_cpu", "d 1", "u /64 0x7BE0"}))
+      << "the listing is read once Next has deleted its breakpoint";
+  EXPECT_EQ(cell(list(), current_row(), 0), "");
   EXPECT_EQ(cell(list(), current_row(), 1), "\u25b6");
 }
 
@@ -284,6 +309,7 @@ TEST_F(CodePageTest, RunToHereDeletesItsBreakpointAtTheStop) {
   EXPECT_TRUE(sensitive(code_page().run_to_button));
   click(code_page().run_to_button);
   ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  settle();
   EXPECT_EQ(current_location().physical_address, 0x7c10u);
   Lines sent = new_commands();
   ASSERT_GE(sent.size(), 6u);
@@ -308,6 +334,7 @@ TEST_F(CodePageTest, RunToHereEndsWhateverStopsTheTarget) {
   pump_for(200);
   run_stop();
   ASSERT_FALSE(target_running());
+  settle();
   Lines sent = new_commands();
   ASSERT_GE(sent.size(), 6u);
   EXPECT_EQ(Lines(sent.begin(), sent.begin() + 6), (Lines{"pb 0x7C33", "info break", "c", "#SIGINT", "dump_cpu", "d 1"}));
@@ -322,6 +349,7 @@ TEST_F(CodePageTest, RunToHereEndsWhateverStopsTheTarget) {
   select(0x7c3b);
   run_to_here();
   ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  settle();
   sent = new_commands();
   EXPECT_EQ(sent[0], "c");
   for (const std::string &line : sent) EXPECT_NE(line.substr(0, 2), "d ") << line;
@@ -517,6 +545,7 @@ TEST_F(CodePageTest, ProtectedModeWithPaging) {
 
   // The 16-bit interrupt gate's handler.
   run_to(0x7d28);
+  settle();
   EXPECT_EQ(status().substr(0, 39), "Protected mode, 16-bit, paging on    t=");
   EXPECT_EQ(cell(list(), current_row(), 3), "0020:00007D28");
 }
