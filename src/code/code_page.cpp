@@ -257,8 +257,16 @@ void refresh_listing() {
   read_listing();
 }
 
+// Shown again: the listing when something new came meanwhile, and the
+// breakpoints in any case (they may have been set or deleted on another page).
 void page_mapped(GtkWidget *, gpointer) {
-  if (P.stale) refresh_listing();
+  if (P.stale) {
+    refresh_listing();
+  } else if (debugger_waits() && !P.rows.empty()) {
+    read_breakpoints();
+    mark_breakpoints();
+    draw_rows(false);
+  }
 }
 
 // After a stop the listing is read once the main loop is idle, when run

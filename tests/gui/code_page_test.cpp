@@ -154,7 +154,7 @@ TEST_F(CodePageTest, NothingIsAskedWhileThePageIsHidden) {
   EXPECT_EQ(cell(list(), current_row(), 5), "xor ax, ax");
   show_page("Breakpoints");
   show_page("Code");
-  EXPECT_EQ(new_commands(), Lines{}) << "shown again with nothing new: read once";
+  EXPECT_EQ(new_commands(), Lines{"info break"}) << "shown again with no new stop: the breakpoints only";
 }
 
 TEST_F(CodePageTest, ListingBeforeAndAfterTheCurrentInstruction) {
@@ -254,12 +254,12 @@ TEST_F(CodePageTest, BreakpointsFromTheListing) {
   pump_for(100);
   EXPECT_EQ(new_commands(), (Lines{"pb 0x7C18", "info break", "info break"}));
 
-  // A breakpoint set elsewhere is marked once the page reads its list.
-  std::string reply;
-  exchange(&reply, "lb 0x7c1b\n");
+  // A breakpoint set on another page is marked once the page is shown again.
   show_page("Breakpoints");
-  show_page("Code");  // nothing new: the page keeps what it read
-  click(code_page().current_button);
+  click(breakpoints_page().w.kind_group->buttons[1].button);
+  type_into(breakpoints_page().w.entry, "7c1b");
+  click(breakpoints_page().w.add_button);
+  show_page("Code");
   EXPECT_EQ(cell(list(), row_of(0x7c1b), 0), "\u25cf") << "a linear breakpoint";
   EXPECT_EQ(cell(list(), row_of(0x7c18), 0), "\u25cf");
 
