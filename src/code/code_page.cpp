@@ -43,8 +43,8 @@ void show_message(const char *text) {
 
 bool page_shown() { return P.box != NULL && GTK_WIDGET_MAPPED(P.box); }
 
-// The linear address of the current instruction, and the start of its code
-// segment (the listing around it never starts below that).
+// The linear address of the current instruction: the code segment's base
+// plus EIP.
 uint32_t current_linear() { return code_segment_base(P.cpu) + P.at.eip; }
 
 // ---------------------------------------------------------------------------
@@ -240,11 +240,11 @@ void read_listing() {
   if (complete) read_breakpoints();
   mark_breakpoints();
   draw_rows(true);
-  if (problem[0] != '\0') {
-    char text[200];
-    snprintf(text, sizeof text, "At %08X: %s", P.target, problem);
-    show_message(text);
-  }
+  // What the debugger said when nothing could be read there; nothing when
+  // the listing came.
+  char text[200] = "";
+  if (problem[0] != '\0') snprintf(text, sizeof text, "At %08X: %s", P.target, problem);
+  show_message(text);
 }
 
 // Reads the listing now when the page is shown and the debugger waits;
