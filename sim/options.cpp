@@ -66,6 +66,10 @@ Options parse_options(int argc, char **argv, const char *(*env)(const char *)) {
     };
     if (a == "-q") {
       // quiet start: accepted, nothing to quieten
+    } else if (a == "-f") {
+      // Bochs's configuration file, as VUM names it: the simulated PC has
+      // none to read, and says so.
+      if (const char *s = value("-f")) o.notes.push_back(std::string("No configuration file is read: ") + s);
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--transcript") {

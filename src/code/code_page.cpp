@@ -345,6 +345,8 @@ void load_clicked(GtkWidget *button, gpointer) {
 
 CodePage &code_page() { return P; }
 
+GtkWidget *code_run_to_button() { return P.run_to_button; }
+
 void build_code_page(GtkWidget *box) {
   P.box = box;
   P.selected_row = -1;

@@ -35,6 +35,9 @@ void load_symbols_file(const char *path);
 // the breakpoint is deleted at the next stop, whatever caused it.
 void run_to_here();
 bool run_to_here_possible();
+// The Run to Here button, sensitive exactly when it is possible (the Run
+// menu's item follows it).
+GtkWidget *code_run_to_button();
 
 // Sets a breakpoint on the row, or deletes the one there (F9, the button,
 // a double-click).

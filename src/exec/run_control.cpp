@@ -29,6 +29,7 @@ const int trace_batch_lines = 1000;
 // A step whose reply has not come in this time is interrupted: on a CPU
 // halted with interrupts off it would never end.
 const int step_patience_ms = 500;
+bool cpu_halted = false;  // the last step left the CPU halted (by a hlt)
 const gint64 trace_batch_microseconds = 10000;
 
 void message(const char *text) {
@@ -197,13 +198,19 @@ void run_step() {
   if (!debugger_waits()) return;
   StopLocation before = location;
   std::string text;
-  bool interrupted = false;
-  bool complete = exchange_with_patience(&text, step_patience_ms, &interrupted, "%s", command_step);
-  if (!after_stop(text, complete, false) || !interrupted) return;
-  // A step that had to be interrupted on a hlt, or where the CPU stood
-  // still: the CPU is halted.
-  bool at_hlt = strncmp(before.text, "hlt", 3) == 0 || location.physical_address == before.physical_address;
-  if (!at_hlt) return;
+  bool interrupted = false, complete;
+  bool at_hlt = strncmp(before.text, "hlt", 3) == 0;
+  // Only a step on a hlt, or of a CPU that a hlt has halted, may never end
+  // (Bochs returns from the hlt itself and then waits in the next step; the
+  // simulated PC waits in the hlt).
+  if (at_hlt || cpu_halted)
+    complete = exchange_with_patience(&text, step_patience_ms, &interrupted, "%s", command_step);
+  else
+    complete = exchange(&text, "%s", command_step);
+  if (!after_stop(text, complete, false)) return;
+  bool stood_still = location.physical_address == before.physical_address;
+  cpu_halted = at_hlt || (cpu_halted && interrupted && stood_still);
+  if (!cpu_halted) return;
   if (stop.cpu.eflags & 0x200)
     message("The CPU is halted, waiting for an interrupt");
   else
@@ -212,6 +219,7 @@ void run_step() {
 
 void run_first_step() {
   next_pending = false;
+  cpu_halted = false;
   run_step();
 }
 

@@ -200,6 +200,11 @@ bool spawn_debugger(const char *command) {
     for (int fd : {command_pipe[0], command_pipe[1], reply_pipe[0], reply_pipe[1]}) close(fd);
     return false;
   }
+  // The shell must run the debugger in its own process, so that child_pid
+  // is the debugger's: SIGINT has to reach it, and its end has to close the
+  // pipes. Some shells (dash) fork for a lone command; "exec" makes them all
+  // run it in place. The line is made before the fork: the child only execs.
+  std::string line = std::string("exec ") + command;
   fflush(stdout);
   sigset_t block, old;
   sigemptyset(&block);
@@ -223,13 +228,7 @@ bool spawn_debugger(const char *command) {
     // The child starts from the default reactions, whatever VUM set up.
     for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
     sigprocmask(SIG_SETMASK, &old, NULL);
-    // The shell must run the debugger in its own process, so that child_pid
-    // is the debugger's: SIGINT has to reach it, and its end has to close the
-    // pipes. Some shells (dash) fork for a lone command; "exec" makes them all
-    // run it in place.
-    char line[512];
-    snprintf(line, sizeof line, "exec %s", command);
-    const char *args[] = {"sh", "-c", line, NULL};
+    const char *args[] = {"sh", "-c", line.c_str(), NULL};
     execv("/bin/sh", const_cast<char *const *>(args));
     _exit(1);
   }
@@ -320,6 +319,20 @@ void init_link_state() {
   L.reply_stream.set_end_handler(reply_stream_ended);
 }
 
+void set_bochsrc(const char *path) { L.bochsrc = path ? path : ""; }
+
+std::string debugger_command_line() {
+  std::string line = debugger_command;
+  if (L.bochsrc.empty()) return line;
+  // Quoted for the shell, so that no character of the name (a quote, a
+  // semicolon, "$(...)") is read as more than one word of the file name.
+  gchar *quoted = g_shell_quote(L.bochsrc.c_str());
+  line += " -f ";
+  line += quoted;
+  g_free(quoted);
+  return line;
+}
+
 bool debugger_online() { return !L.debugger_offline; }
 bool target_running() { return L.target_running; }
 bool debugger_waits() {
@@ -388,7 +401,7 @@ void start_debugger() {
   install_child_exit_reaction();
   release_streams();
   L.given_up = false;
-  if (!spawn_debugger(debugger_command)) {
+  if (!spawn_debugger(debugger_command_line().c_str())) {
     L.watched_pid = 0;
     report("BOCHS FAILED TO START");
     return;

@@ -36,6 +36,12 @@ void init_link_state();
 void start_debugger();
 void stop_debugger();
 
+// The emulator's configuration file the debugger is started with ("-f
+// FILE" after "bochs -q"); none (NULL or "") leaves the choice to the
+// debugger, as before. The line the next start runs through /bin/sh -c:
+std::string debugger_command_line();
+void set_bochsrc(const char *path);
+
 // The state of the link, as pages see it.
 bool debugger_online();   // a dialogue is possible
 bool target_running();    // the target runs and its stop report is awaited

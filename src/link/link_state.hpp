@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "link/reply_reader.hpp"
 
@@ -23,6 +24,7 @@ struct LinkState {
   bool child_lost = false;       // the child ended while the link was up
   bool given_up = false;         // the debugger stopped answering: nothing more is sent
   uint32_t prompt_number = 0;    // N of the last prompt read
+  std::string bochsrc;           // given on the command line: passed as "-f FILE"
 
   // Longest silence accepted while a reply is awaited, in milliseconds; past
   // it the debugger is taken for hung, ended, and the link is lost. The text

@@ -9,7 +9,11 @@
 #include "text/settings.hpp"
 #include "text/symbols.hpp"
 
-const char *const config_file_name = ".vumrc";
+static std::string file_name = ".vumrc";
+
+const char *config_file_name() { return file_name.c_str(); }
+
+void set_config_file_name(const char *path) { file_name = path && *path ? path : ".vumrc"; }
 
 void apply_config_settings(const ConfigSettings &s, ButtonGroup *tabs) {
   if (s.history_length_set) settings.history_length = MIN(s.history_length, largest_history_length);
@@ -50,7 +54,7 @@ static void load_config_symbols(const ConfigScan &scan) {
     const ConfigSymbols &block = scan.symbols[i];
     std::string path = block.file;
     if (path[0] != '/') {
-      gchar *directory = g_path_get_dirname(config_file_name);
+      gchar *directory = g_path_get_dirname(config_file_name());
       path = std::string(directory) + "/" + path;
       g_free(directory);
     }
@@ -61,15 +65,15 @@ static void load_config_symbols(const ConfigScan &scan) {
 }
 
 void load_config(ButtonGroup *tabs) {
-  FILE *file = fopen(config_file_name, "r");
+  FILE *file = fopen(config_file_name(), "r");
   if (file == NULL) {
-    g_print("VUM: %s file not found, using defaults\n", config_file_name);
+    g_print("VUM: %s file not found, using defaults\n", config_file_name());
     return;
   }
   char *text = read_whole_file(file);
   fclose(file);
   if (text == NULL) {
-    g_print("VUM: Couldn't process %s file, using defaults\n", config_file_name);
+    g_print("VUM: Couldn't process %s file, using defaults\n", config_file_name());
     return;
   }
   ConfigScan scan;
@@ -77,6 +81,6 @@ void load_config(ButtonGroup *tabs) {
   apply_config_settings(scan.settings, tabs);
   load_config_symbols(scan);
   if (scan.end == ConfigEnd::unknown_block)
-    g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name);
+    g_print("VUM: Unknown block type '%s' in %s\n", scan.unknown_keyword, config_file_name());
   g_free(text);
 }

@@ -9,7 +9,10 @@
 #include "text/config_text.hpp"
 #include "text/struct_defs.hpp"
 
-extern const char *const config_file_name;  // ".vumrc", in the current directory
+// The file read at start-up: ".vumrc" in the current directory, or the one
+// the command line named (set before the window is built).
+const char *config_file_name();
+void set_config_file_name(const char *path);
 
 // Reads the file and applies what it gives: the settings it names and the
 // definitions, appended to struct_defs. A missing or malformed file is never

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include <gdk/gdkkeysyms.h>
-
 #include "exec/control_bar.hpp"
 #include "exec/run_control.hpp"
 #include "guest/guest_output_page.hpp"
@@ -19,13 +17,15 @@
 #include "console/console_page.hpp"
 #include "points/breakpoints_page.hpp"
 #include "points/watchpoints_page.hpp"
+#include "settings/config_file.hpp"
 #include "settings/preferences_page.hpp"
+#include "shell/command_line.hpp"
 #include "shell/pages.hpp"
 #include "shell/status_line.hpp"
+#include "shell/symbols_hook.hpp"
+#include "shell/window_memory.hpp"
 #include "text/symbol_places.hpp"
 #include "views/cpu_state_panel.hpp"
-
-const char *const vum_home_page = "https://vum.example.org/";
 
 static MainWindow W = {};
 
@@ -72,7 +72,47 @@ void leave_main_loop() {
   if (gtk_main_level() > 0) gtk_main_quit();
 }
 
+// The window as it is now, for the next start: every way of ending VUM
+// saves it first.
+static void remember_window() {
+  WindowMemory memory;
+  memory.width = W.width;
+  memory.height = W.height;
+  memory.state_shown = state_panel_shown();
+  if (W.notebook) {
+    GtkNotebook *notebook = GTK_NOTEBOOK(W.notebook);
+    GtkWidget *page = gtk_notebook_get_nth_page(notebook, gtk_notebook_get_current_page(notebook));
+    const gchar *title = page ? gtk_notebook_get_tab_label_text(notebook, page) : NULL;
+    if (title) memory.page = title;
+  }
+  save_window_memory(memory);
+}
+
+// The window as it was left last time: its size at once, the state panel
+// and the page once every page is built.
+static void restore_window_size(const WindowMemory &memory) {
+  W.width = memory.width;
+  W.height = memory.height;
+  gtk_window_resize(GTK_WINDOW(W.window), memory.width, memory.height);
+}
+
+static void restore_window_contents(const WindowMemory &memory) {
+  if (memory.state_shown != state_panel_shown()) gtk_button_clicked(GTK_BUTTON(W.show_state_button));
+  GtkNotebook *notebook = GTK_NOTEBOOK(W.notebook);
+  for (int i = 0; i < gtk_notebook_get_n_pages(notebook); i++) {
+    const gchar *title = gtk_notebook_get_tab_label_text(notebook, gtk_notebook_get_nth_page(notebook, i));
+    if (title && memory.page == title) gtk_notebook_set_current_page(notebook, i);
+  }
+}
+
+static gboolean window_configured(GtkWidget *, GdkEventConfigure *event, gpointer) {
+  W.width = event->width;
+  W.height = event->height;
+  return FALSE;
+}
+
 static void quit_sequence() {
+  remember_window();
   history_flush_repeats();
   stop_debugger();
   for (int i = 0; i < page_count; i++)
@@ -81,7 +121,10 @@ static void quit_sequence() {
   leave_main_loop();
 }
 
-static void main_window_destroyed(GtkWidget *, gpointer) { quit_sequence(); }
+static void main_window_destroyed(GtkWidget *, gpointer) {
+  quit_sequence();
+  W.menus = MenuBar();  // its UI manager goes with the window
+}
 
 // SIGTERM, SIGHUP and SIGINT end VUM as Quit does, from the main loop.
 static void quit_signal(int) {
@@ -211,28 +254,10 @@ static void connect_events() {
   };
 }
 
-// Keys a debugger user's hands already know, anywhere in the main window.
-// Each one clicks its button, so it does what the button does, and nothing
-// while the button is insensitive (the toolkit activates no accelerator of
-// an insensitive widget). The buttons' tooltips name them.
-static void add_key_bindings() {
+// The keys a debugger user's hands already know are the menu items' (see
+// menus.cpp); each item clicks its button. The buttons' tooltips name them.
+static void name_keys_in_tooltips() {
   const ControlBar &bar = control_bar();
-  GtkAccelGroup *keys = gtk_accel_group_new();
-  gtk_window_add_accel_group(GTK_WINDOW(W.window), keys);
-  struct Binding {
-    GtkWidget *button;
-    guint key;
-    GdkModifierType modifiers;
-  } bindings[] = {
-      {bar.go_button, GDK_F5, (GdkModifierType)0},
-      {bar.stop_button, GDK_F5, GDK_SHIFT_MASK},
-      {bar.stop_button, GDK_Escape, (GdkModifierType)0},
-      {bar.step_button, GDK_F11, (GdkModifierType)0},
-      {bar.next_button, GDK_F10, (GdkModifierType)0},
-      {W.quit_button, GDK_q, GDK_CONTROL_MASK},
-  };
-  for (const Binding &b : bindings)
-    gtk_widget_add_accelerator(b.button, "clicked", keys, b.key, b.modifiers, GTK_ACCEL_VISIBLE);
   gtk_widget_set_tooltip_text(bar.go_button, "Run until something stops the target (F5)");
   gtk_widget_set_tooltip_text(bar.stop_button, "Stop the running target (Shift+F5 or Escape)");
   gtk_widget_set_tooltip_text(bar.step_button, "Step one instruction (F11)");
@@ -240,8 +265,17 @@ static void add_key_bindings() {
   gtk_widget_set_tooltip_text(W.quit_button, "Quit VUM (Ctrl+Q)");
 }
 
+std::string main_window_title() { return "VUM -- " + debugged_target(); }
+
+void load_symbols(const char *path) {
+  W.symbols_file = path;
+  load_symbols_file(path);
+}
+
 void start_up(int *argc, char ***argv) {
   init_link_state();
+  set_bochsrc(command_line().bochsrc.c_str());
+  set_config_file_name(command_line().config.c_str());
   connect_events();
   for (int sig : {SIGTERM, SIGHUP, SIGINT}) react_to_signal(sig, NULL, quit_signal);
   gtk_init(argc, argv);
@@ -250,11 +284,19 @@ void start_up(int *argc, char ***argv) {
   int n = resource_file_paths(paths);
   for (int i = 0; i < n; i++) gtk_rc_parse(paths[i]);
 
-  char title[256];
-  snprintf(title, sizeof title, "VUM -- %s", vum_home_page);
-  W.window = new_top_window(GTK_WINDOW_TOPLEVEL, title, 630, 500);
+  // The default size is also the smallest the window can be given.
+  const WindowMemory defaults;
+  const WindowMemory remembered = read_window_memory();
+  W.window = new_top_window(GTK_WINDOW_TOPLEVEL, main_window_title().c_str(), defaults.width, defaults.height);
+  restore_window_size(remembered);
   connect_signal(W.window, "destroy", VUM_SIGNAL_FUNC(main_window_destroyed), NULL);
-  W.box = add_window_box(W.window);
+  connect_signal(W.window, "configure-event", VUM_SIGNAL_FUNC(window_configured), NULL);
+  // The menu bar runs from edge to edge; the rest keeps its border.
+  gtk_container_set_border_width(GTK_CONTAINER(W.window), 0);
+  GtkWidget *outer = add_window_box(W.window);
+  gtk_box_set_spacing(GTK_BOX(outer), 0);
+  W.box = add_vbox(outer, 1);
+  gtk_container_set_border_width(GTK_CONTAINER(W.box), 5);
 
   build_control_bar(W.box);
 
@@ -263,6 +305,7 @@ void start_up(int *argc, char ***argv) {
   gtk_notebook_set_scrollable(GTK_NOTEBOOK(W.notebook), TRUE);
   gtk_box_pack_start(GTK_BOX(W.box), W.notebook, TRUE, TRUE, 0);
   gtk_widget_show(W.notebook);
+  connect_signal(W.notebook, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &W.notebook);
 
   for (int i = 0; i < page_count; i++) {
     const PageRow &row = page_table[i];
@@ -285,9 +328,15 @@ void start_up(int *argc, char ***argv) {
   W.quit_button = add_button(row, 0, " Quit ");
   connect_signal(W.quit_button, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
   build_status_line(W.box);
-  add_key_bindings();
+  name_keys_in_tooltips();
+
+  W.menus = build_menu_bar(W.window, page_table, page_count);
+  gtk_box_pack_start(GTK_BOX(outer), W.menus.widget, FALSE, FALSE, 0);
+  gtk_box_reorder_child(GTK_BOX(outer), W.menus.widget, 0);
 
   stop_debugger();
   for (int i = 0; i < page_count; i++)
     if (page_table[i].after_build) page_table[i].after_build();
+  restore_window_contents(remembered);
+  if (!command_line().symbols.empty()) load_symbols(command_line().symbols.c_str());
 }

@@ -7,10 +7,22 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <string>
+
+#include "shell/menus.hpp"
 
 // Start-up up to (not including) the main loop: the link offline, the
-// toolkit, the resource files, the whole main window, every control offline.
+// toolkit, the resource files, the whole main window with its menu bar and
+// every control offline, then the window as it was left last time (see
+// window_memory.hpp) and the symbol file of the command line. What the
+// command line gave (command_line()) is read here.
 void start_up(int *argc, char ***argv);
+
+// The title: "VUM -- " and what is being debugged (debugged_target()).
+std::string main_window_title();
+
+// A symbol file to load (from the command line or File > Load Symbols...).
+void load_symbols(const char *path);
 
 // The GTK resource files read at start-up, in order; returns how many (1 or 3).
 int resource_file_paths(char paths[3][200]);
@@ -26,8 +38,6 @@ void set_debugger_controls_sensitive(bool on);
 // request is recorded in main_loop_left.
 void leave_main_loop();
 
-extern const char *const vum_home_page;  // shown in the main window's title
-
 // The shell's own widgets and state: one record (the test seam).
 struct MainWindow {
   GtkWidget *window;
@@ -40,5 +50,11 @@ struct MainWindow {
   GtkWidget *show_state_button;
   GtkWidget *quit_button;
   int main_loop_left;
+  MenuBar menus;
+  GtkWidget *keys_window;      // Help > Keys, while it is open
+  GtkWidget *about_box;        // Help > About, likewise
+  GtkWidget *symbols_chooser;  // File > Load Symbols..., likewise
+  std::string symbols_file;    // the last symbol file handed to the loader
+  int width, height;           // the window's size, as last configured
 };
 MainWindow &main_window();

@@ -11,6 +11,12 @@
 #include "views/dump_windows.hpp"
 #include "views/struct_windows.hpp"
 
+// The Code page's item of the Run menu: Run to Here on its selected row.
+static const PageMenuItem code_menu[] = {
+    {"Run", "RunToHere", "Run to _Here", NULL, code_run_to_button},
+    {NULL, NULL, NULL, NULL, NULL},
+};
+
 // In the order of the notebook's tabs; the CPU state panel reacts to a stop
 // first, as it reads the stack before the history shows the row.
 const PageRow page_table[] = {
@@ -34,7 +40,7 @@ const PageRow page_table[] = {
     {"Guest Output", false, build_guest_output_page, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL,
      flush_guest_output},
     {"Code", false, build_code_page, code_page_after_build, set_code_page_sensitive, code_page_starting,
-     code_page_stopped, NULL, NULL, 0, NULL, NULL},
+     code_page_stopped, NULL, NULL, 0, NULL, NULL, code_menu},
     {"Console", false, build_console_page, NULL, set_console_sensitive, NULL, console_stopped, NULL, NULL, 0,
      NULL, NULL},
 };

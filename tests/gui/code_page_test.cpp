@@ -18,6 +18,7 @@
 #include "link/debugger_child.hpp"
 #include "link/link_state.hpp"
 #include "points/breakpoints_page.hpp"
+#include "shell/command_line.hpp"
 #include "shell/main_window.hpp"
 #include "shell/status_line.hpp"
 #include "support/gui_fixture.hpp"
@@ -322,6 +323,26 @@ TEST_F(CodePageTest, RunToHereDeletesItsBreakpointAtTheStop) {
   EXPECT_TRUE(history_has("Stopped on a breakpoint"));
 }
 
+TEST_F(CodePageTest, TheRunMenuRunsToTheSelectedRow) {
+  build_window();
+  GtkWidget *item = gtk_ui_manager_get_widget(main_window().menus.ui, "/MenuBar/RunMenu/PageItems/RunToHere");
+  ASSERT_NE(item, nullptr);
+  EXPECT_FALSE(sensitive(item)) << "offline";
+  start_bochs();
+  show_page("Code");
+  settle();
+  select(0x7c13);
+  EXPECT_TRUE(sensitive(item));
+  new_commands();
+  gtk_menu_item_activate(GTK_MENU_ITEM(item));
+  EXPECT_FALSE(sensitive(item)) << "while the target runs";
+  ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  EXPECT_EQ(current_location().physical_address, 0x7c13u);
+  Lines sent = new_commands();
+  ASSERT_GE(sent.size(), 5u);
+  EXPECT_EQ(Lines(sent.begin(), sent.begin() + 5), (Lines{"pb 0x7C13", "info break", "c", "dump_cpu", "d 1"}));
+}
+
 TEST_F(CodePageTest, RunToHereEndsWhateverStopsTheTarget) {
   build_window();
   start_bochs();
@@ -470,6 +491,18 @@ TEST_F(CodePageTest, SymbolsFromTheConfigurationFileAndTheirErrors) {
   EXPECT_TRUE(GTK_WIDGET_VISIBLE(control_bar().symbol_entry));
   start_bochs();
   EXPECT_EQ(entry_text(control_bar().symbol_entry), "start");
+}
+
+TEST_F(CodePageTest, ARelativeSymbolFileIsTakenFromTheConfigurationFilesFolder) {
+  ASSERT_EQ(mkdir((work_dir + "/conf").c_str(), 0755), 0);
+  copy_to_work(data_dir + "/demo.sym", "conf/boot.sym");
+  std::ofstream(work_dir + "/conf/vumrc") << "{symbols boot.sym 10}\n";
+  command_line().config = work_dir + "/conf/vumrc";  // as --config gives it
+  build_window();
+  EXPECT_NE(printed.find("VUM: Loaded 7 symbols from boot.sym\n"), std::string::npos) << printed;
+  uint32_t address = 0;
+  ASSERT_TRUE(symbol_address("start", &address));
+  EXPECT_EQ(address, 0x7c10u) << "with the offset the block gives";
 }
 
 TEST_F(CodePageTest, TheLoadSymbolsButtonOpensAChooser) {

@@ -29,7 +29,7 @@ static std::vector<std::string> tab_titles() {
 
 TEST_F(ShellTest, MainWindowStartsOfflineWithItsWholeLayout) {
   build_window();
-  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(main_window().window)), "VUM -- https://vum.example.org/");
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(main_window().window)), "VUM -- simulated PC");
   int w = 0, h = 0;
   gtk_widget_get_size_request(main_window().window, &w, &h);
   EXPECT_EQ(w, 630);

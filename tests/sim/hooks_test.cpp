@@ -305,3 +305,14 @@ TEST(Determinism, TheSameInputGivesTheSameBytes) {
 }
 
 }  // namespace
+
+// VUM names Bochs's configuration file as Bochs takes it; the simulated PC
+// has none to read and starts all the same.
+TEST(Options, AConfigurationFileIsAcceptedAndNoted) {
+  Sim sim(SimConfig{{}, {"-q", "-f", "my bochsrc"}});
+  std::string start = sim.until_prompt();
+  EXPECT_NE(start.find("No configuration file is read: my bochsrc\n"), std::string::npos) << start;
+  EXPECT_EQ(start.find("Ignored unknown option"), std::string::npos) << start;
+  sim.write_raw("q\n");
+  EXPECT_EQ(sim.wait(), 0);
+}

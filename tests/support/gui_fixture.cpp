@@ -30,6 +30,9 @@ void GuiTest::SetUp() {
   ASSERT_EQ(chdir(work_dir.c_str()), 0);
   transcript_path = work_dir + "/transcript";
   setenv("VUM_SIM_TRANSCRIPT", transcript_path.c_str(), 1);
+  // The window's size and page are remembered under the test's own
+  // directory, never the user's.
+  setenv("XDG_CONFIG_HOME", (work_dir + "/config").c_str(), 1);
   std::string path = std::string(VUM_SIM_BIN_DIR) + ":" + (getenv("PATH") ? getenv("PATH") : "");
   setenv("PATH", path.c_str(), 1);
   printed.clear();
