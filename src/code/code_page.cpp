@@ -318,29 +318,6 @@ void go_to_clicked(GtkWidget *, gpointer) {
   show_code_at(typed.offset);
 }
 
-void chooser_answered(GtkWidget *dialog, gint response, gpointer) {
-  if (response == GTK_RESPONSE_ACCEPT) {
-    gchar *path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
-    if (path != NULL) load_symbols_file(path);
-    g_free(path);
-  }
-  gtk_widget_destroy(dialog);
-}
-
-void load_clicked(GtkWidget *button, gpointer) {
-  if (P.chooser != NULL) {
-    gtk_window_present(GTK_WINDOW(P.chooser));
-    return;
-  }
-  GtkWidget *top = gtk_widget_get_toplevel(button);
-  P.chooser = gtk_file_chooser_dialog_new("Load Symbols", GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : NULL,
-                                          GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL,
-                                          GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT, NULL);
-  connect_signal(P.chooser, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &P.chooser);
-  connect_signal(P.chooser, "response", VUM_SIGNAL_FUNC(chooser_answered), NULL);
-  gtk_widget_show(P.chooser);
-}
-
 }  // namespace
 
 CodePage &code_page() { return P; }
@@ -362,8 +339,6 @@ void build_code_page(GtkWidget *box) {
   connect_signal(P.current_button, "clicked", VUM_SIGNAL_FUNC(current_clicked), NULL);
   add_filler(top);
   P.symbols_label = add_label(top, 0, "", 0);
-  P.load_button = add_button(top, 0, " Load Symbols... ");
-  connect_signal(P.load_button, "clicked", VUM_SIGNAL_FUNC(load_clicked), NULL);
   show_symbol_count();
 
   P.list = add_list(box, columns, titles);

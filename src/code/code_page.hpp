@@ -1,7 +1,7 @@
 // The Code page: the disassembly around the current instruction (or around
 // an address asked for), read with the debugger's "u /N 0xADDR", with the
 // current instruction and the breakpoints marked, breakpoints toggled and
-// Run to Here from the listing, and symbols loaded from a file.
+// Run to Here from the listing; and the loader of symbol files.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -26,9 +26,10 @@ void code_page_starting();
 // is idle, while the page is shown (when hidden, once it is shown).
 void code_page_stopped(const Stop &stop);
 
-// Loads a symbol file (no offset); the report ("Loaded N symbols from FILE"
-// or the error with its line) goes to the History and standard output, and
-// the listing, the control bar and the breakpoint list show the names.
+// Loads a symbol file (no offset): the loader behind File > Load Symbols...
+// and --symbols (shell/symbols_hook.hpp). The report ("Loaded N symbols from
+// FILE" or the error with its line) goes to the History and standard output,
+// and the listing, the control bar and the breakpoint list show the names.
 void load_symbols_file(const char *path);
 
 // Run to Here on the selected row: a temporary breakpoint there, then Go;
@@ -75,13 +76,11 @@ struct CodePage {
   GtkWidget *toggle_button;
   GtkWidget *run_to_button;
   GtkWidget *current_button;
-  GtkWidget *load_button;
   GtkWidget *symbols_label;
   GtkWidget *entry;
   ButtonGroup *kind_group;  // Linear, Physical
   GtkWidget *go_to_button;
   GtkWidget *message_label;
-  GtkWidget *chooser;       // the Load Symbols dialogue while it is open
   std::vector<CodeRow> rows;
   int32_t selected_row;     // -1 when none
   bool sensitive;

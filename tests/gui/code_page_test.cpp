@@ -505,14 +505,18 @@ TEST_F(CodePageTest, ARelativeSymbolFileIsTakenFromTheConfigurationFilesFolder) 
   EXPECT_EQ(address, 0x7c10u) << "with the offset the block gives";
 }
 
-TEST_F(CodePageTest, TheLoadSymbolsButtonOpensAChooser) {
+TEST_F(CodePageTest, FileLoadSymbolsReachesThePage) {
   std::string file = copy_to_work(data_dir + "/demo.sym", "boot.sym");
+  // Where the chooser saves its settings, made beforehand (GTK 2 loses a few
+  // bytes when it has to make it, which the leak check would count).
+  ASSERT_EQ(g_mkdir_with_parents((work_dir + "/config/gtk-2.0").c_str(), 0700), 0);
   build_window();
-  show_page("Code");
-  EXPECT_TRUE(sensitive(code_page().load_button)) << "symbols can be loaded before any debugger runs";
-  click(code_page().load_button);
-  ASSERT_NE(code_page().chooser, nullptr);
-  GtkFileChooser *chooser = GTK_FILE_CHOOSER(code_page().chooser);
+  GtkWidget *item = gtk_ui_manager_get_widget(main_window().menus.ui, "/MenuBar/FileMenu/LoadSymbols");
+  ASSERT_NE(item, nullptr);
+  EXPECT_TRUE(sensitive(item)) << "symbols can be loaded before any debugger runs";
+  gtk_menu_item_activate(GTK_MENU_ITEM(item));
+  ASSERT_NE(main_window().symbols_chooser, nullptr);
+  GtkFileChooser *chooser = GTK_FILE_CHOOSER(main_window().symbols_chooser);
   gtk_file_chooser_set_filename(chooser, file.c_str());
   ASSERT_TRUE(pump_until([&] {
     gchar *chosen = gtk_file_chooser_get_filename(chooser);
@@ -520,16 +524,11 @@ TEST_F(CodePageTest, TheLoadSymbolsButtonOpensAChooser) {
     g_free(chosen);
     return ok;
   }));
-  gtk_dialog_response(GTK_DIALOG(code_page().chooser), GTK_RESPONSE_ACCEPT);
-  EXPECT_EQ(code_page().chooser, nullptr) << "the dialogue is gone";
+  gtk_dialog_response(GTK_DIALOG(main_window().symbols_chooser), GTK_RESPONSE_ACCEPT);
   EXPECT_TRUE(history_has("Loaded 7 symbols from " + file));
   EXPECT_EQ(symbol_count(), 7u);
-
-  click(code_page().load_button);
-  ASSERT_NE(code_page().chooser, nullptr);
-  gtk_dialog_response(GTK_DIALOG(code_page().chooser), GTK_RESPONSE_CANCEL);
-  EXPECT_EQ(code_page().chooser, nullptr);
-  EXPECT_EQ(symbol_count(), 7u);
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(code_page().symbols_label))), "7 symbols");
+  EXPECT_TRUE(GTK_WIDGET_VISIBLE(control_bar().symbol_entry));
 }
 
 TEST_F(CodePageTest, StatusLineShowsTheModeAndTicks) {
