@@ -6,7 +6,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES   := cmake g++ make pkg-config libgtk2.0-dev googletest libgtest-dev \
+PACKAGES   := cmake g++ make pkg-config libgtk2.0-dev libelf-dev googletest libgtest-dev \
               libbenchmark-dev xvfb xauth fonts-dejavu-core \
               nasm bochs bochs-x bochsbios vgabios
 PREFIX     ?= /usr/local

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "kit/widget_kit.hpp"
+#include "text/cpu_mode.hpp"
+#include "text/symbols.hpp"
 
 namespace {
 
@@ -15,12 +17,18 @@ const char *const running_banner = ".. r u n n i n g ..";
 bool location_known = false;
 
 // The text each entry shows next, when it is not showing it yet.
-GtkWidget **const bar_entries[3] = {&bar.physical_entry, &bar.location_entry, &bar.instruction_entry};
-char entry_texts[3][128];
-bool entry_waiting[3] = {false, false, false};
+const int entries = 4, symbol_index = 3;
+GtkWidget **const bar_entries[entries] = {&bar.physical_entry, &bar.location_entry, &bar.instruction_entry,
+                                          &bar.symbol_entry};
+char entry_texts[entries][128];
+bool entry_waiting[entries] = {false, false, false, false};
+
+// The linear address of the last place, when a readable stop gave one.
+bool place_linear_known = false;
+uint32_t place_linear = 0;
 
 void show_entry_texts() {
-  for (int i = 0; i < 3; i++) {
+  for (int i = 0; i < entries; i++) {
     if (!entry_waiting[i]) continue;
     entry_waiting[i] = false;
     if (*bar_entries[i] == NULL) continue;  // the window has gone
@@ -44,10 +52,26 @@ void show_place(const StopLocation &at) {
   show_in_entry(1, place);
 }
 
+// The name of the last place, in the entry that is shown only while there
+// are symbols (with none, the bar looks as it always has).
+void show_symbol() {
+  if (bar.symbol_entry == NULL) return;
+  if (symbol_count() == 0) {
+    gtk_widget_hide(bar.symbol_entry);
+    show_in_entry(symbol_index, "");
+    return;
+  }
+  gtk_widget_show(bar.symbol_entry);
+  char name[128] = "";
+  if (place_linear_known) symbol_at(place_linear, name, sizeof name);
+  show_in_entry(symbol_index, name);
+}
+
 void show_banner(const char *banner) {
   show_in_entry(0, "");
   show_in_entry(1, "");
   show_in_entry(2, banner);
+  show_in_entry(symbol_index, "");
 }
 
 GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width, GtkWidget **kept) {
@@ -75,6 +99,9 @@ void build_control_bar(GtkWidget *box) {
   GtkWidget *row = add_hbox(box, 0);
   bar.physical_entry = add_read_only_entry(row, 0, 85, &bar.physical_entry);
   bar.location_entry = add_read_only_entry(row, 0, 140, &bar.location_entry);
+  bar.symbol_entry = add_read_only_entry(row, 0, 120, &bar.symbol_entry);
+  gtk_widget_set_tooltip_text(bar.symbol_entry, "The symbol at or below the current instruction");
+  show_symbol();
   bar.instruction_entry = add_read_only_entry(row, 1, -1, &bar.instruction_entry);
   bar.go_button = add_button(row, 0, " Go ");
   connect_signal(bar.go_button, "clicked", VUM_SIGNAL_FUNC(go_clicked), NULL);
@@ -95,6 +122,8 @@ void set_control_bar_sensitive(bool online) {
   set_sensitive(bar.step_button, online);
   set_sensitive(bar.next_button, online && next_offered());
 }
+
+void control_bar_symbols_changed() { show_symbol(); }
 
 void control_bar_running(bool running) {
   if (running) show_banner(running_banner);
@@ -118,7 +147,10 @@ void control_bar_stopped(const Stop &stop) {
     return;
   }
   location_known = true;
+  place_linear = code_segment_base(stop.cpu) + at.eip;
+  place_linear_known = true;
   show_place(at);
+  show_symbol();
   if (stop.report.scan.stage == instruction_no_text) return;
   show_in_entry(2, at.text);
 }

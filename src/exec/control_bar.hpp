@@ -19,10 +19,15 @@ void control_bar_running(bool running);
 // report did not read, the last place known).
 void control_bar_stopped(const Stop &stop);
 
+// Symbols were loaded: the symbol entry shows the name of the last place,
+// and is shown at all only while there are symbols.
+void control_bar_symbols_changed();
+
 // The bar's widgets, for the shell's keys and menus and for tests.
 struct ControlBar {
   GtkWidget *physical_entry;
   GtkWidget *location_entry;
+  GtkWidget *symbol_entry;  // "name+0x1f" of the place; hidden while no symbol is loaded
   GtkWidget *instruction_entry;
   GtkWidget *go_button;
   GtkWidget *stop_button;

@@ -8,6 +8,7 @@
 #include "kit/widget_kit.hpp"
 #include "text/reply_scan.hpp"
 #include "text/settings.hpp"
+#include "text/symbol_places.hpp"
 
 namespace {
 
@@ -178,8 +179,10 @@ void history_message(const char *text) {
 void history_add_instruction(const StopLocation &at) {
   if (fold_instruction(&page.fold, at.physical_address)) return;
   history_flush_repeats();
-  char physical[12], virt[24];
+  // The Virtual column names the place when a symbol does: "0000:00007C13 <count>".
+  char physical[12], virt[128];
   format_stop_location(at, physical, virt);
+  append_location_symbol(at, virt, sizeof virt);
   const char *cells[4] = {physical, virt, at.bytes, at.text};
   add_row(cells, true);
 }

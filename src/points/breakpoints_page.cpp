@@ -7,6 +7,7 @@
 #include "text/debugger_commands.hpp"
 #include "text/reply_scan.hpp"
 #include "text/settings.hpp"
+#include "text/symbol_places.hpp"
 
 namespace {
 
@@ -35,13 +36,14 @@ void scan_reply(const std::string &text, bool at_prompt) {
   scan_breakpoint_list(text.data(), text.size(), at_prompt, bp.table, &bp.w.count);
 }
 
-bool breakpoint_cells(int i, const char *out[4], char room[2][18]) {
+bool breakpoint_cells(int i, const char *out[4], char room[2][point_cell_size]) {
   if (!is_live(i)) return false;
   const Breakpoint &b = bp.table[i];
   if (b.kind == breakpoint_virtual)
     format_hex(format_hex(room[0], b.segment, 4), b.offset, 8, ':');  // "%.4X:%.8X"
   else
     format_hex(room[0], b.offset, 8);  // "%.8X"
+  append_breakpoint_symbol(b, room[0], point_cell_size);  // " <name+0x1f>" where a symbol names it
   out[0] = "";
   out[1] = b.kind < 3 ? kind_names[b.kind] : "";
   out[2] = room[0];

@@ -2,6 +2,7 @@
 
 #include "link/debugger_child.hpp"
 #include "text/point_lists.hpp"
+#include "text/symbols.hpp"
 
 GtkWidget *build_point_page(const PointPage &page, GtkWidget *box) {
   GtkWidget *row = add_hbox(box, 1);
@@ -44,7 +45,7 @@ void query_point_list(const char *command, void (*scan)(const std::string &text,
   scan(text, at_prompt);
 }
 
-void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][18])) {
+void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][point_cell_size])) {
   GtkCList *list = GTK_CLIST(page.w->list);
   gtk_clist_freeze(list);
   gtk_clist_clear(list);
@@ -53,7 +54,7 @@ void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char 
   gtk_widget_set_sensitive(page.w->remove_all_button, page.w->count != 0);
   for (int i = 0; i < point_table_size; i++) {
     const char *row[4];
-    char room[2][18];
+    char room[2][point_cell_size];
     if (!cells(i, row, room)) break;
     gtk_clist_append(list, const_cast<gchar **>(row));
   }
@@ -63,7 +64,10 @@ void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char 
 bool add_point(const PointPage &page, const char *format, AddressForm form) {
   const char *typed = gtk_entry_get_text(GTK_ENTRY(page.w->entry));
   TypedAddress address;
-  if (!parse_address(typed, form, NULL, &address)) {
+  // A symbol's name is an address once symbols are loaded (before, the
+  // message does not offer names).
+  SymbolResolver names = symbol_count() > 0 ? symbol_address : NULL;
+  if (!parse_address(typed, form, names, &address)) {
     gtk_label_set_text(GTK_LABEL(page.w->message), address.message);
     return false;
   }

@@ -12,6 +12,10 @@
 #include "kit/widget_kit.hpp"
 #include "text/address.hpp"
 
+// Room for one cell text a page makes: an address with the name of the
+// symbol there ("0008:00000100 <name+0x1f>").
+const int point_cell_size = 96;
+
 // The widgets and the state both pages have.
 struct PointWidgets {
   GtkWidget *list;
@@ -50,7 +54,7 @@ void query_point_list(const char *command, void (*scan)(const std::string &text,
 
 // Rebuilds the list: one row per cell row that `cells` gives for the live
 // entries 0, 1, ... (false ends them), at most 30; no row selected.
-void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][18]));
+void fill_point_list(const PointPage &page, bool (*cells)(int entry, const char *out[4], char room[2][point_cell_size]));
 
 // Sends the add command of the entry's text, when it is an address of the
 // form asked for (a known symbol's name goes as its address); otherwise the

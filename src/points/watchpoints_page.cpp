@@ -40,7 +40,7 @@ void scan_reply(const std::string &text, bool at_prompt) {
   scan_watchpoint_list(text.data(), text.size(), at_prompt, wp.table, &wp.w.count);
 }
 
-bool watchpoint_cells(int i, const char *out[4], char room[2][18]) {
+bool watchpoint_cells(int i, const char *out[4], char room[2][point_cell_size]) {
   if (!is_live(i)) return false;
   const Watchpoint &w = wp.table[i];
   format_hex(room[0], w.address, 8);                   // "%.8X"

@@ -12,6 +12,7 @@
 
 #include "text/cpu_scan.hpp"
 #include "text/settings.hpp"
+#include "text/symbols.hpp"
 
 static std::string file_name = ".vumrc";
 
@@ -94,6 +95,21 @@ std::vector<std::string> take_config_messages() {
   return out;
 }
 
+// The symbols blocks: each file is loaded, a relative name taken from the
+// configuration file's directory; each load is reported.
+static void load_config_symbols(const ConfigScan &scan) {
+  for (uint32_t i = 0; i < scan.symbol_files; i++) {
+    const ConfigSymbols &block = scan.symbols[i];
+    std::string path = block.file;
+    if (path[0] != '/') {
+      gchar *directory = g_path_get_dirname(config_file_name());
+      path = std::string(directory) + "/" + path;
+      g_free(directory);
+    }
+    say(describe_symbol_load(block.file, load_symbols(path.c_str(), block.offset)));
+  }
+}
+
 void load_config(ButtonGroup *tabs) {
   struct stat st;
   if (stat(config_file_name(), &st) != 0 && errno == ENOENT) {
@@ -111,5 +127,6 @@ void load_config(ButtonGroup *tabs) {
   apply_config_settings(scan.settings, tabs);
   for (const ConfigError &e : scan.errors)
     say(std::string(config_file_name()) + ":" + std::to_string(e.line) + ": " + e.message);
+  load_config_symbols(scan);
   g_free(text);
 }

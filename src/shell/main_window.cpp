@@ -13,13 +13,19 @@
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "link/signal_pipe.hpp"
+#include "code/code_page.hpp"
+#include "console/console_page.hpp"
+#include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
 #include "settings/config_file.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/command_line.hpp"
 #include "shell/pages.hpp"
-#include "shell/symbols_hook.hpp"
+#include "shell/status_line.hpp"
+#include "code/code_page.hpp"
 #include "shell/window_memory.hpp"
 #include "tables/long_read.hpp"
+#include "text/symbol_places.hpp"
 #include "views/cpu_state_panel.hpp"
 
 // The Memory page opens a dump window at an address with open_dump_at,
@@ -156,6 +162,7 @@ static void set_pages_sensitive(bool on) {
 void set_debugger_controls_sensitive(bool on) {
   set_control_bar_sensitive(on);
   set_pages_sensitive(on);
+  status_line_online(on);
 }
 
 // A long read of the Tables or Search page goes on between turns of the
@@ -166,9 +173,13 @@ static void long_read_busy(bool busy) { set_debugger_controls_sensitive(!busy &&
 static void run_state_changed(bool running) {
   control_bar_running(running);
   set_pages_sensitive(!running);
+  status_line_running(running);
 }
 
 static void stopped(const Stop &stop) {
+  // Symbols are named by the registers of this stop from here on.
+  if (!stop.report.lost && stop.readable) remember_stop_registers(stop.cpu);
+  status_line_stopped(stop);
   control_bar_stopped(stop);
   for (int i = 0; i < page_count; i++)
     if (page_table[i].stopped) page_table[i].stopped(stop);
@@ -212,6 +223,7 @@ static void link_started() {
 
 // A new debugger: the pages start afresh.
 static void link_starting() {
+  forget_stop_registers();
   for (int i = 0; i < page_count; i++)
     if (page_table[i].starting) page_table[i].starting();
 }
@@ -248,6 +260,13 @@ static void connect_events() {
   preferences_events.message = history_message;
   tables_events.open_dump = open_dump_at;
   tables_events.busy = long_read_busy;
+  code_events.message = history_message;
+  code_events.breakpoints_changed = [] { refresh_breakpoints(false); };
+  code_events.symbols_changed = [] { refresh_breakpoints(true); };
+  console_events.points_changed = [] {
+    refresh_breakpoints(false);
+    refresh_watchpoints(false);
+  };
 }
 
 // The keys a debugger user's hands already know are the menu items' (see
@@ -323,6 +342,7 @@ void start_up(int *argc, char ***argv) {
   connect_signal(W.show_state_button, "clicked", VUM_SIGNAL_FUNC(state_button_clicked), NULL);
   W.quit_button = add_button(row, 0, " Quit ");
   connect_signal(W.quit_button, "clicked", VUM_SIGNAL_FUNC(quit_clicked), NULL);
+  build_status_line(W.box);
   name_keys_in_tooltips();
 
   W.menus = build_menu_bar(W.window, page_table, page_count);

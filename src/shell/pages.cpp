@@ -1,5 +1,7 @@
 #include "shell/pages.hpp"
 
+#include "code/code_page.hpp"
+#include "console/console_page.hpp"
 #include "guest/guest_output_page.hpp"
 #include "history/history.hpp"
 #include "points/breakpoints_page.hpp"
@@ -10,6 +12,12 @@
 #include "views/cpu_state_panel.hpp"
 #include "views/dump_windows.hpp"
 #include "views/struct_windows.hpp"
+
+// The Code page's item of the Run menu: Run to Here on its selected row.
+static const PageMenuItem code_menu[] = {
+    {"Run", "RunToHere", "Run to _Here", NULL, code_run_to_button},
+    {NULL, NULL, NULL, NULL, NULL},
+};
 
 // In the order of the notebook's tabs; the CPU state panel reacts to a stop
 // first, as it reads the stack before the history shows the row.
@@ -33,6 +41,10 @@ const PageRow page_table[] = {
      0, NULL, NULL},
     {"Guest Output", false, build_guest_output_page, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL,
      flush_guest_output},
+    {"Code", false, build_code_page, code_page_after_build, set_code_page_sensitive, code_page_starting,
+     code_page_stopped, NULL, NULL, 0, NULL, NULL, code_menu},
+    {"Console", false, build_console_page, NULL, set_console_sensitive, NULL, console_stopped, NULL, NULL, 0,
+     NULL, NULL},
     {"Tables", false, build_tables_page, NULL, set_tables_sensitive, tables_starting, tables_stopped, NULL, NULL, 0,
      NULL, tables_quit},
     {"Search", false, build_search_page, NULL, set_search_sensitive, NULL, NULL, NULL, NULL, 0, NULL, NULL},

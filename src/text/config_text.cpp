@@ -170,9 +170,54 @@ static bool scan_settings_block(char *text, uint32_t *position, const char *keyw
   return true;
 }
 
+// A symbols block: the file's name, then an offset when a hexadecimal number
+// follows (the block may end right after the name, with or without a blank
+// before its "}"). False, with the error, when the name is missing or too
+// long, or there are more blocks than the scan keeps.
+static bool scan_symbols_block(char *text, uint32_t *position, ConfigScan *out, std::string *error,
+                               uint32_t *error_at) {
+  char *file;
+  uint32_t at = *position;
+  while (is_white(text[at])) at++;
+  *error_at = at;
+  int32_t length = next_token(text, position, &file);
+  bool closed = length > 0 && file[length - 1] == '}';
+  if (closed) file[--length] = '\0';
+  if (length <= 0) {
+    *error = "symbols: expected the name of a symbol file";
+    return false;
+  }
+  if (length >= symbol_file_name_size) {
+    *error = "symbols: a file's name has at most " + std::to_string(symbol_file_name_size - 1) + " characters";
+    return false;
+  }
+  if (out->symbol_files >= (uint32_t)most_symbol_files) {
+    *error = "symbols: at most " + std::to_string(most_symbol_files) + " symbol files are read";
+    return false;
+  }
+  ConfigSymbols &block = out->symbols[out->symbol_files++];
+  memcpy(block.file, file, (size_t)length + 1);
+  block.offset = 0;
+  if (closed) return true;
+  uint32_t p = *position;
+  while (is_white(text[p])) p++;
+  if (text[p] == '}') {
+    *position = p + 1;
+    return true;
+  }
+  uint32_t value;
+  int taken;
+  if (text[p] == '\0' || !scan_hex(text + p, &value, &taken) || text[p] == '+' || text[p] == '-') return true;
+  char *offset;
+  next_token(text, position, &offset);
+  block.offset = value;
+  return true;
+}
+
 void scan_config(char *text, ConfigScan *out, StructDefList *defs) {
   out->settings = ConfigSettings();
   out->errors.clear();
+  out->symbol_files = 0;
   // Where the lines begin, before the tokens are cut out of the text.
   const uint32_t length = (uint32_t)strlen(text);
   const std::string original(text, length);  // to read on after an error, tokens uncut
@@ -207,9 +252,11 @@ void scan_config(char *text, ConfigScan *out, StructDefList *defs) {
       ok = parse_struct_block(text, &p, true, defs, &error, &error_at);
     } else if (same_word(keyword, "list")) {
       ok = parse_struct_block(text, &p, false, defs, &error, &error_at);
+    } else if (same_word(keyword, "symbols")) {
+      ok = scan_symbols_block(text, &p, out, &error, &error_at);
     } else {
       std::string shown(keyword, strnlen(keyword, 40));
-      error = "Unknown block type '" + shown + "': expected history, stack, tabs, reload, struct or list";
+      error = "Unknown block type '" + shown + "': expected history, stack, tabs, reload, struct, list or symbols";
       error_at = keyword_at;
       ok = false;
     }

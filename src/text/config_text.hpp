@@ -29,6 +29,16 @@ struct ConfigSettings {
 
 const uint32_t tab_position_count = 4;
 
+// A "symbols" block: {symbols FILE [OFFSET]}, FILE one word (relative to the
+// configuration file's directory), OFFSET hexadecimal, added to every
+// address of the file.
+const int most_symbol_files = 8;
+const int symbol_file_name_size = 256;
+struct ConfigSymbols {
+  char file[symbol_file_name_size];
+  uint32_t offset;
+};
+
 // An error of the file: the line it is on (from 1) and what was expected.
 struct ConfigError {
   uint32_t line;
@@ -38,6 +48,8 @@ struct ConfigError {
 struct ConfigScan {
   ConfigSettings settings;
   std::vector<ConfigError> errors;  // in file order; none for a good file
+  ConfigSymbols symbols[most_symbol_files];  // the symbols blocks, in file order
+  uint32_t symbol_files;
 };
 
 // Scans the text of a configuration file (modified in place: each token is

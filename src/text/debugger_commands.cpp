@@ -25,3 +25,4 @@ const char *const format_dump_physical = "xp /%u%c%c 0x%X\n";
 const char *const format_dump_linear = "x /%u%c%c 0x%X\n";
 const char *const format_set_register = "set %s = 0x%X\n";
 const char *const format_set_memory = "setpmem 0x%X %u 0x%X\n";
+const char *const format_disassemble = "u /%u 0x%X\n";

@@ -26,3 +26,4 @@ extern const char *const format_dump_physical;   // "%u%c%c" units, size, format
 extern const char *const format_dump_linear;
 extern const char *const format_set_register;   // "%s" a name settable_register gives, "%X" the value
 extern const char *const format_set_memory;     // "%X" physical address, "%u" size 1, 2 or 4, "%X" value
+extern const char *const format_disassemble;      // "%u" instructions, "%X" linear address

@@ -128,8 +128,10 @@ TEST_F(ExecTest, BarIsBuiltLeftToRightAndStartsOffline) {
   std::vector<GtkWidget *> order;
   for (GList *l = children; l; l = l->next) order.push_back(GTK_WIDGET(l->data));
   g_list_free(children);
-  EXPECT_EQ(order, (std::vector<GtkWidget *>{control_bar().physical_entry, control_bar().location_entry, control_bar().instruction_entry,
+  EXPECT_EQ(order, (std::vector<GtkWidget *>{control_bar().physical_entry, control_bar().location_entry,
+                                             control_bar().symbol_entry, control_bar().instruction_entry,
                                              control_bar().go_button, control_bar().stop_button, control_bar().step_button, control_bar().next_button}));
+  EXPECT_FALSE(GTK_WIDGET_VISIBLE(control_bar().symbol_entry)) << "shown only while symbols are loaded";
   EXPECT_EQ(button_label(control_bar().go_button), " Go ");
   EXPECT_EQ(button_label(control_bar().stop_button), " Stop ");
   EXPECT_EQ(button_label(control_bar().step_button), " Step ");

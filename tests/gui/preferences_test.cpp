@@ -186,7 +186,7 @@ TEST_F(PreferencesTest, EachErrorIsNamedWithItsLineAndTheBlocksAfterItAreRead) {
                "{history 33}\n{stack -1 -1}\n");
   build_window();
   const Lines said = {
-      ".vumrc:2: Unknown block type 'colour': expected history, stack, tabs, reload, struct or list",
+      ".vumrc:2: Unknown block type 'colour': expected history, stack, tabs, reload, struct, list or symbols",
       ".vumrc:4: struct a: expected a '}' standing apart to end it before the next block",
       ".vumrc:7: stack: the counts cannot be negative",
   };

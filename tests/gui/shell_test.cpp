@@ -35,7 +35,8 @@ TEST_F(ShellTest, MainWindowStartsOfflineWithItsWholeLayout) {
   EXPECT_EQ(w, 630);
   EXPECT_EQ(h, 500);
   EXPECT_EQ(tab_titles(), (std::vector<std::string>{"Breakpoints", "Watchpoints", "Memory", "Structures",
-                                                     "Preferences", "History", "Guest Output", "Tables", "Search"}));
+                                                     "Preferences", "History", "Guest Output", "Code",
+                                                     "Console", "Tables", "Search"}));
   EXPECT_EQ(gtk_notebook_get_tab_pos(GTK_NOTEBOOK(main_window().notebook)), GTK_POS_BOTTOM);
   EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(main_window().notebook)), 0);
   EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));

@@ -147,10 +147,10 @@ TEST(ConfigText, SettingsBlocks) {
       {"no brace at all", "history 100\nstack 1 2\n", "", "", "end"},
       {"keywords ignore letter case", "{HISTORY 80}\n{Stack 1 2}\n{tAbS 3}\n{RELOAD 0 0}",
        "history=80 above=1 below=2 tabs=3 rb=0 rw=0", "", "end"},
-      {"the brace is part of the token", "{history}", "", "", "1: Unknown block type 'history}': expected history, stack, tabs, reload, struct or list"},
+      {"the brace is part of the token", "{history}", "", "", "1: Unknown block type 'history}': expected history, stack, tabs, reload, struct, list or symbols"},
       {"an unknown keyword is named and the blocks after it are read",
        "{history 5}\n{colour red}\n{stack 1 2}", "history=5 above=1 below=2", "",
-       "2: Unknown block type 'colour': expected history, stack, tabs, reload, struct or list"},
+       "2: Unknown block type 'colour': expected history, stack, tabs, reload, struct, list or symbols"},
       {"white space after the brace", "{  history\n\t 7 }", "history=7", "", "end"},
       {"leading digits count", "{history 100x}\n{stack 12abc 3}", "history=100 above=12 below=3", "",
        "end"},
@@ -181,7 +181,7 @@ TEST(ConfigText, SettingsBlocks) {
       {"a minus sign alone is refused as negative", "{history -}", "", "", "1: history: the length cannot be negative"},
       {"0x is not decimal", "{history 0x40}", "history=0", "", "end"},
       {"a high byte is an ordinary character", "{hist\xc3\xb6ry 1}", "", "",
-       "1: Unknown block type 'hist\xc3\xb6ry': expected history, stack, tabs, reload, struct or list"},
+       "1: Unknown block type 'hist\xc3\xb6ry': expected history, stack, tabs, reload, struct, list or symbols"},
   });
 }
 
@@ -226,7 +226,7 @@ TEST(ConfigText, StructAndListBlocks) {
        "1: history: expected the most rows the History page keeps, a number | "
        "3: stack: expected two numbers, the values shown above and below ESP"},
       {"an unknown block after a definition", "{struct a 1 x 1 }\n{strukt b 2 }", "",
-       "a@1*1[x:1]", "2: Unknown block type 'strukt': expected history, stack, tabs, reload, struct or list"},
+       "a@1*1[x:1]", "2: Unknown block type 'strukt': expected history, stack, tabs, reload, struct, list or symbols"},
       {"separator fields", "{struct s 10 \\\\ 0 a 1 \\\\line 4 }", "",
        "s@10*1[\\\\:0,a:1,\\\\line:4]", "end"},
       {"keywords of blocks are not field names",
@@ -318,4 +318,64 @@ TEST(ConfigText, TheInstalledSampleReadsToItsEnd) {
   EXPECT_EQ(r.defs,
             "demo_record@7CD0*1[word:2,dword:4,byte:1,qword:8] "
             "demo_gdt@7CE0*3[limit_low:2,base_low:2,base_mid:1,access:1,flags_limit:1,base_high:1]");
+}
+
+TEST(ConfigText, SymbolsBlocks) {
+  struct Case {
+    const char *what;
+    const char *text;
+    std::vector<std::pair<std::string, uint32_t>> symbols;
+    const char *errors;
+    uint32_t history;  // a history block after the symbols, when there is one
+  } cases[] = {
+      {"a file", "{symbols demo.sym}", {{"demo.sym", 0}}, "end", 0},
+      {"a blank before the brace", "{symbols demo.sym }", {{"demo.sym", 0}}, "end", 0},
+      {"an offset", "{symbols kernel.sym 0x100000}", {{"kernel.sym", 0x100000}}, "end", 0},
+      {"an offset without 0x", "{symbols boot.sym 7c00 }", {{"boot.sym", 0x7c00}}, "end", 0},
+      {"keyword case", "{SYMBOLS a.sym}", {{"a.sym", 0}}, "end", 0},
+      {"a directory", "{symbols /opt/os/kernel.elf}", {{"/opt/os/kernel.elf", 0}}, "end", 0},
+      {"two files, then a block", "{symbols a.sym}\n{symbols b.sym 10}\n{history 7}",
+       {{"a.sym", 0}, {"b.sym", 0x10}}, "end", 7},
+      {"no closing brace: the next block is read", "{symbols a.sym\n{history 9}", {{"a.sym", 0}}, "end", 9},
+      {"a word that is no number is no offset", "{symbols a.sym kernel}\n{history 3}", {{"a.sym", 0}}, "end", 3},
+      {"the brace is part of the keyword", "{symbols}", {},
+       "1: Unknown block type 'symbols}': expected history, stack, tabs, reload, struct, list or symbols", 0},
+      {"no file", "{symbols }\n{history 2}", {}, "1: symbols: expected the name of a symbol file", 2},
+      {"no file at the end of the text", "{symbols ", {}, "1: symbols: expected the name of a symbol file", 0},
+      {"a sign is no offset", "{symbols a.sym -4}", {{"a.sym", 0}}, "end", 0},
+      {"a name of 255 characters", nullptr, {{std::string(255, 'n'), 0}}, "end", 0},
+      {"a name of 256 is named", nullptr, {}, "1: symbols: a file's name has at most 255 characters", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string source = c.text ? c.text
+                                : "{symbols " + std::string(strcmp(c.what, "a name of 255 characters") == 0 ? 255 : 256, 'n') + "}";
+    std::vector<char> text(source.begin(), source.end());
+    text.push_back('\0');
+    ConfigScan out;
+    StructDefList defs = {nullptr, nullptr};
+    scan_config(text.data(), &out, &defs);
+    EXPECT_EQ(errors_of(out), c.errors);
+    ASSERT_EQ(out.symbol_files, c.symbols.size());
+    for (size_t i = 0; i < c.symbols.size(); i++) {
+      EXPECT_EQ(out.symbols[i].file, c.symbols[i].first);
+      EXPECT_EQ(out.symbols[i].offset, c.symbols[i].second);
+    }
+    EXPECT_EQ(out.settings.history_length_set, c.history != 0);
+    if (c.history) {
+      EXPECT_EQ(out.settings.history_length, c.history);
+    }
+    free_struct_defs(&defs);
+  }
+  // A ninth file is more than the scan keeps: it is named, the eight are kept.
+  std::string many;
+  for (int i = 0; i < 9; i++) many += "{symbols f" + std::to_string(i) + "}\n";
+  std::vector<char> text(many.begin(), many.end());
+  text.push_back('\0');
+  ConfigScan out;
+  StructDefList defs = {nullptr, nullptr};
+  scan_config(text.data(), &out, &defs);
+  EXPECT_EQ(errors_of(out), "9: symbols: at most 8 symbol files are read");
+  EXPECT_EQ(out.symbol_files, 8u);
+  EXPECT_STREQ(out.symbols[7].file, "f7");
 }
