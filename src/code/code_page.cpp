@@ -439,6 +439,8 @@ void load_symbols_file(const char *path) {
   if (code_events.symbols_changed) code_events.symbols_changed();
 }
 
+bool code_page_own_breakpoint(uint32_t number) { return P.run_to_pending && P.run_to_number == number; }
+
 bool run_to_here_possible() {
   return debugger_waits() && !P.run_to_pending && P.selected_row >= 0 && P.selected_row < (int32_t)P.rows.size();
 }

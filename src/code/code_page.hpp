@@ -35,6 +35,8 @@ void load_symbols_file(const char *path);
 // Run to Here on the selected row: a temporary breakpoint there, then Go;
 // the breakpoint is deleted at the next stop, whatever caused it.
 void run_to_here();
+// True for the temporary breakpoint of a Run to Here not yet reached.
+bool code_page_own_breakpoint(uint32_t number);
 bool run_to_here_possible();
 // The Run to Here button, sensitive exactly when it is possible (the Run
 // menu's item follows it).

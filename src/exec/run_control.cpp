@@ -150,9 +150,14 @@ void handle_reply(bool from_child) {
     running(false);
     return;
   }
+  // A page's own breakpoint is known before the pages hear of the stop
+  // (the page deletes it then).
+  bool own = line.kind == stop_line_breakpoint && run_events.own_breakpoint && run_events.own_breakpoint(line.number);
   if (after_stop(line.line + rest, complete, true)) {
     const StopLine &first = stop.report.stop;
-    if (first.kind == stop_line_breakpoint) {
+    if (first.kind == stop_line_breakpoint && own) {
+      // Said by the page that set it, if at all.
+    } else if (first.kind == stop_line_breakpoint) {
       if (next_pending && location.physical_address == next_target) {
         std::string reply;
         exchange(&reply, format_delete_breakpoint, first.number);

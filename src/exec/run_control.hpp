@@ -26,6 +26,9 @@ struct RunEvents {
   void (*hit)(const Stop &stop);        // a breakpoint or watchpoint of the user stopped it
   void (*traced)(const StopLocation &at);  // one traced instruction of a running target
   void (*tracing_enabled)();            // tracing is being switched on
+  // True for a breakpoint a page set for itself (Run to Here): a stop on it
+  // is no stop "on a breakpoint" of the user's.
+  bool (*own_breakpoint)(uint32_t number);
 };
 extern RunEvents run_events;
 

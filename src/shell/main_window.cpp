@@ -254,6 +254,7 @@ static void connect_events() {
   run_events.hit = hit;
   run_events.traced = history_add_instruction;
   run_events.tracing_enabled = tracing_enabled;
+  run_events.own_breakpoint = code_page_own_breakpoint;
   preferences_events.history_length_changed = history_trim;
   preferences_events.stack_counts_changed = refresh_stack;
   preferences_events.clear_history = history_clear;

@@ -320,7 +320,8 @@ TEST_F(CodePageTest, RunToHereDeletesItsBreakpointAtTheStop) {
   exchange(&reply, "info break\n");
   EXPECT_EQ(reply.find("0x00007c10"), std::string::npos) << reply;
   EXPECT_NE(reply.find("0x00007c51"), std::string::npos) << "the user's breakpoint stays";
-  EXPECT_TRUE(history_has("Stopped on a breakpoint"));
+  EXPECT_FALSE(history_has("Stopped on a breakpoint")) << "the page's own breakpoint is not the user's";
+  EXPECT_EQ(history_texts().back(), current_location().text);
 }
 
 TEST_F(CodePageTest, TheRunMenuRunsToTheSelectedRow) {
