@@ -77,6 +77,7 @@ void show_banner(const char *banner) {
 GtkWidget *add_read_only_entry(GtkWidget *box, int expand, int width, GtkWidget **kept) {
   GtkWidget *entry = add_entry(box, expand, width);
   gtk_entry_set_editable(GTK_ENTRY(entry), FALSE);
+  use_monospace(entry);
   // A text still waiting when the window goes (at quit) is not shown.
   connect_signal(entry, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), kept);
   return entry;

@@ -45,6 +45,11 @@ GtkWidget *add_vbox(GtkWidget *box, int expand) {
 
 void add_filler(GtkWidget *box) { pack(box, gtk_label_new(""), 1); }
 
+void use_monospace(GtkWidget *widget) {
+  static PangoFontDescription *mono = pango_font_description_from_string("Monospace");
+  gtk_widget_modify_font(widget, mono);
+}
+
 static GtkWidget *make_list(GtkWidget *box, int columns, const char *const titles[], int width,
                             int height) {
   GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
@@ -57,6 +62,8 @@ static GtkWidget *make_list(GtkWidget *box, int columns, const char *const title
   for (int i = 0; i < columns; i++) gtk_clist_set_column_auto_resize(GTK_CLIST(list), i, TRUE);
   gtk_clist_set_selection_mode(GTK_CLIST(list), GTK_SELECTION_SINGLE);
   gtk_clist_column_titles_hide(GTK_CLIST(list));
+  // Lists hold addresses and values in columns: their digits line up.
+  use_monospace(list);
   gtk_container_add(GTK_CONTAINER(scrolled), list);
   gtk_widget_show(list);
   return list;

@@ -20,10 +20,15 @@ gboolean window_delete_event(GtkWidget *widget, GdkEvent *event, gpointer data);
 GtkWidget *add_hbox(GtkWidget *box, int expand);
 GtkWidget *add_vbox(GtkWidget *box, int expand);
 void add_filler(GtkWidget *box);
+// Lists are drawn in a monospace font, so that the digits of their
+// addresses and values line up.
 GtkWidget *add_list(GtkWidget *box, int columns, const char *const titles[]);
 GtkWidget *add_sized_list(GtkWidget *box, int columns, const char *const titles[], int width, int height);
 GtkWidget *add_label(GtkWidget *box, int expand, const char *text, int wrap);
 GtkWidget *add_entry(GtkWidget *box, int expand, int width);
+
+// Sets the widget's text in a monospace font (entries of addresses and values).
+void use_monospace(GtkWidget *widget);
 GtkWidget *add_button(GtkWidget *box, int expand, const char *label);
 GtkWidget *add_check_button(GtkWidget *box, int expand, const char *label, int active);
 GtkWidget *add_toggle_button(GtkWidget *box, int expand, const char *label);

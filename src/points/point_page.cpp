@@ -26,6 +26,7 @@ GtkWidget *build_point_page(const PointPage &page, GtkWidget *box) {
 
   if (page.entry_label) add_label(side, 0, page.entry_label, 0);
   page.w->entry = add_entry(side, 0, 145);
+  use_monospace(page.w->entry);
   connect_signal(page.w->entry, "activate", page.add, GINT_TO_POINTER(1));
   page.w->add_button = add_button(side, 0, " Add ");
   page.w->message = add_label(side, 0, "", 1);
