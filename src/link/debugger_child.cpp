@@ -366,9 +366,9 @@ void start_failed(const std::string &text, ReplyReader::End why) {
   if (why == ReplyReader::End::silence || !wait_for_exit(pid, 500)) end_child(pid);
   L.exit_recorded = 0;
   release_streams();
-  // The last non-empty lines, at most four, as they can be shown.
+  // The last lines with words in them, at most three, as they can be shown.
   std::vector<std::string> lines;
-  for (size_t end = text.size(); end > 0 && lines.size() < 4;) {
+  for (size_t end = text.size(); end > 0 && lines.size() < 3;) {
     size_t start = text.rfind('\n', end - 1);
     start = start == std::string::npos ? 0 : start + 1;
     std::string line = text.substr(start, end - start);
@@ -376,7 +376,9 @@ void start_failed(const std::string &text, ReplyReader::End why) {
     for (char &c : line)
       if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) c = ' ';
     size_t first = line.find_first_not_of(' '), last = line.find_last_not_of(' ');
-    if (first == std::string::npos) continue;
+    bool words = false;
+    for (char c : line) words = words || g_ascii_isalnum(c);
+    if (first == std::string::npos || !words) continue;  // blank, or a rule of '='s
     line = line.substr(first, last - first + 1);
     if (line.size() > 160) line = line.substr(0, 157) + "...";
     lines.insert(lines.begin(), line);

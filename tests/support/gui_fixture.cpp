@@ -17,6 +17,14 @@
 
 std::string GuiTest::printed;
 
+#if defined(__SANITIZE_ADDRESS__)
+static const gint64 slower_build = 5;
+#else
+static const gint64 slower_build = 1;
+#endif
+
+gint64 GuiTest::promised(gint64 microseconds) { return microseconds * slower_build; }
+
 static void capture_print(const gchar *text) {
   GuiTest::printed += text;
   fputs(text, stdout);

@@ -59,6 +59,12 @@ class GuiTest : public ::testing::Test {
   int zombie_children() const;
   int open_descriptors() const;
 
+  // A time the behaviour under test promises (a second to stop, say), in
+  // microseconds: as given, and stretched where the build runs several
+  // times slower (the sanitizers), so that the promise is checked, not the
+  // build's speed.
+  static gint64 promised(gint64 microseconds);
+
   std::string work_dir;         // current directory of the test (fresh, empty)
   std::string transcript_path;  // VUM_SIM_TRANSCRIPT
 };
