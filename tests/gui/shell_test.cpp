@@ -8,7 +8,9 @@
 
 #include "history/history.hpp"
 #include "link/debugger_child.hpp"
+#include "exec/control_bar.hpp"
 #include "points/breakpoints_page.hpp"
+#include "points/watchpoints_page.hpp"
 #include "settings/preferences_page.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
@@ -286,4 +288,21 @@ TEST_F(ShellTest, TenStartKillCyclesLeaveNoZombiesAndNoOpenPipes) {
   start_bochs();
   click(main_window().start_button);
   EXPECT_EQ(open_descriptors(), before) << "pipes of ended children stay open";
+}
+
+// Addresses and values in columns are set in a monospace font: the lists,
+// the control bar's entries and the address entries.
+TEST_F(ShellTest, HexadecimalColumnsAreSetInAMonospaceFont) {
+  build_window();
+  auto family = [](GtkWidget *w) {
+    gtk_widget_ensure_style(w);
+    const char *f = pango_font_description_get_family(w->style->font_desc);
+    return std::string(f ? f : "");
+  };
+  for (GtkWidget *w : {history_page().list, breakpoints_page().w.list, watchpoints_page().w.list,
+                       control_bar().physical_entry, control_bar().location_entry, control_bar().instruction_entry,
+                       breakpoints_page().w.entry, watchpoints_page().w.entry})
+    EXPECT_EQ(family(w), "Monospace") << gtk_widget_get_name(w);
+  // Words elsewhere keep the desktop's font.
+  EXPECT_NE(family(main_window().start_button), "Monospace");
 }
