@@ -27,7 +27,7 @@ const size_t search_pattern_most = 256;
 struct SearchPattern {
   std::vector<uint8_t> bytes;
   std::vector<uint8_t> mask;  // the bits of each byte that must match
-  bool fold_case;             // letters match in either case (text)
+  bool fold_case = false;     // letters match in either case (text)
 };
 
 // Reads what was typed; false with the one message for a refusal.
