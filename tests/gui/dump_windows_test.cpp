@@ -60,7 +60,7 @@ TEST_F(DumpWindowTest, TheFormStartsPhysicalByteHexAndFollowsTheLink) {
   EXPECT_EQ(memory_page().unit_size_group->selected, 0u);
   EXPECT_EQ(memory_page().unit_format_group->selected, 0u);
   EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().address_entry)), 10);
-  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().units_entry)), 5);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().units_entry)), 7) << "1 MiB of bytes: 1048576";
   int w, h;
   gtk_widget_get_size_request(memory_page().dump_button, &w, &h);
   EXPECT_EQ(w, 100);
