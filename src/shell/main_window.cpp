@@ -11,6 +11,7 @@
 #include "exec/control_bar.hpp"
 #include "exec/run_control.hpp"
 #include "history/history.hpp"
+#include "kit/long_work.hpp"
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "link/signal_pipe.hpp"
@@ -112,6 +113,20 @@ void set_debugger_controls_sensitive(bool on) {
   set_pages_sensitive(on);
 }
 
+// A long read (a big list or dump, read in parts from the main loop) talks
+// to the debugger between its parts: meanwhile nothing else may, as while
+// the target runs. Quit, Kill and the read's own Cancel stay.
+static void long_work_busy_changed(bool busy) {
+  if (busy) {
+    const ControlBar &bar = control_bar();
+    for (GtkWidget *b : {bar.go_button, bar.step_button, bar.next_button})
+      if (b) gtk_widget_set_sensitive(b, FALSE);
+  } else if (debugger_waits()) {
+    set_control_bar_sensitive(true);
+  }
+  set_pages_sensitive(!busy && debugger_waits());
+}
+
 static void run_state_changed(bool running) {
   control_bar_running(running);
   set_pages_sensitive(!running);
@@ -194,6 +209,7 @@ static void connect_events() {
   preferences_events.history_length_changed = history_trim;
   preferences_events.stack_counts_changed = refresh_stack;
   preferences_events.clear_history = history_clear;
+  long_work_events.busy = long_work_busy_changed;
 }
 
 // Keys a debugger user's hands already know, anywhere in the main window.
