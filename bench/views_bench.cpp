@@ -26,7 +26,7 @@
 // against an older tree (bench/build-before) for before-and-after figures.
 //
 // Usage: views_bench [--parts step,bridge,dump,start,history,list]
-//                    [--rounds R] [--per-round N] [--pin] [--full-list]
+//                    [--rounds R] [--per-round N] [--pin] [--full-list] [--shots DIR]
 #include <fcntl.h>
 #include <malloc.h>
 #include <sched.h>
@@ -415,6 +415,7 @@ void print_pair(const char *what, const Side &vum, const Side &bare, const char 
 }
 
 struct Options {
+  std::string shots;  // a directory for pictures of the window, or none
   std::string parts = "step,bridge,dump,start,history,list";
   int rounds = 10, per_round = 20;
   bool pin = false, full_list = false;
@@ -423,6 +424,20 @@ struct Options {
 
 std::string work_dir;
 Side warm_up;  // operations not counted
+
+// With --shots DIR: a picture of the main window as it is drawn now.
+void picture(const char *name) {
+  if (opt.shots.empty() || main_window_widget == NULL) return;
+  wait_drawn();
+  GdkWindow *w = main_window_widget->window;
+  int width, height;
+  gdk_drawable_get_size(w, &width, &height);
+  GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(NULL, w, NULL, 0, 0, 0, 0, width, height);
+  if (shot == NULL) return;
+  std::string path = opt.shots + "/" + name + ".png";
+  gdk_pixbuf_save(shot, path.c_str(), "png", NULL, NULL);
+  g_object_unref(shot);
+}
 std::string sim_path, bridge_path;
 
 void use_debugger(const std::string &bin_dir) {
@@ -809,6 +824,7 @@ void part_history() {
   int rows50 = list_rows(history);
   for (int i = 0; i < opt.rounds * opt.per_round; i++)
     time_vum(&at50, [] { gtk_button_clicked(GTK_BUTTON(step_button())); });
+  picture("history-50");
 
   set_length("99999");
   GtkWidget *trace = button("Enable instruction tracing");
@@ -828,6 +844,7 @@ void part_history() {
   int rows_max = list_rows(history);
   for (int i = 0; i < opt.rounds * opt.per_round; i++)
     time_vum(&at_max, [] { gtk_button_clicked(GTK_BUTTON(step_button())); });
+  picture("history-99999");
 
   printf("History: %d rows filled by tracing in %.1f s\n", rows_max, fill_ms / 1e3);
   printf("    Step at %5d rows %8.2f ms   VUM CPU %6.2f ms   X server CPU %6.2f ms\n", rows50, median(at50.ms),
@@ -942,12 +959,14 @@ int main(int argc, char **argv) {
     else if (!strcmp(argv[i], "--rounds") && i + 1 < argc) opt.rounds = atoi(argv[++i]);
     else if (!strcmp(argv[i], "--per-round") && i + 1 < argc) opt.per_round = atoi(argv[++i]);
     else if (!strcmp(argv[i], "--pin")) opt.pin = true;
+    else if (!strcmp(argv[i], "--shots") && i + 1 < argc)
+      opt.shots = argv[++i];
     else if (!strcmp(argv[i], "--full-list"))
       opt.full_list = true;
     else {
       fprintf(stderr,
               "usage: views_bench [--parts step,bridge,dump,start,history,list] [--rounds R] [--per-round N] "
-              "[--pin] [--full-list]\n");
+              "[--pin] [--full-list] [--shots DIR]\n");
       return 2;
     }
   }

@@ -147,8 +147,20 @@ static GtkTreePath *path_at(int index) {
 // ---------------------------------------------------------------------------
 
 namespace {
+
 const guint measured_texts_limit = 4096;
-}
+
+// Rows as close together as a GtkCList's, and the same room around a cell:
+// the text, 3 pixels either side and 1 between columns.
+const char *const view_name = "vum-row-stream";
+const char *const view_style =
+    "style \"vum-row-stream\" {\n"
+    "  GtkTreeView::vertical-separator = 0\n"
+    "  GtkTreeView::horizontal-separator = 1\n"
+    "}\n"
+    "widget \"*.vum-row-stream\" style \"vum-row-stream\"\n";
+
+}  // namespace
 
 RowStream::~RowStream() {
   if (view_ != NULL) {
@@ -176,12 +188,18 @@ GtkWidget *RowStream::build(GtkWidget *box, int columns, const char *const title
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
   gtk_box_pack_start(GTK_BOX(holder), scrolled, TRUE, TRUE, 0);
   gtk_widget_show(scrolled);
+  static bool style_parsed = false;
+  if (!style_parsed) {
+    gtk_rc_parse_string(view_style);
+    style_parsed = true;
+  }
   view_ = gtk_tree_view_new_with_model(GTK_TREE_MODEL(model_));
+  gtk_widget_set_name(view_, view_name);
   GtkTreeView *view = GTK_TREE_VIEW(view_);
   for (int c = 0; c < columns_; c++) {
     float x = justify[c] == GTK_JUSTIFY_CENTER ? 0.5f : justify[c] == GTK_JUSTIFY_RIGHT ? 1.0f : 0.0f;
     renderer_[c] = gtk_cell_renderer_text_new();
-    g_object_set(renderer_[c], "xalign", x, NULL);
+    g_object_set(renderer_[c], "xalign", x, "ypad", 0, NULL);
     column_[c] = gtk_tree_view_column_new_with_attributes(titles[c], renderer_[c], "text", c, NULL);
     gtk_tree_view_column_set_sizing(column_[c], GTK_TREE_VIEW_COLUMN_FIXED);
     gtk_tree_view_column_set_alignment(column_[c], x);
@@ -190,10 +208,11 @@ GtkWidget *RowStream::build(GtkWidget *box, int columns, const char *const title
   gtk_tree_view_set_headers_clickable(view, FALSE);
   gtk_tree_view_set_fixed_height_mode(view, TRUE);
   gtk_tree_selection_set_mode(gtk_tree_view_get_selection(view), GTK_SELECTION_SINGLE);
-  gtk_container_add(GTK_CONTAINER(scrolled), view_);
-  gtk_widget_show(view_);
+  // Before the view is put in the window, where it gets its style at once.
   g_signal_connect(view_, "style_set", G_CALLBACK(style_set), this);
   g_signal_connect(view_, "destroy", G_CALLBACK(view_gone), this);
+  gtk_container_add(GTK_CONTAINER(scrolled), view_);
+  gtk_widget_show(view_);
   for (int c = 0; c < columns_; c++) set_width(c, 0);
   return view_;
 }
@@ -348,6 +367,21 @@ void RowStream::scroll_to_last() {
 
 // A new style (font): every text is measured again.
 void RowStream::measure_again() {
+  if (model_ == NULL) return;
+  // Rows as far apart as a GtkCList's (its row height, from the font's
+  // ascent and descent, and one pixel between rows): the cell's focus line
+  // takes a pixel above and below the text.
+  if (view_ != NULL && view_->style->font_desc != NULL) {
+    PangoContext *context = gtk_widget_get_pango_context(view_);
+    PangoFontMetrics *metrics =
+        pango_context_get_metrics(context, view_->style->font_desc, pango_context_get_language(context));
+    int text_height = PANGO_PIXELS(pango_font_metrics_get_ascent(metrics) + pango_font_metrics_get_descent(metrics));
+    pango_font_metrics_unref(metrics);
+    gint focus_line_width = 0;
+    gtk_widget_style_get(view_, "focus-line-width", &focus_line_width, NULL);
+    for (int c = 0; c < columns_; c++)
+      gtk_cell_renderer_set_fixed_size(renderer_[c], -1, MAX(1, text_height + 1 - 2 * focus_line_width));
+  }
   if (measured_ != NULL) g_hash_table_remove_all(measured_);
   extra_ = -1;
   row_widths_.clear();
@@ -366,4 +400,16 @@ void RowStream::measure_again() {
   for (int c = 0; c < columns_; c++) set_width(c, widest_[c].empty() ? 0 : widest_[c].front().second);
 }
 
-void RowStream::style_set(GtkWidget *, GtkStyle *, RowStream *stream) { stream->measure_again(); }
+void RowStream::style_set(GtkWidget *view, GtkStyle *, RowStream *stream) {
+  // The selected row looks the same whether or not the list has the focus,
+  // as in a GtkCList; setting the colours styles the view again.
+  GtkStyle *style = view->style;
+  if (!gdk_color_equal(&style->base[GTK_STATE_ACTIVE], &style->base[GTK_STATE_SELECTED]) ||
+      !gdk_color_equal(&style->text[GTK_STATE_ACTIVE], &style->text[GTK_STATE_SELECTED])) {
+    GdkColor base = style->base[GTK_STATE_SELECTED], text = style->text[GTK_STATE_SELECTED];
+    gtk_widget_modify_base(view, GTK_STATE_ACTIVE, &base);
+    gtk_widget_modify_text(view, GTK_STATE_ACTIVE, &text);
+    return;
+  }
+  stream->measure_again();
+}

@@ -38,9 +38,10 @@ class ExecHistoryTest : public GuiTest {
     reference_store = gtk_list_store_new(4, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
     reference = gtk_tree_view_new_with_model(GTK_TREE_MODEL(reference_store));
     g_object_unref(reference_store);
+    gtk_widget_set_name(reference, gtk_widget_get_name(history_page().list));  // the same style
     for (int c = 0; c < 4; c++) {
       GtkCellRenderer *text = gtk_cell_renderer_text_new();
-      g_object_set(text, "xalign", xalign[c], NULL);
+      g_object_set(text, "xalign", xalign[c], "ypad", 0, NULL);
       GtkTreeViewColumn *column = gtk_tree_view_column_new_with_attributes(titles[c], text, "text", c, NULL);
       gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
       gtk_tree_view_append_column(GTK_TREE_VIEW(reference), column);
