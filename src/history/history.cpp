@@ -4,7 +4,7 @@
 #include <cstring>
 #include <deque>
 
-#include "kit/list_sizer.hpp"
+#include "kit/row_stream.hpp"
 #include "kit/widget_kit.hpp"
 #include "text/reply_scan.hpp"
 #include "text/settings.hpp"
@@ -13,7 +13,7 @@
 namespace {
 
 HistoryPage page = {};
-ListSizer sizer;
+RowStream stream;
 
 const char *const log_file_name = "__vum.log__";
 
@@ -31,14 +31,11 @@ void build_history_page(GtkWidget *box) {
   page.rows = 0;
   open_log();
   static const char *const titles[4] = {"Physical", "Virtual", "Bytes", "Instruction"};
-  page.list = add_list(box, 4, titles);
-  GtkCList *list = GTK_CLIST(page.list);
-  gtk_clist_column_titles_show(list);
-  gtk_clist_set_column_justification(list, 0, GTK_JUSTIFY_CENTER);
-  gtk_clist_set_column_justification(list, 1, GTK_JUSTIFY_CENTER);
-  gtk_clist_set_column_justification(list, 2, GTK_JUSTIFY_LEFT);
-  gtk_clist_set_column_justification(list, 3, GTK_JUSTIFY_LEFT);
-  sizer.attach(page.list, ListSizer::Measure::exact);
+  static const GtkJustification justify[4] = {GTK_JUSTIFY_CENTER, GTK_JUSTIFY_CENTER, GTK_JUSTIFY_LEFT,
+                                              GTK_JUSTIFY_LEFT};
+  // Up to 99,999 rows: a list that costs no more per Step when long (see
+  // kit/row_stream.hpp).
+  page.list = stream.build(box, 4, titles, justify);
   // Rows still waiting when the window goes (at quit) are not shown.
   connect_signal(page.list, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &page.list);
 }
@@ -63,26 +60,21 @@ int row_to_select = no_selection_change;  // counted as page.rows counts
 bool scroll_to_last = false;
 
 // The rows the list holds now, before the waiting changes.
-uint32_t listed_rows() { return (uint32_t)GTK_CLIST(page.list)->rows; }
+uint32_t listed_rows() { return (uint32_t)stream.rows(); }
 
 void show_rows() {
   if (page.list == NULL) return;
-  GtkCList *list = GTK_CLIST(page.list);
-  if (rows_to_remove > 0 || !waiting_rows.empty()) {
-    gtk_clist_freeze(list);
-    for (; rows_to_remove > 0; rows_to_remove--) sizer.remove_first();
-    for (const Row &row : waiting_rows) {
-      const char *cells[4] = {row.cells[0], row.cells[1], row.cells[2], row.cells[3]};
-      sizer.append(cells);
-    }
-    waiting_rows.clear();
-    gtk_clist_thaw(list);
+  for (; rows_to_remove > 0; rows_to_remove--) stream.remove_first();
+  for (const Row &row : waiting_rows) {
+    const char *cells[4] = {row.cells[0], row.cells[1], row.cells[2], row.cells[3]};
+    stream.append(cells);
   }
-  if (list->rows > 0) {
-    if (scroll_to_last) gtk_clist_moveto(list, list->rows - 1, 0, 1.0, 0.0);
-    if (row_to_select >= 0) gtk_clist_select_row(list, row_to_select, 0);
+  waiting_rows.clear();
+  if (stream.rows() > 0) {
+    if (scroll_to_last) stream.scroll_to_last();
+    if (row_to_select >= 0) stream.select(row_to_select);
   }
-  if (row_to_select == clear_selection) gtk_clist_unselect_all(list);
+  if (row_to_select == clear_selection) stream.select(-1);
   row_to_select = no_selection_change;
   scroll_to_last = false;
 }
@@ -204,7 +196,7 @@ void history_close() {
 }
 
 void history_clear() {
-  sizer.clear();
+  stream.clear();
   forget_waiting_rows();
   page.rows = 0;
   history_flush_repeats();

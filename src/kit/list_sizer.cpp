@@ -167,6 +167,14 @@ void ListSizer::add(const char *const cells[], const GdkColor *foreground) {
   set_colour(row, foreground);
 }
 
+void ListSizer::show_widths() {
+  if (list_ == NULL) return;
+  for (int c = 0; c < columns_; c++) {
+    int width = MAX(widest_now_[c], title_width(c));
+    if (width > clist_->column[c].width) gtk_clist_set_column_width(clist_, c, width);
+  }
+}
+
 void ListSizer::finish() {
   if (list_ == NULL) return;
   // Rows left over from before go, from the bottom up (each removal finds

@@ -46,6 +46,9 @@ class ListSizer {
   // be drawn in a foreground colour of its own (none: the list's).
   void begin(uint64_t rows_coming);
   void add(const char *const cells[], const GdkColor *foreground = NULL);
+  // While rows are still coming (the list drawn between parts of a long
+  // read): widens the columns to the rows added so far.
+  void show_widths();
   void finish();
 
   // As a stream.

@@ -10,6 +10,7 @@
 #include "exec/run_control.hpp"
 #include "guest/guest_output_page.hpp"
 #include "history/history.hpp"
+#include "kit/long_work.hpp"
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "link/signal_pipe.hpp"
@@ -165,10 +166,20 @@ void set_debugger_controls_sensitive(bool on) {
   status_line_online(on);
 }
 
-// A long read of the Tables or Search page goes on between turns of the
-// main loop: nothing else may ask the debugger until it ends, so every
-// control that would is insensitive meanwhile (its own Cancel stays).
-static void long_read_busy(bool busy) { set_debugger_controls_sensitive(!busy && debugger_waits()); }
+// A long read (a big list or dump, a table, a search: read in parts from
+// the main loop) talks to the debugger between its parts: meanwhile nothing
+// else may, as while the target runs. Quit, Kill and the read's own Cancel
+// stay.
+static void long_read_busy(bool busy) {
+  if (busy) {
+    const ControlBar &bar = control_bar();
+    for (GtkWidget *b : {bar.go_button, bar.step_button, bar.next_button})
+      if (b) gtk_widget_set_sensitive(b, FALSE);
+  } else if (debugger_waits()) {
+    set_control_bar_sensitive(true);
+  }
+  set_pages_sensitive(!busy && debugger_waits());
+}
 
 static void run_state_changed(bool running) {
   control_bar_running(running);
@@ -268,6 +279,7 @@ static void connect_events() {
     refresh_breakpoints(false);
     refresh_watchpoints(false);
   };
+  long_work_events.busy = long_read_busy;
 }
 
 // The keys a debugger user's hands already know are the menu items' (see

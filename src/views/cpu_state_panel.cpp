@@ -33,16 +33,34 @@ void state_panel_starting() {
 // neither entry is marked.
 static bool markable(int entry) { return entry != entry_eip && entry != entry_eflags; }
 
+// A marked entry is drawn in a state of its own whose text colour is the
+// colour of what changed and whose base is the normal one. Changing a
+// widget's state only draws it again; changing its style (as
+// gtk_widget_modify_text does) would copy the style and lay the whole
+// window out anew at every stop that moves a mark.
+static const GtkStateType marked_state = GTK_STATE_ACTIVE;
+
 bool entry_marked(GtkWidget *entry) {
-  GtkRcStyle *style = gtk_widget_get_modifier_style(entry);
-  return (style->color_flags[GTK_STATE_NORMAL] & GTK_RC_TEXT) != 0;
+  return GTK_WIDGET_STATE(entry) == marked_state &&
+         gdk_color_equal(&entry->style->text[marked_state], &changed_colour) &&
+         gdk_color_equal(&entry->style->base[marked_state], &entry->style->base[GTK_STATE_NORMAL]);
 }
 
-// A change of style copies the style and lays the entry out anew: it is
-// made only when the mark changes.
 static void mark_entry(GtkWidget *entry, bool changed) {
-  if (entry_marked(entry) != changed)
-    gtk_widget_modify_text(entry, GTK_STATE_NORMAL, changed ? &changed_colour : NULL);
+  GtkStateType state = changed ? marked_state : GTK_STATE_NORMAL;
+  if (GTK_WIDGET_STATE(entry) != state) gtk_widget_set_state(entry, state);
+}
+
+// The marked state's colours follow the style (a theme may change it): the
+// base of a normal entry, the text in the colour of what changed.
+static void keep_marked_colours(GtkWidget *entry, GtkStyle *, gpointer) {
+  GtkStyle *style = entry->style;
+  if (!gdk_color_equal(&style->base[marked_state], &style->base[GTK_STATE_NORMAL])) {
+    GdkColor base = style->base[GTK_STATE_NORMAL];
+    gtk_widget_modify_base(entry, marked_state, &base);
+  }
+  if (!gdk_color_equal(&entry->style->text[marked_state], &changed_colour))
+    gtk_widget_modify_text(entry, marked_state, &changed_colour);
 }
 
 bool row_marked(GtkWidget *list, int row) {
@@ -56,6 +74,8 @@ static void add_register(GtkWidget *column, RegisterEntry entry, int width) {
   add_label(row, 1, register_labels[entry], 0);
   P.register_entry[entry] = add_entry(row, 0, width);
   gtk_entry_set_editable(GTK_ENTRY(P.register_entry[entry]), FALSE);
+  connect_signal(P.register_entry[entry], "style_set", VUM_SIGNAL_FUNC(keep_marked_colours), NULL);
+  keep_marked_colours(P.register_entry[entry], NULL, NULL);
 }
 
 static GtkWidget *add_column(GtkWidget *panel) {

@@ -7,11 +7,15 @@
 #include "kit/list_sizer.hpp"
 #include "kit/widget_kit.hpp"
 
+class DumpRead;
+
 struct DumpWindow {
   GtkWidget *window;
   GtkWidget *close_button;
   GtkWidget *refresh_button;
   GtkWidget *list;
+  GtkWidget *progress_box;  // where a long read shows its progress and Cancel
+  DumpRead *reading;        // the read under way, or none
   uint32_t destroy_handler;
   uint32_t address;
   uint32_t units;
@@ -28,7 +32,16 @@ struct DumpWindowList {
   DumpWindow *last;
 };
 
+// The most memory one window dumps: more units than fit are held to it.
+const uint32_t largest_dump_bytes = 1 << 20;
+// A dump is asked for in commands of at most this many bytes, read one by
+// one from the main loop when they take long.
+const uint32_t dump_command_bytes = 64 << 10;
+
 void build_memory_page(GtkWidget *page);
+// Reads the window's memory again: at once when that is quick, otherwise in
+// parts from the main loop (a progress bar and Cancel show after a while).
+// Nothing while the debugger cannot answer, or while the window is read.
 void refresh_dump_window(DumpWindow *window);
 // Every open dump window, in the order they were opened.
 void refresh_dump_windows();

@@ -81,7 +81,9 @@ void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *stack_
     g_print("VUM: failed to calculate stack base, stack not updated.\n");
     return;
   }
-  gtk_label_set_text(GTK_LABEL(label), mode.wide ? "32bit Stack" : "16bit Stack");
+  // A new text lays the whole window out again: set only when it changes.
+  const char *title = mode.wide ? "32bit Stack" : "16bit Stack";
+  if (strcmp(gtk_label_get_text(GTK_LABEL(label)), title) != 0) gtk_label_set_text(GTK_LABEL(label), title);
   const uint32_t esp = cpu.esp, ebp = cpu.ebp;
   StackWalk walk = stack_walk(esp, settings.stack_above, settings.stack_below, mode.size);
   // Every element is read first, then the list is drawn.

@@ -9,14 +9,27 @@
 #include <vector>
 
 #include "kit/list_sizer.hpp"
+#include "kit/long_work.hpp"
 #include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "text/reply_scan.hpp"
 
 static GtkWidget *structs_list = NULL;
 
-// The sizer of each open window's list.
-static std::map<const StructDef *, std::unique_ptr<ListSizer>> sizers;
+class StructRead;
+
+// What each open window has besides its definition's widgets: the sizer of
+// its list, the box where a long read shows its progress, the read under way.
+struct StructWindow {
+  ListSizer sizer;
+  GtkWidget *progress_box = NULL;
+  StructRead *reading = NULL;
+};
+static std::map<const StructDef *, std::unique_ptr<StructWindow>> windows;
+
+// What set_structs_sensitive last said: a window's Refresh follows it,
+// except while the window is read.
+static bool structs_sensitive = false;
 
 GtkWidget *structures_list() { return structs_list; }
 
@@ -57,6 +70,8 @@ void fill_struct_list() {
 // The list form (Start and Total, an Index column) is for two or more elements.
 static bool list_form(const StructDef *def) { return def->elements >= 2; }
 
+static void stop_reading(StructDef *def);
+
 // " Refresh " of a window.
 static void refresh_clicked(GtkWidget *, StructDef *def) { refresh_struct_window(def); }
 
@@ -87,8 +102,12 @@ void open_struct_window(GtkWidget *, gint row, gint column, GdkEvent *, gpointer
     gtk_clist_set_column_justification(
         list, c, is_list ? list_justifications[c] : structure_justifications[c]);
   gtk_clist_column_titles_show(list);
-  sizers[def].reset(new ListSizer());
-  sizers[def]->attach(def->list, ListSizer::Measure::by_character);
+  StructWindow *extra = new StructWindow();
+  windows[def].reset(extra);
+  extra->sizer.attach(def->list, ListSizer::Measure::by_character);
+  // A long read's progress shows between the list and the buttons.
+  extra->progress_box = add_hbox(box, 0);
+  gtk_widget_hide(extra->progress_box);
 
   GtkWidget *bottom = add_hbox(box, 0);
   if (is_list) {
@@ -128,9 +147,10 @@ void close_struct_window(GtkWidget *, gpointer data) {
   if (def == NULL || def->window == NULL) return;
   GtkWidget *window = def->window;
   // Closed before the window goes, so that its "destroy" finds it closed.
+  stop_reading(def);
   def->window = NULL;
   def->close_button = def->refresh_button = def->start_entry = def->total_entry = def->list = NULL;
-  sizers.erase(def);
+  windows.erase(def);
   gtk_clist_set_text(GTK_CLIST(structs_list), row, 0, "");
   if (!(GTK_OBJECT_FLAGS(window) & GTK_IN_DESTRUCTION)) gtk_widget_destroy(window);
 }
@@ -183,11 +203,133 @@ static void read_field(const StructField *field, uint32_t address, char value[fi
     g_strlcpy(value, unreadable_value_text, field_value_size);
 }
 
+// ---------------------------------------------------------------------------
+// Reading a window: the fields of a batch of elements are read, then their
+// rows are made (the list's rows are not touched between exchanges, which
+// would find them out of the cache each time the debugger has run), batch
+// after batch.
+
+// Fields read in one batch, at least one element's.
+static const uint32_t fields_per_batch = 256;
+
+class StructRead : public LongWork {
+ public:
+  StructRead(StructDef *def, uint32_t start, uint32_t total)
+      : def_(def), start_(start), total_(def->elements == 0 ? 0 : total) {
+    progress_box = windows[def]->progress_box;
+    is_list_ = list_form(def);
+    size_ = element_size(def);
+  }
+
+  bool step() override {
+    if (def_ == NULL || def_->window == NULL || !debugger_waits()) return false;
+    // The batch's fields, element by element.
+    values_.clear();
+    uint32_t first = next_;
+    while (next_ < total_ && (next_ == first || values_.size() < fields_per_batch)) {
+      uint32_t address = def_->base + (start_ + next_) * size_;
+      uint32_t offset = 0;
+      for (const StructField *f = def_->first_field; f != NULL; f = f->next) {
+        if (is_separator(f)) continue;
+        values_.emplace_back();
+        read_field(f, address + offset, values_.back().data());
+        offset += f->size;
+      }
+      next_++;
+    }
+    GtkCList *list = GTK_CLIST(def_->list);
+    ListSizer &rows = windows[def_]->sizer;
+    gtk_clist_freeze(list);
+    if (!begun_) {
+      begun_ = true;
+      rows.begin(def_->elements == 0 ? 1 : (uint64_t)total_ * (1 + (uint64_t)def_->field_count));
+      if (def_->elements == 0) {
+        // A list without elements: nothing to read.
+        const char *cells[4] = {"", "", no_elements_text, ""};
+        rows.add(cells);
+      }
+    }
+    add_rows(rows, first, next_);
+    bool more = next_ < total_ && debugger_waits();
+    if (more) {
+      rows.show_widths();
+    } else {
+      rows.finish();
+      finished_rows_ = true;
+    }
+    gtk_clist_thaw(list);
+    return more;
+  }
+
+  double fraction() const override { return total_ == 0 ? 1 : (double)next_ / total_; }
+
+  void end(bool) override {
+    if (def_ == NULL) return;
+    StructWindow &w = *windows[def_];
+    // Cancelled: the rows read so far stay, those of the read before go.
+    if (!finished_rows_ && def_->list != NULL) {
+      GtkCList *list = GTK_CLIST(def_->list);
+      gtk_clist_freeze(list);
+      if (!begun_) w.sizer.begin(0);
+      w.sizer.finish();
+      gtk_clist_thaw(list);
+    }
+    w.reading = NULL;
+    if (def_->refresh_button != NULL) gtk_widget_set_sensitive(def_->refresh_button, structs_sensitive);
+  }
+
+  // The window is going: the read ends without touching it.
+  void forget_window() { def_ = NULL; }
+
+ private:
+  // The rows of elements [from, to), whose values are in values_.
+  void add_rows(ListSizer &rows, uint32_t from, uint32_t to) {
+    const char *empty[4] = {"", "", "", ""};
+    int value_column = is_list_ ? 3 : 2;
+    size_t next_value = 0;
+    for (uint32_t n = from; n < to; n++) {
+      uint32_t index = start_ + n;
+      char base[12], number[16];
+      format_hex(base, def_->base + index * size_, 8);
+      format_index(number, index);
+      const char *element_row[4] = {base, is_list_ ? number : "", "", ""};
+      rows.add(element_row);
+      for (const StructField *f = def_->first_field; f != NULL; f = f->next) {
+        if (is_separator(f)) {
+          rows.add(empty);
+          continue;
+        }
+        const char *row[4] = {"", "", "", ""};
+        row[value_column - 1] = f->name;
+        row[value_column] = values_[next_value++].data();
+        rows.add(row);
+      }
+    }
+  }
+
+  StructDef *def_;
+  uint32_t start_, total_, size_;
+  bool is_list_;
+  uint32_t next_ = 0;  // the next element to read, counted from start_
+  bool begun_ = false, finished_rows_ = false;
+  std::vector<std::array<char, field_value_size>> values_;
+};
+
+static void stop_reading(StructDef *def) {
+  auto found = windows.find(def);
+  if (found == windows.end() || found->second->reading == NULL) return;
+  StructRead *read = found->second->reading;
+  found->second->reading = NULL;
+  read->forget_window();
+  cancel_long_work(read);
+}
+
 void refresh_struct_window(StructDef *def) {
   if (!debugger_waits() || def->window == NULL) return;
-  bool is_list = list_form(def);
+  StructWindow &w = *windows[def];
+  if (w.reading != NULL) return;  // read already; its Refresh is insensitive meanwhile
   uint32_t start = 0, total = 1;
-  if (is_list) {
+  if (list_form(def)) {
     StructRange range = struct_range(def->elements, gtk_entry_get_text(GTK_ENTRY(def->start_entry)),
                                      gtk_entry_get_text(GTK_ENTRY(def->total_entry)));
     start = range.start;
@@ -195,57 +337,9 @@ void refresh_struct_window(StructDef *def) {
     if (range.total_changed) show_count(def->total_entry, total);
     if (range.start_changed) show_count(def->start_entry, start);
   }
-  uint32_t size = element_size(def);
-
-  // First every field is read, then the rows are made: the list's rows are
-  // not touched between exchanges, which would find them out of the cache
-  // each time the debugger has run.
-  static std::vector<std::array<char, field_value_size>> values;
-  values.clear();
-  for (uint32_t n = 0; n < total && def->elements != 0; n++) {
-    uint32_t address = def->base + (start + n) * size;
-    uint32_t offset = 0;
-    for (const StructField *f = def->first_field; f != NULL; f = f->next) {
-      if (is_separator(f)) continue;
-      values.emplace_back();
-      read_field(f, address + offset, values.back().data());
-      offset += f->size;
-    }
-  }
-
-  GtkCList *list = GTK_CLIST(def->list);
-  gtk_clist_freeze(list);
-  uint64_t rows_coming = def->elements == 0 ? 1 : (uint64_t)total * (1 + (uint64_t)def->field_count);
-  ListSizer &rows = *sizers[def];
-  rows.begin(rows_coming);
-  const char *empty[4] = {"", "", "", ""};
-  int value_column = is_list ? 3 : 2;
-  if (def->elements == 0) {
-    // A list without elements: nothing to read.
-    const char *cells[4] = {"", "", no_elements_text, ""};
-    rows.add(cells);
-  }
-  size_t next_value = 0;
-  for (uint32_t n = 0; n < total && def->elements != 0; n++) {
-    uint32_t index = start + n;
-    char base[12], number[16];
-    format_hex(base, def->base + index * size, 8);
-    format_index(number, index);
-    const char *element_row[4] = {base, is_list ? number : "", "", ""};
-    rows.add(element_row);
-    for (const StructField *f = def->first_field; f != NULL; f = f->next) {
-      if (is_separator(f)) {
-        rows.add(empty);
-        continue;
-      }
-      const char *row[4] = {"", "", "", ""};
-      row[value_column - 1] = f->name;
-      row[value_column] = values[next_value++].data();
-      rows.add(row);
-    }
-  }
-  rows.finish();
-  gtk_clist_thaw(list);
+  w.reading = new StructRead(def, start, total);
+  gtk_widget_set_sensitive(def->refresh_button, FALSE);
+  start_long_work(w.reading);
 }
 
 void refresh_struct_windows() {
@@ -253,8 +347,10 @@ void refresh_struct_windows() {
 }
 
 void set_structs_sensitive(bool on) {
+  structs_sensitive = on;
   if (structs_list == NULL) return;
   gtk_widget_set_sensitive(structs_list, on ? TRUE : FALSE);
   for (StructDef *def = struct_defs.first; def != NULL; def = def->next)
-    if (def->window != NULL) gtk_widget_set_sensitive(def->refresh_button, on ? TRUE : FALSE);
+    if (def->window != NULL)
+      gtk_widget_set_sensitive(def->refresh_button, on && windows[def]->reading == NULL ? TRUE : FALSE);
 }

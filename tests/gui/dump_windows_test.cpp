@@ -1,4 +1,6 @@
 // The Memory page and its dump windows against the simulated PC.
+#include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -60,7 +62,7 @@ TEST_F(DumpWindowTest, TheFormStartsPhysicalByteHexAndFollowsTheLink) {
   EXPECT_EQ(memory_page().unit_size_group->selected, 0u);
   EXPECT_EQ(memory_page().unit_format_group->selected, 0u);
   EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().address_entry)), 10);
-  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().units_entry)), 5);
+  EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(memory_page().units_entry)), 7) << "1 MiB of bytes: 1048576";
   int w, h;
   gtk_widget_get_size_request(memory_page().dump_button, &w, &h);
   EXPECT_EQ(w, 100);
@@ -236,4 +238,229 @@ TEST_F(DumpWindowTest, RefreshFollowsTheRunStateAndTheLink) {
   before = transcript().size();
   click(w->refresh_button);
   EXPECT_EQ(lines_since(before), std::vector<std::string>{"xp /2bx 0x500"});
+}
+
+// ---------------------------------------------------------------------------
+// Dumps larger than one command, and reads long enough to show progress.
+
+namespace {
+
+// A button of a window, by its label; none when there is no such button.
+GtkWidget *button_labelled(GtkWidget *top, const char *label) {
+  if (GTK_IS_BUTTON(top) && gtk_button_get_label(GTK_BUTTON(top)) &&
+      strcmp(gtk_button_get_label(GTK_BUTTON(top)), label) == 0)
+    return top;
+  if (!GTK_IS_CONTAINER(top)) return NULL;
+  GList *children = gtk_container_get_children(GTK_CONTAINER(top));
+  GtkWidget *found = NULL;
+  for (GList *c = children; c && !found; c = c->next) found = button_labelled(GTK_WIDGET(c->data), label);
+  g_list_free(children);
+  return found;
+}
+
+bool shown(GtkWidget *w) { return w != NULL && GTK_WIDGET_VISIBLE(w) && GTK_WIDGET_MAPPED(w); }
+
+class LongDumpTest : public DumpWindowTest {
+ protected:
+  void TearDown() override {
+    unsetenv("VUM_SIM_DELAY_MS");
+    unsetenv("VUM_SIM_STATE");
+    DumpWindowTest::TearDown();
+  }
+
+  // The simulated PC answers every command after `ms` milliseconds.
+  void slow_replies(int ms) { setenv("VUM_SIM_DELAY_MS", std::to_string(ms).c_str(), 1); }
+
+  void memory(const std::string &state_lines) {
+    std::string path = work_dir + "/state";
+    FILE *f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs(state_lines.c_str(), f);
+    fclose(f);
+    setenv("VUM_SIM_STATE", path.c_str(), 1);
+  }
+
+  void quit_during_a_long_read(bool by_signal);
+
+  bool read_done(DumpWindow *w) { return pump_until([&] { return w->reading == nullptr; }, 60000); }
+
+  // Opens a window of a megabyte of bytes at 100000 and waits until its read
+  // shows its progress.
+  DumpWindow *open_long_read() {
+    DumpWindow *w = open("100000", "1048576");
+    if (w == nullptr) return nullptr;
+    EXPECT_NE(w->reading, nullptr) << "a slow megabyte is still being read after the click";
+    EXPECT_TRUE(pump_until([&] { return shown(button_labelled(w->window, " Cancel ")); }, 10000));
+    return w;
+  }
+};
+
+}  // namespace
+
+TEST_F(LongDumpTest, AMegabyteIsAskedForIn64KiBCommandsWhoseRowsFollowOn) {
+  memory("mem 10fff8 0102030405060708 090a0b0c0d0e0f10\n");
+  build_window();
+  start_bochs();
+  size_t before = transcript().size();
+  DumpWindow *w = open("100000", "1048576");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->units, 1048576u);
+  ASSERT_TRUE(read_done(w));
+  std::vector<std::string> want;
+  for (uint32_t a = 0x100000; a < 0x200000; a += 0x10000) {
+    char line[40];
+    snprintf(line, sizeof line, "xp /65536bx 0x%X", a);
+    want.push_back(line);
+  }
+  EXPECT_EQ(lines_since(before), want);
+  ASSERT_EQ(row_count(w->list), 131072);
+  // The last line of the first command and the first of the second.
+  EXPECT_EQ(row(w, 8191), (std::vector<std::string>{"0010FFF8", "+65528",
+                                                    "0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08", ""}));
+  EXPECT_EQ(row(w, 8192), (std::vector<std::string>{"00110000", "+65536",
+                                                    "0x09 0x0a 0x0b 0x0c 0x0d 0x0e 0x0f 0x10", ""}));
+  EXPECT_EQ(row(w, 131071)[0], "001FFFF8");
+  EXPECT_EQ(row(w, 131071)[1], "+1048568");
+  // The Offset column is as wide as its widest cell, the last one.
+  GtkCList *list = GTK_CLIST(w->list);
+  EXPECT_EQ(list->column[1].width, w->sizer.text_width("+1048568"));
+  click(control_bar().step_button);
+  EXPECT_EQ(transcript().back(), "dump_cpu") << "the dialogue is in step";
+}
+
+TEST_F(LongDumpTest, MoreThanAMegabyteIsHeldToOneAndEachSizeFillsItsCommands) {
+  build_window();
+  start_bochs();
+  struct Case {
+    uint32_t size;
+    const char *units;
+    uint32_t held, per_command;
+    char letter;
+  } cases[] = {
+      {0, "9999999", 1048576, 65536, 'b'},
+      {1, "600000", 524288, 32768, 'h'},
+      {2, "262144", 262144, 16384, 'w'},
+      {3, "131073", 131072, 8192, 'g'},
+      {3, "100", 100, 8192, 'g'},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.units);
+    size_t before = transcript().size();
+    DumpWindow *w = open("0", c.units, 0, c.size);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->units, c.held);
+    ASSERT_TRUE(read_done(w));
+    std::vector<std::string> lines = lines_since(before);
+    EXPECT_EQ(lines.size(), (c.held + c.per_command - 1) / c.per_command);
+    char first[40];
+    snprintf(first, sizeof first, "xp /%u%cx 0x0", std::min(c.held, c.per_command), c.letter);
+    EXPECT_EQ(lines.front(), first);
+    close_dump_window(NULL, w);
+  }
+}
+
+TEST_F(LongDumpTest, AnErrorInALaterCommandEndsTheDumpWithItsRow) {
+  build_window();
+  start_bochs();
+  size_t before = transcript().size();
+  // 16 MiB of memory end 512 KiB above F80000.
+  DumpWindow *w = open("f80000", "1048576");
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(read_done(w));
+  EXPECT_EQ(lines_since(before).size(), 9u) << "eight commands read, the ninth fails, no tenth";
+  ASSERT_EQ(row_count(w->list), 8 * 8192 + 1);
+  EXPECT_EQ(cell(w->list, 8 * 8192 - 1, 0), "00FFFFF8");
+  EXPECT_EQ(cell(w->list, 8 * 8192, 0), "");
+  EXPECT_EQ(cell(w->list, 8 * 8192, 2).substr(0, 20), "past the end of memo");
+  click(control_bar().step_button);
+  EXPECT_EQ(transcript().back(), "dump_cpu");
+}
+
+TEST_F(LongDumpTest, ALongReadShowsProgressHoldsTheOtherControlsAndCancelKeepsItsRows) {
+  slow_replies(40);
+  build_window();
+  start_bochs();
+  size_t before = transcript().size();
+  DumpWindow *w = open_long_read();
+  ASSERT_NE(w, nullptr);
+  GtkWidget *bar = NULL;
+  GtkWidget *cancel = button_labelled(w->window, " Cancel ");
+  ASSERT_NE(cancel, nullptr);
+  for (GtkWidget *p = gtk_widget_get_parent(cancel); p && !bar; p = NULL) {
+    GList *children = gtk_container_get_children(GTK_CONTAINER(p));
+    for (GList *c = children; c; c = c->next)
+      if (GTK_IS_PROGRESS_BAR(c->data)) bar = GTK_WIDGET(c->data);
+    g_list_free(children);
+  }
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(pump_until([&] { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)) > 0; }));
+  // Nothing else may ask the debugger meanwhile; Cancel, Close and Quit stay.
+  for (GtkWidget *x : {control_bar().step_button, control_bar().go_button, memory_page().dump_button,
+                       w->refresh_button, main_window().refresh_all_button})
+    EXPECT_FALSE(sensitive(x));
+  for (GtkWidget *x : {cancel, w->close_button, main_window().quit_button}) EXPECT_TRUE(sensitive(x));
+  // The window keeps redrawing: its rows grow between the parts.
+  int rows_then = row_count(w->list);
+  EXPECT_TRUE(pump_until([&] { return row_count(w->list) > rows_then; }));
+
+  click(cancel);
+  EXPECT_EQ(w->reading, nullptr);
+  size_t asked = lines_since(before).size();
+  int rows = row_count(w->list);
+  EXPECT_EQ(rows, (int)asked * 8192) << "every row read so far stays";
+  EXPECT_LT(rows, 131072);
+  EXPECT_EQ(button_labelled(w->window, " Cancel "), nullptr) << "the progress goes with the read";
+  pump_for(300);
+  EXPECT_EQ(lines_since(before).size(), asked) << "nothing more is asked for";
+  for (GtkWidget *x : {control_bar().step_button, memory_page().dump_button, w->refresh_button}) EXPECT_TRUE(sensitive(x));
+  click(control_bar().step_button);
+  EXPECT_EQ(transcript().back(), "dump_cpu") << "the dialogue is in step";
+  EXPECT_FALSE(link_seam().debugger_offline);
+}
+
+TEST_F(LongDumpTest, ClosingAWindowOrKillingBochsEndsItsRead) {
+  slow_replies(40);
+  build_window();
+  start_bochs();
+  DumpWindow *w = open_long_read();
+  ASSERT_NE(w, nullptr);
+  size_t before = transcript().size();
+  click(w->close_button);
+  EXPECT_EQ(memory_page().windows.first, nullptr);
+  pump_for(300);
+  EXPECT_EQ(transcript().size(), before);
+  EXPECT_TRUE(sensitive(control_bar().step_button));
+
+  w = open_long_read();
+  ASSERT_NE(w, nullptr);
+  click(main_window().start_button);  // Kill
+  ASSERT_TRUE(read_done(w));
+  EXPECT_GT(row_count(w->list), 0) << "the rows read so far stay";
+  EXPECT_FALSE(sensitive(w->refresh_button));
+  start_bochs();
+  EXPECT_TRUE(sensitive(w->refresh_button));
+}
+
+TEST_F(LongDumpTest, QuitDuringALongReadEndsVum) { quit_during_a_long_read(false); }
+TEST_F(LongDumpTest, SigtermDuringALongReadEndsVum) { quit_during_a_long_read(true); }
+
+// Quit, or a signal, while a read is under way: the read stops, VUM ends.
+void LongDumpTest::quit_during_a_long_read(bool by_signal) {
+  slow_replies(40);
+  build_window();
+  start_bochs();
+  DumpWindow *w = open_long_read();
+  ASSERT_NE(w, nullptr);
+  int32_t pid = link_seam().child_pid;
+  size_t asked = transcript().size();
+  if (by_signal)
+    raise(SIGTERM);
+  else
+    click(main_window().quit_button);
+  ASSERT_TRUE(pump_until([] { return main_window().main_loop_left != 0; }, 5000)) << "VUM did not quit";
+  EXPECT_FALSE(child_alive(pid)) << "the debugger was left behind";
+  std::vector<std::string> lines = transcript();
+  EXPECT_EQ(lines.size(), asked + 1) << "no part of the dump is asked for after the quit";
+  EXPECT_EQ(lines.back(), "q");
+  EXPECT_TRUE(read_done(w));
 }

@@ -36,11 +36,7 @@ class HistoryTest : public GuiTest {
     return out;
   }
 
-  int selected_row() const {
-    flush_display_updates();
-    GList *sel = GTK_CLIST(history_page().list)->selection;
-    return sel ? GPOINTER_TO_INT(sel->data) : -1;
-  }
+  int selected_row() const { return GuiTest::selected_row(history_page().list); }
 
   std::string log() {
     if (history_page().log) fflush(history_page().log);
@@ -152,8 +148,8 @@ TEST_F(HistoryTest, NewestRowIsScrolledIntoView) {
   gtk_notebook_set_current_page(GTK_NOTEBOOK(main_window().notebook), 5);
   for (uint32_t a = 1; a <= 45; a++) stop_at(0x7c00 + a);
   pump_for(300);
-  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_page().list), 44), GTK_VISIBILITY_FULL);
-  EXPECT_EQ(gtk_clist_row_is_visible(GTK_CLIST(history_page().list), 0), GTK_VISIBILITY_NONE);
+  EXPECT_TRUE(row_fully_visible(history_page().list, 44));
+  EXPECT_FALSE(row_fully_visible(history_page().list, 0));
 }
 
 TEST_F(HistoryTest, ClearWithAPendingCountKeepsOneRowAndEmptiesTheLog) {

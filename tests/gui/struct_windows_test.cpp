@@ -2,6 +2,7 @@
 // simulated PC through real pipes, with memory laid out by each test and the
 // exact commands the debugger received.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -417,4 +418,126 @@ TEST_F(StructWindowTest, ColumnsAreAsWideAsTheirWidestCellAndNarrowAgain) {
   EXPECT_EQ(cell(def->list, 1, 2), "gr\xc3\xb6\xc3\x9f" "e");
   check_widths();
   EXPECT_LT(GTK_CLIST(def->list)->column[3].width, wide) << "the Value column narrows";
+}
+
+// ---------------------------------------------------------------------------
+// Lists long enough to be read in parts from the main loop.
+
+namespace {
+
+GtkWidget *button_labelled(GtkWidget *top, const char *label) {
+  if (GTK_IS_BUTTON(top) && gtk_button_get_label(GTK_BUTTON(top)) &&
+      strcmp(gtk_button_get_label(GTK_BUTTON(top)), label) == 0)
+    return top;
+  if (!GTK_IS_CONTAINER(top)) return NULL;
+  GList *children = gtk_container_get_children(GTK_CONTAINER(top));
+  GtkWidget *found = NULL;
+  for (GList *c = children; c && !found; c = c->next) found = button_labelled(GTK_WIDGET(c->data), label);
+  g_list_free(children);
+  return found;
+}
+
+bool shown(GtkWidget *w) { return w != NULL && GTK_WIDGET_VISIBLE(w) && GTK_WIDGET_MAPPED(w); }
+
+class LongListTest : public StructWindowTest {
+ protected:
+  void TearDown() override {
+    unsetenv("VUM_SIM_DELAY_MS");
+    StructWindowTest::TearDown();
+  }
+  void slow_replies(int ms) { setenv("VUM_SIM_DELAY_MS", std::to_string(ms).c_str(), 1); }
+  static int element_count(const Lines &rows) {
+    return (int)std::count_if(rows.begin(), rows.end(), [](const std::string &r) { return r[0] != '|'; });
+  }
+};
+
+}  // namespace
+
+TEST_F(LongListTest, AListReadInBatchesShowsEveryElementInOrder) {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 3000; i++) bytes.push_back((uint8_t)(i * 7));
+  put_memory(0x10000, bytes);
+  start_with("{list big 10000 1000\n  a 1\n  \\\\ 0\n  b 2\n}\n");
+  StructDef *def = open_row(0);
+  ASSERT_TRUE(pump_until([&] { return sensitive(def->refresh_button); }, 60000));
+  Lines commands = new_commands();
+  ASSERT_EQ(commands.size(), 2000u);
+  EXPECT_EQ(commands[0], "x /1bx 0x10000");
+  EXPECT_EQ(commands[1], "x /1hx 0x10001");
+  EXPECT_EQ(commands[1999], "x /1hx 0x10BB6");
+  Lines shown_rows = rows(def->list);
+  ASSERT_EQ(shown_rows.size(), 4000u);
+  EXPECT_EQ(shown_rows[0], "00010000|(0)||");
+  EXPECT_EQ(shown_rows[1], "||a|= 00");
+  EXPECT_EQ(shown_rows[2], "|||");
+  EXPECT_EQ(shown_rows[3], "||b|= 0E07");
+  EXPECT_EQ(shown_rows[3996], "00010BB5|(999)||");
+  EXPECT_EQ(shown_rows[3997], "||a|= F3");    // byte 2997 is 2997 * 7
+  EXPECT_EQ(shown_rows[3999], "||b|= 01FA");  // bytes 2998 and 2999
+  click(control_bar().step_button);
+  EXPECT_EQ(transcript().back(), "dump_cpu");
+}
+
+TEST_F(LongListTest, ProgressCancelAndTheRowsReadSoFar) {
+  slow_replies(5);
+  start_with("{list slow 10000 2000\n  v 4\n}\n");
+  StructDef *def = open_row(0);
+  EXPECT_FALSE(sensitive(def->refresh_button)) << "still reading after the click";
+  ASSERT_TRUE(pump_until([&] { return shown(button_labelled(def->window, " Cancel ")); }, 10000));
+  for (GtkWidget *x : {control_bar().step_button, structures_list(), main_window().refresh_all_button})
+    EXPECT_FALSE(sensitive(x));
+  EXPECT_TRUE(sensitive(def->close_button));
+  click(button_labelled(def->window, " Cancel "));
+  Lines read = new_commands();
+  Lines shown_rows = rows(def->list);
+  EXPECT_GT(read.size(), 0u);
+  EXPECT_LT(read.size(), 2000u);
+  EXPECT_EQ(element_count(shown_rows), (int)read.size()) << "each element read has its rows";
+  EXPECT_EQ(shown_rows.size(), 2 * read.size());
+  EXPECT_EQ(button_labelled(def->window, " Cancel "), nullptr);
+  pump_for(200);
+  EXPECT_EQ(new_commands(), Lines{});
+  EXPECT_TRUE(sensitive(def->refresh_button));
+  EXPECT_TRUE(sensitive(control_bar().step_button));
+  click(control_bar().step_button);
+  EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu"}));
+}
+
+TEST_F(LongListTest, RefreshAllReadsTheWindowsOneAfterTheOther) {
+  slow_replies(2);
+  start_with("{list slow 10000 500\n  v 4\n}\n{struct small 20000 w 2 }\n");
+  StructDef *big = open_row(0);
+  ASSERT_TRUE(pump_until([&] { return sensitive(big->refresh_button); }, 60000));
+  StructDef *small = open_row(1);
+  new_commands();
+  click(main_window().refresh_all_button);
+  ASSERT_TRUE(pump_until([&] { return sensitive(big->refresh_button) && sensitive(small->refresh_button); }, 60000));
+  Lines commands = new_commands();
+  ASSERT_EQ(commands.size(), 501u);
+  EXPECT_EQ(commands.back(), "x /1hx 0x20000") << "the second window waits for the first";
+  EXPECT_EQ(rows(small->list).size(), 2u);
+  EXPECT_EQ(rows(big->list).size(), 1000u);
+}
+
+TEST_F(LongListTest, ClosingTheWindowEndsItsRead) {
+  slow_replies(5);
+  start_with("{list slow 10000 2000\n  v 4\n}\n");
+  StructDef *def = open_row(0);
+  ASSERT_TRUE(pump_until([&] { return shown(button_labelled(def->window, " Cancel ")); }, 10000));
+  close_by_window_manager(def->window);
+  EXPECT_EQ(def->window, nullptr);
+  new_commands();
+  pump_for(200);
+  EXPECT_EQ(new_commands(), Lines{});
+  EXPECT_TRUE(sensitive(structures_list()));
+  // Opened again, it reads from the start; closed with its button, the
+  // read ends as well.
+  EXPECT_EQ(open_row(0), def);
+  EXPECT_FALSE(sensitive(def->refresh_button));
+  EXPECT_EQ(new_commands().front(), "x /1wx 0x10000");
+  click(def->close_button);
+  new_commands();
+  pump_for(200);
+  EXPECT_EQ(new_commands(), Lines{});
+  EXPECT_TRUE(sensitive(control_bar().step_button));
 }

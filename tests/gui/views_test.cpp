@@ -300,3 +300,99 @@ TEST_F(ViewsTest, AStepThatChangesEaxZfAndOneStackWordMarksExactlyThose) {
   for (int e = 0; e < register_entries; e++) EXPECT_FALSE(entry_marked(state_panel().register_entry[e])) << e;
   for (int r = 0; r < row_count(state_panel().flags_list); r++) EXPECT_FALSE(row_marked(state_panel().flags_list, r)) << r;
 }
+
+namespace {
+
+// The pixels of a widget drawn anew into an image of its own (whatever
+// covers it on the screen).
+std::vector<guchar> pixels_of(GtkWidget *w) {
+  std::vector<guchar> out;
+  GdkPixmap *drawn = gtk_widget_get_snapshot(w, NULL);
+  if (drawn == NULL) return out;
+  int width, height;
+  gdk_pixmap_get_size(drawn, &width, &height);
+  GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(NULL, drawn, NULL, 0, 0, 0, 0, width, height);
+  g_object_unref(drawn);
+  if (shot == NULL) return out;
+  int rowstride = gdk_pixbuf_get_rowstride(shot), n = gdk_pixbuf_get_n_channels(shot);
+  const guchar *p = gdk_pixbuf_get_pixels(shot);
+  for (int y = 0; y < gdk_pixbuf_get_height(shot); y++)
+    out.insert(out.end(), p + y * rowstride, p + y * rowstride + gdk_pixbuf_get_width(shot) * n);
+  g_object_unref(shot);
+  return out;
+}
+
+}  // namespace
+
+// A mark is a state of the entry rather than a style of its own: the entry
+// must look exactly as one whose text colour was set the usual way.
+TEST_F(ViewsTest, AMarkedEntryLooksAsATextColourChangeWouldDrawIt) {
+  state("cs.selector 0\neip 0x7bff\nesp 0x7000\nss.selector 0\neax 0x1234\neflags 0x6\n"
+        "mem 0x7bff 90 e80d00 90\nmem 0x7c10 29c0 c3\n");
+  build_window();
+  start_bochs();
+  show_panel();
+  click(control_bar().next_button);
+  ASSERT_TRUE(pump_until([] { return !target_running(); }));
+  GtkWidget *eax = state_panel().register_entry[entry_eax];
+  GtkWidget *ebx = state_panel().register_entry[entry_ebx];
+  ASSERT_TRUE(entry_marked(eax));
+  ASSERT_FALSE(entry_marked(ebx));
+
+  // References: plain entries of the same size in a window of their own,
+  // one with its text colour set by gtk_widget_modify_text.
+  GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  GtkWidget *column = gtk_vbox_new(FALSE, 0), *row = gtk_hbox_new(FALSE, 0);
+  gtk_container_add(GTK_CONTAINER(window), column);
+  gtk_box_pack_start(GTK_BOX(column), row, FALSE, FALSE, 0);
+  GtkWidget *marked = gtk_entry_new(), *plain = gtk_entry_new();
+  for (GtkWidget *e : {marked, plain}) {
+    gtk_widget_set_usize(e, 85, 20);
+    gtk_entry_set_editable(GTK_ENTRY(e), FALSE);
+    gtk_box_pack_start(GTK_BOX(row), e, FALSE, FALSE, 0);
+  }
+  gtk_widget_modify_text(marked, GTK_STATE_NORMAL, &changed_colour);
+  gtk_entry_set_text(GTK_ENTRY(marked), gtk_entry_get_text(GTK_ENTRY(eax)));
+  gtk_entry_set_text(GTK_ENTRY(plain), gtk_entry_get_text(GTK_ENTRY(ebx)));
+  gtk_widget_show_all(window);
+  ASSERT_TRUE(pump_until([&] {
+    return GTK_WIDGET_MAPPED(marked) && GTK_WIDGET_MAPPED(plain) && GTK_WIDGET_MAPPED(eax) &&
+           eax->allocation.width > 1;
+  }));
+  ASSERT_EQ(eax->allocation.width, marked->allocation.width);
+  ASSERT_EQ(eax->allocation.height, marked->allocation.height);
+  std::vector<guchar> drawn_eax = pixels_of(eax);
+  ASSERT_FALSE(drawn_eax.empty());
+  EXPECT_TRUE(drawn_eax == pixels_of(marked)) << "a marked entry is drawn as a red-text entry";
+  EXPECT_TRUE(pixels_of(ebx) == pixels_of(plain)) << "an unmarked entry is drawn as a plain one";
+  EXPECT_FALSE(drawn_eax == pixels_of(plain)) << "the mark shows";
+}
+
+// Moving a mark draws the entry again and nothing more: the window is not
+// laid out anew (which a change of the entry's style would cause).
+TEST_F(ViewsTest, MovingMarksLaysNothingOutAgain) {
+  // l: inc ax; nop; jmp l -- EAX and the flags change at every third step.
+  state("cs.selector 0\neip 0x7c00\nesp 0x7000\nss.selector 0\nmem 0x7c00 40 90 ebfc\n");
+  build_window();
+  start_bochs();
+  show_panel();
+  // The History page fills up first: its scroll bar comes and the window
+  // is laid out for it once.
+  for (int i = 0; i < 60; i++) click(control_bar().step_button);
+  pump_for(200);
+  int layouts = 0, marks_moved = 0;
+  g_signal_connect(main_window().window, "size-allocate", G_CALLBACK(+[](GtkWidget *, GtkAllocation *, int *n) {
+                     ++*n;
+                   }),
+                   &layouts);
+  bool was_marked = entry_marked(state_panel().register_entry[entry_eax]);
+  for (int i = 0; i < 6; i++) {
+    click(control_bar().step_button);
+    bool marked = entry_marked(state_panel().register_entry[entry_eax]);
+    marks_moved += marked != was_marked;
+    was_marked = marked;
+    pump_for(50);
+  }
+  EXPECT_GE(marks_moved, 3);
+  EXPECT_EQ(layouts, 0);
+}

@@ -116,6 +116,18 @@ std::string GuiTest::button_label(GtkWidget *button) const {
 
 std::string GuiTest::cell(GtkWidget *list, int row, int column) const {
   flush_display_updates();
+  if (GTK_IS_TREE_VIEW(list)) {
+    GtkTreeModel *model = gtk_tree_view_get_model(GTK_TREE_VIEW(list));
+    GtkTreeIter iter;
+    if (model == NULL || column < 0 || column >= gtk_tree_model_get_n_columns(model) ||
+        !gtk_tree_model_iter_nth_child(model, &iter, NULL, row))
+      return "<none>";
+    gchar *text = NULL;
+    gtk_tree_model_get(model, &iter, column, &text, -1);
+    std::string out = text ? text : "<none>";
+    g_free(text);
+    return out;
+  }
   gchar *text = NULL;
   if (!gtk_clist_get_text(GTK_CLIST(list), row, column, &text) || text == NULL) return "<none>";
   return text;
@@ -123,7 +135,47 @@ std::string GuiTest::cell(GtkWidget *list, int row, int column) const {
 
 int GuiTest::row_count(GtkWidget *list) const {
   flush_display_updates();
+  if (GTK_IS_TREE_VIEW(list)) {
+    GtkTreeModel *model = gtk_tree_view_get_model(GTK_TREE_VIEW(list));
+    return model ? gtk_tree_model_iter_n_children(model, NULL) : 0;
+  }
   return GTK_CLIST(list)->rows;
+}
+
+int GuiTest::selected_row(GtkWidget *list) const {
+  flush_display_updates();
+  if (GTK_IS_TREE_VIEW(list)) {
+    GtkTreeModel *model;
+    GtkTreeIter iter;
+    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), &model, &iter)) return -1;
+    GtkTreePath *path = gtk_tree_model_get_path(model, &iter);
+    int row = path ? gtk_tree_path_get_indices(path)[0] : -1;
+    gtk_tree_path_free(path);
+    return row;
+  }
+  GList *selection = GTK_CLIST(list)->selection;
+  return selection ? GPOINTER_TO_INT(selection->data) : -1;
+}
+
+int GuiTest::column_width(GtkWidget *list, int column) const {
+  if (GTK_IS_TREE_VIEW(list)) return gtk_tree_view_column_get_width(gtk_tree_view_get_column(GTK_TREE_VIEW(list), column));
+  return GTK_CLIST(list)->column[column].width;
+}
+
+bool GuiTest::row_fully_visible(GtkWidget *list, int row) const {
+  flush_display_updates();
+  if (GTK_IS_TREE_VIEW(list)) {
+    GdkRectangle shown, area;
+    gtk_tree_view_get_visible_rect(GTK_TREE_VIEW(list), &shown);
+    GtkTreePath *path = gtk_tree_path_new_from_indices(row, -1);
+    gtk_tree_view_get_background_area(GTK_TREE_VIEW(list), path, NULL, &area);
+    gtk_tree_path_free(path);
+    int top, bottom;  // the row's place in the whole list, as the visible rectangle's
+    gtk_tree_view_convert_bin_window_to_tree_coords(GTK_TREE_VIEW(list), 0, area.y, NULL, &top);
+    bottom = top + area.height;
+    return area.height > 0 && top >= shown.y && bottom <= shown.y + shown.height;
+  }
+  return gtk_clist_row_is_visible(GTK_CLIST(list), row) == GTK_VISIBILITY_FULL;
 }
 
 bool GuiTest::sensitive(GtkWidget *widget) const { return GTK_WIDGET_SENSITIVE(widget); }
@@ -136,7 +188,7 @@ std::vector<std::string> GuiTest::history_texts() const {
   std::vector<std::string> out;
   if (history_page().list == NULL) return out;
   flush_display_updates();
-  for (int r = 0; r < GTK_CLIST(history_page().list)->rows; r++) out.push_back(cell(history_page().list, r, 3));
+  for (int r = 0; r < row_count(history_page().list); r++) out.push_back(cell(history_page().list, r, 3));
   return out;
 }
 

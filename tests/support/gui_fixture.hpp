@@ -39,8 +39,13 @@ class GuiTest : public ::testing::Test {
   // Readers of widgets show the display updates that wait for the idle loop first.
   std::string entry_text(GtkWidget *entry) const;
   std::string button_label(GtkWidget *button) const;
+  // Lists: a GtkCList, or a GtkTreeView of text columns (the History list).
   std::string cell(GtkWidget *list, int row, int column) const;
   int row_count(GtkWidget *list) const;
+  int selected_row(GtkWidget *list) const;  // -1: none
+  int column_width(GtkWidget *list, int column) const;
+  // The row is shown whole in the list's window.
+  bool row_fully_visible(GtkWidget *list, int row) const;
   bool sensitive(GtkWidget *widget) const;
   bool active(GtkWidget *toggle) const;
 
