@@ -42,9 +42,7 @@ const char kUsage[] =
     "\n"
     "Environment: VUM_BOCHSRC (configuration file), VUM_BRIDGE_LOG (file that gets\n"
     "the emulator's own standard error), VUM_BOCHS_BIN (emulator program, default\n"
-    "bochs-bin), VUM_BRIDGE_TRANSCRIPT (file that gets every command line received),\n"
-    "VUM_BRIDGE_SPIN_US (how long the bridge waits awake for the next bytes after a\n"
-    "command or a reply, default 200 microseconds; 0 makes it sleep at once).\n";
+    "bochs-bin), VUM_BRIDGE_TRANSCRIPT (file that gets every command line received).\n";
 
 // The preloaded library that keeps the guest's bytes apart (guest_output.c).
 const char kGuestOutputLibrary[] = "vum-bridge-e9.so";
@@ -443,20 +441,6 @@ struct EmulatorLog {
   }
 };
 
-// After a command or a reply, the next bytes are watched for this long
-// without sleeping (VUM_BRIDGE_SPIN_US; 0 never).
-long long hot_microseconds() {
-  const char *v = getenv("VUM_BRIDGE_SPIN_US");
-  return v && *v ? atoll(v) : 200;
-}
-const long long kHotMicroseconds = hot_microseconds();
-
-long long now_us() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
-}
-
 long long now_ms() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -530,6 +514,15 @@ int main(int argc, char **argv) {
 
   Emulator emu;
   if (!start_emulator(options, preload, &emu, &notes)) return 1;
+  // Bochs answers a command in many small writes (readline writes the echo
+  // and the prompt a byte at a time). The bridge waits for them in poll and
+  // knows a reply is whole by its prompt, not by a pause. As a batch process
+  // (Bochs, started before, stays an ordinary one) its wake-ups do not
+  // preempt the writer: sharing a processor with Bochs, it runs once Bochs
+  // waits for its next command, and reads the whole reply at once, rather
+  // than taking the processor from Bochs at each write.
+  struct sched_param no_priority = {};
+  sched_setscheduler(0, SCHED_BATCH, &no_priority);
   EmulatorLog log;
   log.fd = emu.err;
   std::string log_file = expand(config_value(config_text, options.extra, "log"), directory_of(absolute(options.config)));
@@ -590,7 +583,6 @@ int main(int argc, char **argv) {
   };
 
   bool check_exit = false;  // SIGCHLD or the end of the emulator's output
-  long long hot_until = 0;  // until then the loop polls for VUM's next command without sleeping
   for (;;) {
     if (check_exit && !emulator_exited) {
       check_exit = false;
@@ -649,7 +641,6 @@ int main(int argc, char **argv) {
       if (front_out_open) {
         std::string &out = session.to_front();
         if (!write_all(2, out)) front_out_open = false;
-        hot_until = now_us() + kHotMicroseconds;  // VUM's next command comes soon
       }
       session.to_front().clear();
     }
@@ -666,38 +657,6 @@ int main(int argc, char **argv) {
     if (give_up_at >= 0 && now_ms() >= give_up_at && !emulator_exited) {
       kill(emu.pid, SIGKILL);
       give_up_at = now_ms() + 60000;
-    }
-
-    // A step or a dump is answered within a few dozen microseconds, in many
-    // small writes (readline writes the echo and the prompt a byte at a
-    // time). Reading them as they come, without sleeping in between, spares
-    // a wake-up per write, and Bochs writes without waking anybody. After
-    // half a millisecond without a byte the loop sleeps in poll as usual.
-    if (emulator_out_open && session.awaiting_reply() && !session.running() && session.to_emulator().empty()) {
-      long long until = now_us() + kHotMicroseconds;
-      while (session.awaiting_reply() && session.to_front().empty() && now_us() < until && !terminate_requested &&
-             !check_exit && !interrupt_requested && session.to_emulator().empty()) {
-        // Looked at with poll, which takes no lock of the pipe's: a read that
-        // finds it empty would take the lock Bochs needs for each of its
-        // writes, and slow them down.
-        struct pollfd ready = {emu.out, POLLIN, 0};
-        if (poll(&ready, 1, 0) == 0) {
-          // A few microseconds without a system call: Bochs writes on.
-          for (long long pause_until = now_us() + 3; now_us() < pause_until;) {
-          }
-          continue;
-        }
-        ssize_t got = read(emu.out, buf, sizeof buf);
-        if (got > 0) {
-          from_emulator(size_t(got));
-          until = now_us() + kHotMicroseconds;
-        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-          break;  // the end: the poll below sees it
-        } else {
-          sched_yield();
-        }
-      }
-      if (!session.to_front().empty() || !session.to_emulator().empty()) continue;
     }
 
     struct pollfd fds[7];
@@ -718,9 +677,6 @@ int main(int argc, char **argv) {
       int again = int(std::max(0LL, interrupt_at + kInterruptAgainMs - now_ms()));
       timeout = timeout < 0 ? again : std::min(timeout, again);
     }
-    // Right after a reply VUM's next command is usually a few microseconds
-    // away (a step is followed by the register dump): wait for it awake.
-    if (now_us() < hot_until && !session.awaiting_reply()) timeout = 0;
     int r = poll(fds, nfds_t(n), timeout);
     if (r < 0 && errno != EINTR) break;
     if (r <= 0) {
@@ -729,7 +685,6 @@ int main(int argc, char **argv) {
         if (emu.guest >= 0) close(emu.guest);
         emu.guest = -1;
       }
-      if (timeout == 0) sched_yield();  // the emulator may want this processor
       continue;
     }
     if (fds[i_wake].revents) {

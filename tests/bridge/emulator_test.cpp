@@ -3,6 +3,7 @@
 // dialect's commands of every VUM feature; each reply must read correctly
 // under the old grammars (old_grammar.hpp).
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -419,6 +420,17 @@ TEST_F(EmulatorTest, QuitLeavesNoProcessBehind) {
   EXPECT_TRUE(bridge->reply_stream_ends(5000));
   EXPECT_TRUE(bridge->close_and_wait(5000));
   EXPECT_TRUE(process_ends(emulator, 5000));
+}
+
+// The bridge waits as a batch process, so that its wake-ups do not take the
+// processor from Bochs at each of its writes; Bochs, the guest's machine,
+// must not inherit that.
+TEST_F(EmulatorTest, OnlyTheBridgeRunsAsABatchProcess) {
+  start();
+  pid_t emulator = bridge->emulator_pid();
+  ASSERT_GT(emulator, 0);
+  EXPECT_EQ(sched_getscheduler(bridge->pid()), SCHED_BATCH);
+  EXPECT_EQ(sched_getscheduler(emulator), SCHED_OTHER);
 }
 
 TEST_F(EmulatorTest, TheEmulatorEndsWhenVumGoesDuringARun) {
