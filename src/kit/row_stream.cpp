@@ -1,5 +1,7 @@
 #include "kit/row_stream.hpp"
 
+#include "kit/widget_kit.hpp"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -195,6 +197,8 @@ GtkWidget *RowStream::build(GtkWidget *box, int columns, const char *const title
   }
   view_ = gtk_tree_view_new_with_model(GTK_TREE_MODEL(model_));
   gtk_widget_set_name(view_, view_name);
+  // Addresses in a column: their digits line up.
+  use_monospace(view_);
   GtkTreeView *view = GTK_TREE_VIEW(view_);
   for (int c = 0; c < columns_; c++) {
     float x = justify[c] == GTK_JUSTIFY_CENTER ? 0.5f : justify[c] == GTK_JUSTIFY_RIGHT ? 1.0f : 0.0f;

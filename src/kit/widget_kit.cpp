@@ -50,6 +50,83 @@ void use_monospace(GtkWidget *widget) {
   gtk_widget_modify_font(widget, mono);
 }
 
+// The widest digit of the widget's font, in pixels (every character of a
+// monospace font).
+static int char_width(GtkWidget *widget) {
+  PangoContext *context = gtk_widget_get_pango_context(widget);
+  PangoFontMetrics *metrics =
+      pango_context_get_metrics(context, widget->style->font_desc, pango_context_get_language(context));
+  int width = PANGO_PIXELS_CEIL(pango_font_metrics_get_approximate_digit_width(metrics));
+  pango_font_metrics_unref(metrics);
+  return width;
+}
+
+namespace {
+struct ListFit {
+  int rows, columns;
+  int chars[8];
+};
+}  // namespace
+
+// GtkCList's own spacing: a pixel between cells, three inside each side of a
+// column, and its frame.
+const int clist_cell_spacing = 1, clist_column_inset = 3;
+
+static void size_list(GtkWidget *list, GtkStyle *, ListFit *fit) {
+  GtkCList *clist = GTK_CLIST(list);
+  const int character = char_width(list);
+  int width = 0;
+  for (int i = 0; i < fit->columns && i < clist->columns; i++) {
+    int cell = fit->chars[i] * character;
+    if (GTK_CLIST_SHOW_TITLES(clist) && clist->column[i].button) {
+      GtkRequisition title;
+      gtk_widget_size_request(clist->column[i].button, &title);
+      cell = MAX(cell, title.width - 2 * clist_column_inset - clist_cell_spacing);
+    }
+    width += cell + 2 * clist_column_inset + clist_cell_spacing;
+  }
+  int titles = 0;
+  if (GTK_CLIST_SHOW_TITLES(clist) && clist->columns > 0 && clist->column[0].button) {
+    GtkRequisition title;
+    gtk_widget_size_request(clist->column[0].button, &title);
+    titles = title.height;
+  }
+  GtkWidget *scrolled = list->parent;
+  GtkWidget *bar = GTK_SCROLLED_WINDOW(scrolled)->vscrollbar;
+  GtkRequisition bar_size = {0, 0};
+  if (bar) gtk_widget_size_request(bar, &bar_size);
+  gint spacing = 0;
+  gtk_widget_style_get(scrolled, "scrollbar-spacing", &spacing, NULL);
+  const int frame_x = 2 * list->style->xthickness + 2, frame_y = 2 * list->style->ythickness + 2;
+  gtk_widget_set_size_request(scrolled, width + frame_x + bar_size.width + spacing,
+                              titles + fit->rows * (clist->row_height + clist_cell_spacing) +
+                                  clist_cell_spacing + frame_y);
+}
+
+static void free_fit(gpointer fit, GClosure *) { g_free(fit); }
+
+void fit_list(GtkWidget *list, int rows, const int chars[]) {
+  ListFit *fit = g_new0(ListFit, 1);
+  fit->rows = rows;
+  fit->columns = MIN(GTK_CLIST(list)->columns, 8);
+  for (int i = 0; i < fit->columns; i++) fit->chars[i] = chars[i];
+  g_signal_connect_data(list, "style-set", G_CALLBACK(size_list), fit, free_fit, G_CONNECT_AFTER);
+  gtk_widget_ensure_style(list);
+  size_list(list, NULL, fit);
+}
+
+static void size_entry(GtkWidget *entry, GtkStyle *, gpointer chars) {
+  // The entry's frame and its inner border, as GtkEntry adds them.
+  const int frame = 2 * entry->style->xthickness + 2 * 2 + 2;
+  gtk_widget_set_size_request(entry, GPOINTER_TO_INT(chars) * char_width(entry) + frame, 20);
+}
+
+void fit_entry(GtkWidget *entry, int chars) {
+  g_signal_connect_after(entry, "style-set", G_CALLBACK(size_entry), GINT_TO_POINTER(chars));
+  gtk_widget_ensure_style(entry);
+  size_entry(entry, NULL, GINT_TO_POINTER(chars));
+}
+
 static GtkWidget *make_list(GtkWidget *box, int columns, const char *const titles[], int width,
                             int height) {
   GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);

@@ -29,6 +29,15 @@ GtkWidget *add_entry(GtkWidget *box, int expand, int width);
 
 // Sets the widget's text in a monospace font (entries of addresses and values).
 void use_monospace(GtkWidget *widget);
+
+// Sizes a list made by add_list or add_sized_list from its font, now and
+// whenever its style changes: wide enough for its columns of `chars[i]`
+// characters (or their titles) beside a vertical scroll bar, and tall enough
+// for its titles (when shown) and `rows` rows.
+void fit_list(GtkWidget *list, int rows, const int chars[]);
+// Sizes an entry from its font, now and whenever its style changes: wide
+// enough for `chars` characters and its frame.
+void fit_entry(GtkWidget *entry, int chars);
 GtkWidget *add_button(GtkWidget *box, int expand, const char *label);
 GtkWidget *add_check_button(GtkWidget *box, int expand, const char *label, int active);
 GtkWidget *add_toggle_button(GtkWidget *box, int expand, const char *label);

@@ -48,6 +48,9 @@ int resource_file_paths(char paths[3][200]) {
   return n;
 }
 
+// The least height the pages ask for: their tabs and a few rows.
+const int least_pages_height = 130;
+
 static GtkWidget *append_page_box(const char *title) {
   // Shown before it is appended, so that the first page becomes the current one.
   GtkWidget *page = gtk_vbox_new(FALSE, 5);
@@ -104,8 +107,12 @@ static void restore_window_size(const WindowMemory &memory) {
   gtk_window_resize(GTK_WINDOW(W.window), memory.width, memory.height);
 }
 
+static bool restoring_window = false;
+
 static void restore_window_contents(const WindowMemory &memory) {
+  restoring_window = true;
   if (memory.state_shown != state_panel_shown()) gtk_button_clicked(GTK_BUTTON(W.show_state_button));
+  restoring_window = false;
   GtkNotebook *notebook = GTK_NOTEBOOK(W.notebook);
   for (int i = 0; i < gtk_notebook_get_n_pages(notebook); i++) {
     const gchar *title = gtk_notebook_get_tab_label_text(notebook, gtk_notebook_get_nth_page(notebook, i));
@@ -244,10 +251,57 @@ static void tracing_enabled() {
   history_reset_repeats();
 }
 
+// The tallest a window grows by itself: a 1024 x 768 screen less a title
+// bar. The user may make it taller.
+const int tallest_grown_window = 740;
+
+// Showing the state panel grows the window so that the panel has all the
+// room it asks for (every register, every flag, the stack's rows and
+// columns) and the pages keep their height, as far as the screen and
+// `tallest_grown_window` allow: the pages give up height first. Hiding it
+// gives back what was grown, unless the user has resized the window since.
+static void grow_for_state_panel(bool shown) {
+  static int grown_width, grown_height, before_width, before_height;
+  GtkWindow *window = GTK_WINDOW(W.window);
+  if (!shown) {
+    if (grown_height > 0 && W.width == grown_width && W.height == grown_height)
+      gtk_window_resize(window, before_width, before_height);
+    grown_height = 0;
+    return;
+  }
+  GtkRequisition panel, whole;
+  gtk_widget_size_request(W.state_panel, &panel);
+  // The least the window's contents can be, with the panel (the window's own
+  // request is its default size).
+  gtk_widget_size_request(GTK_BIN(W.window)->child, &whole);
+  whole.width += 2 * GTK_CONTAINER(W.window)->border_width;
+  whole.height += 2 * GTK_CONTAINER(W.window)->border_width;
+  GdkScreen *screen = gtk_window_get_screen(window);
+  const int screen_width = gdk_screen_get_width(screen), screen_height = gdk_screen_get_height(screen);
+  const int width = MIN(MAX(W.width, whole.width), screen_width);
+  int height = W.height + panel.height + GTK_BOX(W.box)->spacing;
+  height = MIN(height, MIN(tallest_grown_window, screen_height));
+  height = MAX(height, MAX(whole.height, W.height));
+  before_width = W.width;
+  before_height = W.height;
+  gtk_window_resize(window, width, height);
+  grown_width = W.width = width;
+  grown_height = W.height = height;
+}
+
 static void state_button_clicked(GtkWidget *button, gpointer) {
   bool show = !state_panel_shown();
   show_state_panel(show);
   gtk_object_set(GTK_OBJECT(button), "label", show ? " Hide State " : " Show State ", NULL);
+  // A window restored as it was left keeps its size.
+  if (!restoring_window) grow_for_state_panel(show);
+}
+
+// A register the user set. The location shown stays the last stop's: the
+// debugger reports a location only when the CPU stops.
+static void register_set(RegisterEntry entry) {
+  if (entry == entry_eip)
+    history_message("EIP was set: the location shown is the last stop's until the next step");
 }
 
 // What the link, run control and the pages report, to those that show it.
@@ -280,6 +334,7 @@ static void connect_events() {
     refresh_watchpoints(false);
   };
   long_work_events.busy = long_read_busy;
+  state_panel_events.register_set = register_set;
 }
 
 // The keys a debugger user's hands already know are the menu items' (see
@@ -319,6 +374,10 @@ void start_up(int *argc, char ***argv) {
   restore_window_size(remembered);
   connect_signal(W.window, "destroy", VUM_SIGNAL_FUNC(main_window_destroyed), NULL);
   connect_signal(W.window, "configure-event", VUM_SIGNAL_FUNC(window_configured), NULL);
+  // The size is where the window starts; it never gets smaller than what it
+  // holds asks for, so nothing in it is ever cut off.
+  gtk_widget_set_size_request(W.window, -1, -1);
+  gtk_window_set_default_size(GTK_WINDOW(W.window), defaults.width, defaults.height);
   // The menu bar runs from edge to edge; the rest keeps its border.
   gtk_container_set_border_width(GTK_CONTAINER(W.window), 0);
   GtkWidget *outer = add_window_box(W.window);
@@ -332,6 +391,9 @@ void start_up(int *argc, char ***argv) {
   gtk_notebook_set_tab_pos(GTK_NOTEBOOK(W.notebook), GTK_POS_BOTTOM);
   gtk_notebook_set_scrollable(GTK_NOTEBOOK(W.notebook), TRUE);
   gtk_box_pack_start(GTK_BOX(W.box), W.notebook, TRUE, TRUE, 0);
+  // The pages take the room the window has: they ask for little height of
+  // their own, so that the state panel always gets all it asks for.
+  gtk_widget_set_size_request(W.notebook, -1, least_pages_height);
   gtk_widget_show(W.notebook);
   connect_signal(W.notebook, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &W.notebook);
 

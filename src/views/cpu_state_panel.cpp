@@ -3,11 +3,17 @@
 #include <cstring>
 #include <string>
 
+#include <gdk/gdkkeysyms.h>
+
 #include "kit/list_sizer.hpp"
 #include "kit/widget_kit.hpp"
+#include "link/debugger_child.hpp"
+#include "text/debugger_commands.hpp"
+#include "text/typed_value.hpp"
 #include "views/stack_view.hpp"
 
 static StatePanel P = {};
+StatePanelEvents state_panel_events = {};
 
 StatePanel &state_panel() { return P; }
 
@@ -68,14 +74,82 @@ bool row_marked(GtkWidget *list, int row) {
   return node != NULL && GTK_CLIST_ROW(node)->fg_set;
 }
 
-// A register row: its name, then its read-only entry.
-static void add_register(GtkWidget *column, RegisterEntry entry, int width) {
+// A register that the debugger can set has an editable entry: Enter sets it
+// through the debugger and shows the value read back; any other entry is
+// read-only. A refusal (of the text, or by the debugger) shows its message
+// under the registers and keeps the text for correction.
+static void say(const char *text) {
+  if (strcmp(gtk_label_get_text(GTK_LABEL(P.message)), text) != 0) gtk_label_set_text(GTK_LABEL(P.message), text);
+}
+
+static void show_registers();
+
+static void register_entered(GtkWidget *widget, gpointer data) {
+  const RegisterEntry entry = (RegisterEntry)GPOINTER_TO_INT(data);
+  char message[address_message_size];
+  if (!debugger_waits()) {
+    say("Registers can be set only while the target is stopped");
+    return;
+  }
+  uint32_t value;
+  if (!parse_register_value(entry, gtk_entry_get_text(GTK_ENTRY(widget)), &value, message)) {
+    say(message);
+    return;
+  }
+  std::string reply;
+  exchange(&reply, format_set_register, settable_register(entry), value);
+  if (setting_refused(reply, message)) {
+    say(message);
+    return;
+  }
+  say("");
+  // What the debugger holds now is what the panel shows: read back.
+  read_registers(&P.cpu);
+  show_registers();
+  if (entry == entry_esp || entry == entry_ebp) refresh_stack();
+  if (state_panel_events.register_set) state_panel_events.register_set(entry);
+}
+
+// Escape puts back the value last read.
+static gboolean register_key(GtkWidget *widget, GdkEventKey *event, gpointer data) {
+  if (event->keyval != GDK_Escape) return FALSE;
+  char text[32];
+  format_register(text, P.cpu, (RegisterEntry)GPOINTER_TO_INT(data));
+  gtk_entry_set_text(GTK_ENTRY(widget), text);
+  say("");
+  return TRUE;
+}
+
+// The widest text each entry shows, in characters.
+static int register_chars(RegisterEntry entry) {
+  switch (entry) {
+    case entry_cs: case entry_ss: case entry_ds: case entry_es: case entry_fs: case entry_gs:
+    case entry_tr: case entry_ldtr:
+      return 13;  // "0000  invalid"
+    case entry_gdtr: case entry_idtr:
+      return 17;  // "00000000  (0FFFF)"
+    default:
+      return 8;
+  }
+}
+
+// A register row: its name, then its entry, wide enough for its value in
+// the monospace font.
+static void add_register(GtkWidget *column, RegisterEntry entry) {
   GtkWidget *row = add_hbox(column, 0);
   add_label(row, 1, register_labels[entry], 0);
-  P.register_entry[entry] = add_entry(row, 0, width);
-  gtk_entry_set_editable(GTK_ENTRY(P.register_entry[entry]), FALSE);
-  connect_signal(P.register_entry[entry], "style_set", VUM_SIGNAL_FUNC(keep_marked_colours), NULL);
-  keep_marked_colours(P.register_entry[entry], NULL, NULL);
+  GtkWidget *e = P.register_entry[entry] = add_entry(row, 0, 0);
+  use_monospace(e);
+  fit_entry(e, register_chars(entry));
+  const bool settable = settable_register(entry) != NULL;
+  gtk_entry_set_editable(GTK_ENTRY(e), settable ? TRUE : FALSE);
+  if (settable) {
+    connect_signal(e, "activate", VUM_SIGNAL_FUNC(register_entered), GINT_TO_POINTER(entry));
+    connect_signal(e, "key_press_event", VUM_SIGNAL_FUNC(register_key), GINT_TO_POINTER(entry));
+    gtk_widget_set_tooltip_text(e, "Type a value and press Enter to set the register (Escape puts it back)");
+  }
+  connect_signal(e, "style_set", VUM_SIGNAL_FUNC(keep_marked_colours), NULL);
+  keep_marked_colours(e, NULL, NULL);
 }
 
 static GtkWidget *add_column(GtkWidget *panel) {
@@ -87,34 +161,46 @@ static GtkWidget *add_column(GtkWidget *panel) {
 
 void build_state_panel(GtkWidget *panel) {
   P.box = panel;
+  GtkWidget *rows = gtk_vbox_new(FALSE, 2);
+  gtk_box_pack_start(GTK_BOX(panel), rows, TRUE, TRUE, 0);
+  gtk_widget_show(rows);
+  GtkWidget *columns = P.columns = gtk_hbox_new(FALSE, 12);
+  gtk_box_pack_start(GTK_BOX(rows), columns, FALSE, FALSE, 0);
+  gtk_widget_show(columns);
+  P.message = add_label(rows, 0, "", 0);
+  gtk_misc_set_alignment(GTK_MISC(P.message), 0, 0.5);
 
-  GtkWidget *first = add_column(panel);
-  P.stack_label = add_label(first, 1, "Stack", 0);
+  // The stack (at least 13 rows, its three columns) above the debug registers.
+  GtkWidget *first = add_column(columns);
+  P.stack_label = add_label(first, 0, "Stack", 0);
   static const char *const stack_titles[3] = {"ESP", "Value", "EBP"};
   P.stack_list = add_sized_list(first, 3, stack_titles, 150, 140);
   gtk_clist_column_titles_show(GTK_CLIST(P.stack_list));
-  for (RegisterEntry e : {entry_dr0, entry_dr1, entry_dr2, entry_dr3, entry_dr6, entry_dr7})
-    add_register(first, e, 85);
+  static const int stack_chars[3] = {6, 8, 6};  // "+1000", "FFFF0000", "-1000"
+  fit_list(P.stack_list, stack_rows_shown, stack_chars);
+  for (RegisterEntry e : {entry_dr0, entry_dr1, entry_dr2, entry_dr3, entry_dr6, entry_dr7}) add_register(first, e);
 
-  GtkWidget *second = add_column(panel);
-  for (int e = entry_eax; e <= entry_esp; e++) add_register(second, (RegisterEntry)e, 85);
+  GtkWidget *second = add_column(columns);
+  for (int e = entry_eax; e <= entry_esp; e++) add_register(second, (RegisterEntry)e);
   add_filler(second);
-  for (int e = entry_tr3; e <= entry_tr7; e++) add_register(second, (RegisterEntry)e, 85);
+  for (int e = entry_tr3; e <= entry_tr7; e++) add_register(second, (RegisterEntry)e);
 
-  GtkWidget *third = add_column(panel);
-  add_register(third, entry_eflags, 85);
-  add_register(third, entry_eip, 85);
-  for (int e = entry_cs; e <= entry_gs; e++) add_register(third, (RegisterEntry)e, 110);
+  GtkWidget *third = add_column(columns);
+  add_register(third, entry_eflags);
+  add_register(third, entry_eip);
+  for (int e = entry_cs; e <= entry_gs; e++) add_register(third, (RegisterEntry)e);
   add_filler(third);
-  for (int e = entry_cr0; e <= entry_cr4; e++) add_register(third, (RegisterEntry)e, 85);
+  for (int e = entry_cr0; e <= entry_cr4; e++) add_register(third, (RegisterEntry)e);
 
-  GtkWidget *fourth = add_column(panel);
-  add_register(fourth, entry_tr, 110);
-  add_register(fourth, entry_ldtr, 110);
-  add_register(fourth, entry_gdtr, 140);
-  add_register(fourth, entry_idtr, 140);
+  GtkWidget *fourth = add_column(columns);
+  for (RegisterEntry e : {entry_tr, entry_ldtr, entry_gdtr, entry_idtr}) add_register(fourth, e);
+
+  // Every flag in view, none scrolled away.
+  GtkWidget *fifth = add_column(columns);
   static const char *const flag_titles[2] = {"", ""};
-  P.flags_list = add_sized_list(fourth, 2, flag_titles, 160, 210);
+  P.flags_list = add_sized_list(fifth, 2, flag_titles, 160, 210);
+  static const int flag_chars[2] = {1, 25};  // "Virtual Interrupt Pending"
+  fit_list(P.flags_list, eflags_rows, flag_chars);
 }
 
 static void show_registers() {
@@ -173,6 +259,7 @@ void state_panel_stopped(const Stop &stop) {
   if (stop.report.lost) return;
   note_new_stop();
   P.cpu = stop.cpu;
+  say("");
   if (P.shown) show_state();
 }
 

@@ -28,14 +28,25 @@ void refresh_stack();
 bool entry_marked(GtkWidget *entry);
 bool row_marked(GtkWidget *list, int row);
 
+// Rows of the stack the panel keeps in view without scrolling.
+const int stack_rows_shown = 13;
+
+// What the panel reports.
+struct StatePanelEvents {
+  void (*register_set)(RegisterEntry entry);  // the user set a register through the debugger
+};
+extern StatePanelEvents state_panel_events;
+
 // The panel's state: one record (the test seam).
 struct StatePanel {
-  GtkWidget *box;  // the main window's state panel
+  GtkWidget *box;      // the main window's state panel
+  GtkWidget *columns;  // its columns of registers, the stack and the flags
   bool shown;
   CpuState cpu;    // the registers last read
   GtkWidget *stack_label;
   GtkWidget *stack_list;
   GtkWidget *flags_list;
   GtkWidget *register_entry[register_entries];
+  GtkWidget *message;  // why a typed value was refused
 };
 StatePanel &state_panel();

@@ -414,3 +414,34 @@ TEST_F(BridgeViewsTest, StructureAndListWindowsShowTheDemosBytes) {
   EXPECT_EQ(transcript().back(), "dump_cpu");
   EXPECT_FALSE(link_seam().debugger_offline);
 }
+
+// A register set from the panel through Bochs 2.7: the value read back is
+// shown and the next step starts from it; EFLAGS, which Bochs 2.7 cannot
+// set, is refused with the bridge's word and left as it was.
+TEST_F(BridgeViewsTest, ARegisterSetFromThePanelIsReadBackAndARefusalSaysWhy) {
+  build_window();
+  click(main_window().show_state_button);
+  start_bochs();
+  add_breakpoint_at(0, "7c20");
+  ASSERT_TRUE(go_until_stopped());
+  ASSERT_EQ(current_location().physical_address, 0x7C20u);
+  const size_t from = transcript().size();
+
+  GtkWidget *ecx = state_panel().register_entry[entry_ecx];
+  type_into(ecx, "c0ffee");
+  activate(ecx);
+  EXPECT_EQ(lines_since(from), (Lines{"set ecx = 0xC0FFEE", "dump_cpu"}));
+  EXPECT_EQ(reg(entry_ecx), "00C0FFEE");
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(state_panel().message)), std::string(""));
+
+  const std::string eflags = reg(entry_eflags);
+  GtkWidget *flags = state_panel().register_entry[entry_eflags];
+  type_into(flags, "0");
+  activate(flags);
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().message))), "Error: Bochs 2.7 cannot set eflags");
+  EXPECT_EQ(entry_text(flags), "0") << "kept for correction";
+
+  click(control_bar().step_button);  // into bump: ECX is as set
+  EXPECT_EQ(reg(entry_ecx), "00C0FFEE");
+  EXPECT_EQ(reg(entry_eflags), eflags);
+}

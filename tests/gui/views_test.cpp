@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <gdk/gdkkeysyms.h>
+
 #include "exec/control_bar.hpp"
+#include "kit/widget_kit.hpp"
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
@@ -73,23 +76,36 @@ class ViewsTest : public GuiTest {
 
 }  // namespace
 
-TEST_F(ViewsTest, ThePanelIsBuiltHiddenInFourColumns) {
+TEST_F(ViewsTest, ThePanelIsBuiltHiddenInFiveColumns) {
   build_window();
   EXPECT_FALSE(GTK_WIDGET_VISIBLE(main_window().state_panel));
-  GList *columns = gtk_container_get_children(GTK_CONTAINER(main_window().state_panel));
-  EXPECT_EQ(g_list_length(columns), 4u);
+  GList *columns = gtk_container_get_children(GTK_CONTAINER(state_panel().columns));
+  EXPECT_EQ(g_list_length(columns), 5u);
   g_list_free(columns);
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "Stack");
   EXPECT_TRUE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(state_panel().stack_list)));
   EXPECT_FALSE(GTK_CLIST_SHOW_TITLES(GTK_CLIST(state_panel().flags_list)));
-  int w, h;
-  gtk_widget_get_size_request(state_panel().register_entry[entry_cs], &w, &h);
-  EXPECT_EQ(w, 110);
-  gtk_widget_get_size_request(state_panel().register_entry[entry_gdtr], &w, &h);
-  EXPECT_EQ(w, 140);
-  gtk_widget_get_size_request(state_panel().register_entry[entry_eax], &w, &h);
-  EXPECT_EQ(w, 85);
-  EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(state_panel().register_entry[entry_eax])));
+  // Each entry is wide enough for its widest value in its own font.
+  struct Widest {
+    RegisterEntry entry;
+    const char *text;
+  } widest[] = {{entry_cs, "0000  invalid"}, {entry_ldtr, "0000  invalid"}, {entry_gdtr, "00000000  (FFFFF)"},
+                {entry_eax, "FFFFFFFF"},     {entry_cr0, "FFFFFFFF"},       {entry_dr7, "FFFFFFFF"}};
+  for (const Widest &w : widest) {
+    GtkWidget *e = state_panel().register_entry[w.entry];
+    PangoLayout *layout = gtk_widget_create_pango_layout(e, w.text);
+    int text_width, text_height;
+    pango_layout_get_pixel_size(layout, &text_width, &text_height);
+    g_object_unref(layout);
+    GtkRequisition asked;
+    gtk_widget_size_request(e, &asked);
+    EXPECT_GE(asked.width, text_width + 2 * e->style->xthickness + 4) << register_labels[w.entry];
+  }
+  // The registers the debugger can set are editable; the others are not.
+  EXPECT_TRUE(gtk_editable_get_editable(GTK_EDITABLE(state_panel().register_entry[entry_eax])));
+  EXPECT_TRUE(gtk_editable_get_editable(GTK_EDITABLE(state_panel().register_entry[entry_eflags])));
+  EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(state_panel().register_entry[entry_cs])));
+  EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(state_panel().register_entry[entry_cr0])));
 
   // Shown while offline: the stored values, nothing read.
   click(main_window().show_state_button);
@@ -346,8 +362,11 @@ TEST_F(ViewsTest, AMarkedEntryLooksAsATextColourChangeWouldDrawIt) {
   gtk_container_add(GTK_CONTAINER(window), column);
   gtk_box_pack_start(GTK_BOX(column), row, FALSE, FALSE, 0);
   GtkWidget *marked = gtk_entry_new(), *plain = gtk_entry_new();
+  GtkRequisition eax_size;
+  gtk_widget_size_request(eax, &eax_size);
   for (GtkWidget *e : {marked, plain}) {
-    gtk_widget_set_usize(e, 85, 20);
+    use_monospace(e);
+    gtk_widget_set_usize(e, eax_size.width, 20);
     gtk_entry_set_editable(GTK_ENTRY(e), FALSE);
     gtk_box_pack_start(GTK_BOX(row), e, FALSE, FALSE, 0);
   }
@@ -395,4 +414,149 @@ TEST_F(ViewsTest, MovingMarksLaysNothingOutAgain) {
   }
   EXPECT_GE(marks_moved, 3);
   EXPECT_EQ(layouts, 0);
+}
+
+// Shown, the panel gets all the room it asks for on a 1024 x 768 screen:
+// every register whole, every flag in view, thirteen stack rows and the
+// stack's three columns, without scrolling; the pages give up height.
+// Hidden again, the window goes back to its size.
+TEST_F(ViewsTest, ThePanelFitsAScreenOf1024By768AndHidingGivesTheRoomBack) {
+  state("esp 0xffd0\nebp 0xfff0\n");
+  build_window();
+  settings.stack_above = 20;
+  settings.stack_below = 20;
+  GtkWidget *window = main_window().window;
+  pump_until([&] { return window->allocation.width > 1 && main_window().height > 1; });
+  const int width = main_window().width, height = main_window().height;
+  start_bochs();
+  show_panel();
+  pump_until([&] { return main_window().height > height; });
+  pump_for(200);
+  const GtkAllocation &all = window->allocation;
+  EXPECT_LE(all.width, 1024);
+  EXPECT_LE(all.height, 768 - 28) << "room for a title bar";
+  for (int e = 0; e < register_entries; e++) {
+    GtkWidget *entry = state_panel().register_entry[e];
+    GtkRequisition asked;
+    gtk_widget_size_request(entry, &asked);
+    int x, y;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(entry, window, 0, 0, &x, &y));
+    EXPECT_GE(entry->allocation.width, asked.width) << register_labels[e];
+    EXPECT_LE(x + entry->allocation.width, all.width) << register_labels[e];
+    EXPECT_LE(y + entry->allocation.height, all.height) << register_labels[e];
+  }
+  GtkCList *flags = GTK_CLIST(state_panel().flags_list);
+  for (int r = 0; r < eflags_rows; r++) EXPECT_TRUE(row_fully_visible(state_panel().flags_list, r)) << r;
+  EXPECT_GE(flags->clist_window_width, column_width(state_panel().flags_list, 0) +
+                                           column_width(state_panel().flags_list, 1))
+      << "the names are not cut";
+  GtkCList *stack = GTK_CLIST(state_panel().stack_list);
+  ASSERT_GT(row_count(state_panel().stack_list), 13);
+  EXPECT_GE(stack->clist_window_height, 13 * (stack->row_height + 1)) << "thirteen rows in view";
+  int columns = 0;
+  for (int c = 0; c < 3; c++) columns += column_width(state_panel().stack_list, c) + 7;
+  EXPECT_GE(stack->clist_window_width, columns) << "ESP, Value and EBP in view";
+  int x, y;
+  ASSERT_TRUE(gtk_widget_translate_coordinates(state_panel().flags_list->parent, window, 0, 0, &x, &y));
+  EXPECT_LE(x + state_panel().flags_list->parent->allocation.width, all.width);
+  EXPECT_GT(main_window().notebook->allocation.height, 100) << "the pages keep some rows";
+
+  click(main_window().show_state_button);
+  pump_until([&] { return main_window().height == height; });
+  EXPECT_EQ(main_window().width, width);
+  EXPECT_EQ(main_window().height, height);
+}
+
+// A register entry that the debugger can set: Enter sets it and shows the
+// value read back; a refused text says why, sends nothing and stays.
+TEST_F(ViewsTest, ARegisterIsSetByEnterAndReadBack) {
+  build_window();
+  start_bochs();
+  show_panel();
+  GtkWidget *eax = state_panel().register_entry[entry_eax];
+  const size_t before = transcript().size();
+
+  struct Refused {
+    const char *typed;
+    const char *message;
+  } refused[] = {
+      {"hello", "\"hello\" is no value for EAX: type hexadecimal, such as 1f or 0x1f"},
+      {"123456789", ""},
+      {"", ""},
+      {"-1", ""},
+  };
+  for (const Refused &r : refused) {
+    type_into(eax, r.typed);
+    activate(eax);
+    const std::string said = gtk_label_get_text(GTK_LABEL(state_panel().message));
+    EXPECT_NE(said, "") << r.typed;
+    if (r.message[0]) {
+      EXPECT_EQ(said, r.message);
+    }
+    EXPECT_EQ(entry_text(eax), r.typed) << "kept for correction";
+    EXPECT_EQ(transcript().size(), before) << r.typed << ": nothing sent";
+  }
+
+  // The lines sent since the last mark.
+  size_t mark = before;
+  auto sent = [&] {
+    std::vector<std::string> all = transcript(), lines(all.begin() + (long)mark, all.end());
+    mark = all.size();
+    return lines;
+  };
+  type_into(eax, "0x1234abcd");
+  activate(eax);
+  EXPECT_EQ(sent(), (std::vector<std::string>{"set eax = 0x1234ABCD", "dump_cpu"}));
+  EXPECT_EQ(reg(entry_eax), "1234ABCD");
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().message))), "");
+  EXPECT_EQ(state_panel().cpu.eax, 0x1234ABCDu);
+
+  // What is shown is what the debugger holds: EFLAGS keeps its bit 1.
+  GtkWidget *eflags = state_panel().register_entry[entry_eflags];
+  type_into(eflags, "0");
+  activate(eflags);
+  EXPECT_EQ(sent(), (std::vector<std::string>{"set eflags = 0x0", "dump_cpu"}));
+  EXPECT_EQ(reg(entry_eflags), "00000002");
+
+  // ESP moves the stack: it is read again around the new top.
+  GtkWidget *esp = state_panel().register_entry[entry_esp];
+  type_into(esp, "fff0");
+  activate(esp);
+  std::vector<std::string> lines = sent();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 2),
+            (std::vector<std::string>{"set esp = 0xFFF0", "dump_cpu"}));
+  EXPECT_TRUE(transcript_has("x /1hx 0xFFF0")) << "the new top of stack is read";
+  EXPECT_EQ(cell(state_panel().stack_list, selected_row(state_panel().stack_list), 0), "TOS");
+
+  // The next stop shows what the step left.
+  click(control_bar().step_button);
+  EXPECT_EQ(reg(entry_eax), "1234ABCD");
+}
+
+// Escape puts back the value last read; while the target runs nothing is set.
+TEST_F(ViewsTest, EscapePutsTheValueBackAndARunningTargetIsNotSet) {
+  build_window();
+  start_bochs();
+  show_panel();
+  GtkWidget *ebx = state_panel().register_entry[entry_ebx];
+  type_into(ebx, "55");
+  GdkEventKey escape = {};
+  escape.type = GDK_KEY_PRESS;
+  escape.window = ebx->window;
+  escape.keyval = GDK_Escape;
+  gboolean handled = FALSE;
+  g_signal_emit_by_name(ebx, "key_press_event", &escape, &handled);
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(entry_text(ebx), "00000000");
+
+  click(control_bar().go_button);
+  ASSERT_TRUE(pump_until([] { return !debugger_waits(); }));
+  const size_t before = transcript().size();
+  type_into(ebx, "55");
+  activate(ebx);
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().message))),
+            "Registers can be set only while the target is stopped");
+  EXPECT_EQ(transcript().size(), before);
+  click(control_bar().stop_button);
 }
