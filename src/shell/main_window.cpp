@@ -49,7 +49,7 @@ int resource_file_paths(char paths[3][200]) {
 }
 
 // The least height the pages ask for: their tabs and a few rows.
-const int least_pages_height = 130;
+const int least_pages_height = 100;
 
 static GtkWidget *append_page_box(const char *title) {
   // Shown before it is appended, so that the first page becomes the current one.

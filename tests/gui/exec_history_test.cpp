@@ -39,6 +39,7 @@ class ExecHistoryTest : public GuiTest {
     reference = gtk_tree_view_new_with_model(GTK_TREE_MODEL(reference_store));
     g_object_unref(reference_store);
     gtk_widget_set_name(reference, gtk_widget_get_name(history_page().list));  // the same style
+    use_monospace(reference);                                                   // and font
     for (int c = 0; c < 4; c++) {
       GtkCellRenderer *text = gtk_cell_renderer_text_new();
       g_object_set(text, "xalign", xalign[c], "ypad", 0, NULL);

@@ -32,10 +32,14 @@ static std::vector<std::string> tab_titles() {
 TEST_F(ShellTest, MainWindowStartsOfflineWithItsWholeLayout) {
   build_window();
   EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(main_window().window)), "VUM -- simulated PC");
+  // It starts at its default size and never gets smaller than its contents.
   int w = 0, h = 0;
-  gtk_widget_get_size_request(main_window().window, &w, &h);
+  gtk_window_get_default_size(GTK_WINDOW(main_window().window), &w, &h);
   EXPECT_EQ(w, 630);
   EXPECT_EQ(h, 500);
+  gtk_widget_get_size_request(main_window().window, &w, &h);
+  EXPECT_EQ(w, -1);
+  EXPECT_EQ(h, -1);
   EXPECT_EQ(tab_titles(), (std::vector<std::string>{"Breakpoints", "Watchpoints", "Memory", "Structures",
                                                      "Preferences", "History", "Guest Output", "Code",
                                                      "Console", "Tables", "Search"}));

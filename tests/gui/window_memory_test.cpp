@@ -90,9 +90,9 @@ TEST_F(WindowMemoryTest, AMissingFileGivesTheDefaultsWithAMessage) {
 }
 
 TEST_F(WindowMemoryTest, AValidFileBringsBackSizeStatePanelAndPage) {
-  write_memory("# kept by VUM\n[Window]\nwidth=820\nheight=640\nstate-panel=true\npage=History\n");
+  write_memory("# kept by VUM\n[Window]\nwidth=1010\nheight=750\nstate-panel=true\npage=History\n");
   show_window();
-  EXPECT_TRUE(window_size_is(820, 640));
+  EXPECT_TRUE(window_size_is(1010, 750)) << "the size as left, not grown again for the panel";
   EXPECT_TRUE(state_panel_shown());
   EXPECT_TRUE(GTK_WIDGET_VISIBLE(main_window().state_panel));
   EXPECT_TRUE(active(main_window().show_state_button));
@@ -172,26 +172,26 @@ TEST_F(WindowMemoryTest, APageThatIsNoMoreLeavesTheFirstInFront) {
 // back as it was left.
 TEST_F(WindowMemoryTest, TheWindowComesBackAsItWasLeft) {
   show_window();
-  gtk_window_resize(GTK_WINDOW(main_window().window), 760, 610);
-  ASSERT_TRUE(window_size_is(760, 610));
-  click(main_window().show_state_button);
+  gtk_window_resize(GTK_WINDOW(main_window().window), 1010, 750);
+  ASSERT_TRUE(window_size_is(1010, 750));
+  click(main_window().show_state_button);  // room enough: the window keeps its size
   show_page("Structures");
   gtk_widget_destroy(main_window().window);  // closed: one of the ways to end VUM
   WindowMemory m = saved();
-  EXPECT_EQ(m.width, 760);
-  EXPECT_EQ(m.height, 610);
+  EXPECT_EQ(m.width, 1010);
+  EXPECT_EQ(m.height, 750);
   EXPECT_TRUE(m.state_shown);
   EXPECT_EQ(m.page, "Structures");
 
   main_window().main_loop_left = 0;
   show_window();
-  EXPECT_TRUE(window_size_is(760, 610));
+  EXPECT_TRUE(window_size_is(1010, 750));
   EXPECT_TRUE(state_panel_shown());
   EXPECT_EQ(current_page_title(), "Structures");
   // And back to the defaults, which are saved too.
+  click(main_window().show_state_button);
   gtk_window_resize(GTK_WINDOW(main_window().window), 630, 500);
   ASSERT_TRUE(window_size_is(630, 500));
-  click(main_window().show_state_button);
   show_page("Breakpoints");
   click(main_window().quit_button);
   m = saved();
@@ -207,8 +207,8 @@ class WindowSavedOnQuit : public WindowMemoryTest, public ::testing::WithParamIn
 TEST_P(WindowSavedOnQuit, TheWindowIsSaved) {
   std::string way = GetParam();
   show_window();
-  gtk_window_resize(GTK_WINDOW(main_window().window), 700, 580);
-  ASSERT_TRUE(window_size_is(700, 580));
+  gtk_window_resize(GTK_WINDOW(main_window().window), 1000, 745);
+  ASSERT_TRUE(window_size_is(1000, 745));
   click(main_window().show_state_button);
   show_page("Memory");
   ASSERT_NE(access(file().c_str(), F_OK), 0) << "nothing is saved before the end";
@@ -225,8 +225,8 @@ TEST_P(WindowSavedOnQuit, TheWindowIsSaved) {
   }
   ASSERT_TRUE(pump_until([] { return main_window().main_loop_left == 1; }));
   WindowMemory m = saved();
-  EXPECT_EQ(m.width, 700);
-  EXPECT_EQ(m.height, 580);
+  EXPECT_EQ(m.width, 1000);
+  EXPECT_EQ(m.height, 745);
   EXPECT_TRUE(m.state_shown);
   EXPECT_EQ(m.page, "Memory");
 }
