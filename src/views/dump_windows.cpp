@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <vector>
 
@@ -349,7 +350,8 @@ const char *why_waiting() {
   if (!debugger_online()) return "The debugger is not running: start it to change memory";
   if (target_running()) return "The target is running: the value can be stored once it stops";
   if (!debugger_waits()) return "The debugger cannot answer now";
-  if (long_work_busy()) return "A read is under way: store the value once it has ended";
+  // The pages wait while a read of another page is under way, too.
+  if (long_work_busy() || !memory_sensitive) return "A read is under way: store the value once it has ended";
   return NULL;
 }
 
