@@ -28,12 +28,7 @@
 #include "tables/long_read.hpp"
 #include "text/symbol_places.hpp"
 #include "views/cpu_state_panel.hpp"
-
-// The Memory page opens a dump window at an address with open_dump_at,
-// which lives with the dump windows (src/views/dump_windows.cpp). It is
-// declared weak here so that the shell links before the Memory page has it:
-// until then a hit of the Search page opens nothing.
-void open_dump_at(uint32_t address, bool linear) __attribute__((weak));
+#include "views/dump_windows.hpp"
 
 static MainWindow W = {};
 

@@ -23,9 +23,14 @@ class StructRead;
 struct StructWindow {
   ListSizer sizer;
   GtkWidget *progress_box = NULL;
+  GtkWidget *follow_button = NULL;  // "Refresh at each stop"
   StructRead *reading = NULL;
 };
 static std::map<const StructDef *, std::unique_ptr<StructWindow>> windows;
+
+// The idle call that reads the windows that follow stops, once a stop has
+// been drawn.
+static guint follow_source = 0;
 
 // What set_structs_sensitive last said: a window's Refresh follows it,
 // except while the window is read.
@@ -108,6 +113,8 @@ void open_struct_window(GtkWidget *, gint row, gint column, GdkEvent *, gpointer
   // A long read's progress shows between the list and the buttons.
   extra->progress_box = add_hbox(box, 0);
   gtk_widget_hide(extra->progress_box);
+  GtkWidget *follow_row = add_hbox(box, 0);
+  extra->follow_button = add_check_button(follow_row, 0, "Refresh at each stop", 0);
 
   GtkWidget *bottom = add_hbox(box, 0);
   if (is_list) {
@@ -119,10 +126,12 @@ void open_struct_window(GtkWidget *, gint row, gint column, GdkEvent *, gpointer
     add_label(bottom, 0, "Start", 0);
     def->start_entry = add_entry(bottom, 0, 50);
     gtk_entry_set_max_length(GTK_ENTRY(def->start_entry), longest);
+    use_monospace(def->start_entry);
     gtk_entry_set_text(GTK_ENTRY(def->start_entry), "0");
     add_label(bottom, 0, "Total", 0);
     def->total_entry = add_entry(bottom, 0, 50);
     gtk_entry_set_max_length(GTK_ENTRY(def->total_entry), longest);
+    use_monospace(def->total_entry);
     gtk_entry_set_text(GTK_ENTRY(def->total_entry), total);
   } else {
     add_filler(bottom);
@@ -353,4 +362,34 @@ void set_structs_sensitive(bool on) {
   for (StructDef *def = struct_defs.first; def != NULL; def = def->next)
     if (def->window != NULL)
       gtk_widget_set_sensitive(def->refresh_button, on && windows[def]->reading == NULL ? TRUE : FALSE);
+}
+
+GtkWidget *struct_follow_button(const StructDef *def) {
+  auto found = windows.find(def);
+  return found == windows.end() ? NULL : found->second->follow_button;
+}
+
+static bool follows_stops(const StructDef *def) {
+  GtkWidget *button = struct_follow_button(def);
+  return def->window != NULL && button != NULL && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button));
+}
+
+static gboolean refresh_following(gpointer) {
+  follow_source = 0;
+  for (StructDef *def = struct_defs.first; def != NULL; def = def->next)
+    if (follows_stops(def)) refresh_struct_window(def);
+  return FALSE;
+}
+
+void structs_stopped(const Stop &stop) {
+  if (stop.report.lost) return;
+  bool following = false;
+  for (StructDef *def = struct_defs.first; def != NULL; def = def->next) following = following || follows_stops(def);
+  if (following && follow_source == 0)
+    follow_source = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, refresh_following, NULL, NULL);
+}
+
+void structs_quit() {
+  if (follow_source != 0) g_source_remove(follow_source);
+  follow_source = 0;
 }

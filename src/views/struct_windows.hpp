@@ -5,6 +5,7 @@
 
 #include <gtk/gtk.h>
 
+#include "exec/run_control.hpp"
 #include "text/struct_defs.hpp"
 
 // The Structures page's list of definitions.
@@ -30,3 +31,10 @@ void close_struct_window(GtkWidget *widget, gpointer row);
 void refresh_struct_windows();
 
 void set_structs_sensitive(bool on);
+
+// A stop was read: the windows whose "Refresh at each stop" is on are read
+// again from an idle call, once the stop has been drawn.
+void structs_stopped(const Stop &stop);
+void structs_quit();
+// The window's "Refresh at each stop" check button; none while it is closed.
+GtkWidget *struct_follow_button(const StructDef *def);

@@ -320,7 +320,15 @@ TEST_F(BridgeViewsTest, DumpWindowsInEveryUnitSizeShowTheDemosBytes) {
         click(memory_page().dump_button);
         ASSERT_NE(memory_page().windows.last, last) << "no window opened";
         DumpWindow *w = memory_page().windows.last;
-        EXPECT_EQ(lines_since(before), Lines{command});
+        // A linear window walks the page tables for its first byte (identity
+        // through the table at 11000).
+        Lines sent = {command};
+        if (space == 1) {
+          sent.push_back("xp /1wx 0x" + hex(0x10000 + 4 * (region.address >> 22), 1));
+          sent.push_back("xp /1wx 0x" + hex(0x11000 + 4 * ((region.address >> 12) & 0x3FF), 1));
+          EXPECT_EQ(gtk_label_get_text(GTK_LABEL(w->note)), "First byte: physical " + hex(region.address, 8));
+        }
+        EXPECT_EQ(lines_since(before), sent);
         EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w->window)), title);
         EXPECT_EQ(GTK_CLIST(w->list)->columns, size == 1 ? 4 : 3);
 
@@ -354,6 +362,58 @@ TEST_F(BridgeViewsTest, DumpWindowsInEveryUnitSizeShowTheDemosBytes) {
   // The dialogue is in step afterwards.
   click(control_bar().step_button);
   EXPECT_EQ(entry_text(control_bar().physical_entry), "00007CA1");
+  EXPECT_EQ(transcript().back(), "dump_cpu");
+  EXPECT_FALSE(link_seam().debugger_offline);
+}
+
+// A value changed in a dump window is written into the emulator's memory
+// and read back from it: a byte of the banner's copy in a physical window,
+// and a word of the banner through the page that maps the boot sector's
+// page again at 400000.
+TEST_F(BridgeViewsTest, AValueChangedInADumpWindowIsReadBackFromTheEmulator) {
+  build_window();
+  start_bochs();
+  add_breakpoint_at(0, "7ca0");
+  ASSERT_TRUE(go_until_stopped());
+  ASSERT_EQ(current_location().physical_address, 0x7CA0u);
+
+  auto open = [&](const char *address, const char *units, uint32_t space, uint32_t size) {
+    button_group_select(memory_page().address_space_group, space);
+    button_group_select(memory_page().unit_size_group, size);
+    button_group_select(memory_page().unit_format_group, 0);
+    type_into(memory_page().address_entry, address);
+    type_into(memory_page().units_entry, units);
+    click(memory_page().dump_button);
+    return memory_page().windows.last;
+  };
+  DumpWindow *w = open("600", "16", 0, 0);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(cell(w->list, 0, 3), "VUM demo");
+  ASSERT_TRUE(edit_dump_value(w, 0, 0));
+  EXPECT_EQ(entry_text(w->edit->entry), "0x56");
+  size_t before = transcript().size();
+  type_into(w->edit->entry, "5a");
+  activate(w->edit->entry);
+  EXPECT_EQ(lines_since(before), (Lines{"setpmem 0x600 1 0x5A", "xp /16bx 0x600"}));
+  EXPECT_EQ(w->edit, nullptr);
+  EXPECT_EQ(cell(w->list, 0, 2).substr(0, 5), "0x5a ");
+  EXPECT_EQ(cell(w->list, 0, 3), "ZUM demo");
+
+  w = open("400d00", "2", 1, 1);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(w->note)), std::string("First byte: physical 00007D00"));
+  ASSERT_TRUE(edit_dump_value(w, 0, 0));
+  EXPECT_EQ(entry_text(w->edit->entry), "0x5556");
+  before = transcript().size();
+  type_into(w->edit->entry, "beef");
+  activate(w->edit->entry);
+  EXPECT_EQ(lines_since(before), (Lines{"xp /1wx 0x10004", "xp /1wx 0x12000", "setpmem 0x7D00 2 0xBEEF",
+                                        "x /2hx 0x400D00", "xp /1wx 0x10004", "xp /1wx 0x12000"}));
+  EXPECT_EQ(w->edit, nullptr);
+  EXPECT_EQ(cell(w->list, 0, 2), "0xbeef 0x204d");
+  w = open("7d00", "2", 0, 1);
+  EXPECT_EQ(cell(w->list, 0, 2), "0xbeef 0x204d") << "the physical page holds it";
+  click(control_bar().step_button);
   EXPECT_EQ(transcript().back(), "dump_cpu");
   EXPECT_FALSE(link_seam().debugger_offline);
 }

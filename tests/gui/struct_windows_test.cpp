@@ -541,3 +541,47 @@ TEST_F(LongListTest, ClosingTheWindowEndsItsRead) {
   EXPECT_EQ(new_commands(), Lines{});
   EXPECT_TRUE(sensitive(control_bar().step_button));
 }
+
+TEST_F(StructWindowTest, AWindowThatFollowsStopsIsReadAfterEachStopAndOnlyThen) {
+  put_memory(0x3000, counting(0x10, 8));
+  start_with("{struct rec 3000\n a 2\n b 4\n}\n{struct other 3004\n c 1\n}\n");
+  StructDef *rec = open_row(0);
+  StructDef *other = open_row(1);
+  new_commands();
+  GtkWidget *follow = struct_follow_button(rec);
+  ASSERT_NE(follow, nullptr);
+  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(follow)), std::string("Refresh at each stop"));
+  EXPECT_FALSE(active(follow)) << "off by default";
+  EXPECT_FALSE(active(struct_follow_button(other)));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(follow), TRUE);
+  click(control_bar().step_button);
+  ASSERT_TRUE(pump_until([&] { return !transcript().empty() && transcript().back() == "x /1wx 0x3002"; }));
+  pump_for(200);
+  Lines sent = new_commands();
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_EQ(sent.front(), "s");
+  EXPECT_EQ(Lines(sent.end() - 3, sent.end()), (Lines{"dump_cpu", "x /1hx 0x3000", "x /1wx 0x3002"}))
+      << "after the stop's own reads, once, and only the window that follows";
+
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(follow), FALSE);
+  click(control_bar().step_button);
+  pump_for(300);
+  EXPECT_EQ(new_commands(), (Lines{"s", "dump_cpu"}));
+  // Closed, its box goes with it.
+  click(rec->close_button);
+  EXPECT_EQ(struct_follow_button(rec), nullptr);
+}
+
+TEST_F(StructWindowTest, ValuesAndTheRangeEntriesAreSetInAMonospaceFont) {
+  put_memory(0x2000, counting(0x40, 8));
+  start_with("{list recs 2000 2\n a 4\n}\n");
+  StructDef *def = open_row(0);
+  auto family = [](GtkWidget *w) {
+    gtk_widget_ensure_style(w);
+    const char *f = pango_font_description_get_family(w->style->font_desc);
+    return std::string(f ? f : "");
+  };
+  for (GtkWidget *w : {structures_list(), def->list, def->start_entry, def->total_entry})
+    EXPECT_EQ(family(w), "Monospace");
+  EXPECT_NE(family(def->refresh_button), "Monospace");
+}
