@@ -895,7 +895,11 @@ void part_list() {
   double returned = now_ms() - t0;
   GtkWidget *window = window_titled("VUM - List");
   GtkWidget *list = window ? list_titled(window, "Base") : NULL;
-  GtkWidget *cancel = window ? button_in(window, " Cancel ") : NULL;
+  // A read that goes on from the main loop shows its progress bar and
+  // Cancel once it has run for a while: wait for them.
+  GtkWidget *cancel = NULL;
+  if (window)
+    pump_until([&] { return (cancel = button_in(window, " Cancel ")) != NULL; }, 2000);
   if (cancel == NULL) {
     // Read inside the click: the window was frozen until now.
     wait_drawn();
