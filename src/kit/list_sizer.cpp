@@ -49,13 +49,15 @@ int ListSizer::measure(const char *text) {
 int ListSizer::text_width(const char *text) {
   if (text == NULL || text[0] == '\0' || list_ == NULL) return 0;
   // Measures are for the list's current font.
+  // Compared again only when the list has another style.
   const PangoFontDescription *font = list_->style->font_desc;
-  if (font_ == NULL || !pango_font_description_equal(font_, font)) {
+  if (font_ == NULL || (list_->style != font_style_ && !pango_font_description_equal(font_, font))) {
     if (font_ != NULL) pango_font_description_free(font_);
     font_ = pango_font_description_copy(font);
     for (int &a : advance_) a = -1;
     if (measured_ != NULL) g_hash_table_remove_all(measured_);
   }
+  font_style_ = list_->style;
   if (how_ == Measure::by_character) {
     int64_t units = 0;
     for (const unsigned char *p = (const unsigned char *)text; *p; p++) {

@@ -81,6 +81,7 @@ class ListSizer {
   int columns_ = 0;
   Measure how_ = Measure::exact;
   PangoFontDescription *font_ = NULL;
+  const GtkStyle *font_style_ = NULL;  // the style font_ was last found equal in
   GHashTable *measured_ = NULL;  // exact: text -> width in pixels + 1
   int advance_[128];             // by character: Pango units, -1 unmeasured
 

@@ -203,7 +203,17 @@ void shift_offset(char offset[17], uint32_t by) {
     if (*p < '0' || *p > '9' || n > 0xffffffffu) return;
     n = n * 10 + (uint64_t)(*p - '0');
   }
-  snprintf(offset, 17, "+%llu", (unsigned long long)(n + by));
+  // By hand: a long dump shifts thousands of labels.
+  n += by;
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = (char)('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  char *out = offset + 1;
+  while (count > 0) *out++ = digits[--count];
+  *out = '\0';
 }
 
 // The Characters cell of a row of bytes: the bytes of its line as text.
