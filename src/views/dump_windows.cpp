@@ -18,6 +18,7 @@
 #include "text/dump_scan.hpp"
 #include "text/page_walk.hpp"
 #include "text/reply_scan.hpp"
+#include "text/symbols.hpp"
 #include "text/typed_value.hpp"
 
 static MemoryPage M = {};
@@ -136,8 +137,10 @@ static void show_page_message(const char *text) { gtk_label_set_text(GTK_LABEL(M
 
 static void open_dump_window(GtkWidget *, gpointer) {
   // Nothing typed is sent unchecked: a refusal says why and keeps the text.
+  // A symbol's name is an address once symbols are loaded.
   TypedAddress typed;
-  if (!parse_address(gtk_entry_get_text(GTK_ENTRY(M.address_entry)), AddressForm::plain, NULL, &typed)) {
+  SymbolResolver names = symbol_count() > 0 ? symbol_address : NULL;
+  if (!parse_address(gtk_entry_get_text(GTK_ENTRY(M.address_entry)), AddressForm::plain, names, &typed)) {
     show_page_message(typed.message);
     return;
   }

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "code/code_page.hpp"
 #include "exec/control_bar.hpp"
 #include "link/debugger_child.hpp"
 #include "shell/main_window.hpp"
 #include "support/gui_fixture.hpp"
+#include "text/symbols.hpp"
 #include "views/dump_windows.hpp"
 #include "link/link_state.hpp"
 
@@ -767,4 +769,20 @@ TEST_F(DumpValueTest, AWindowThatFollowsStopsIsReadAfterEachStopAndOnlyThen) {
   pump_for(300);
   sent = lines_since(before);
   EXPECT_EQ(sent, (std::vector<std::string>{"s", "dump_cpu"}));
+}
+
+// Once symbols are loaded, a name typed as the address is the symbol's
+// address; before, it is refused as any other word.
+TEST_F(DumpWindowTest, ASymbolsNameIsAnAddressOnceSymbolsAreLoaded) {
+  build_window();
+  start_bochs();
+  size_t before = transcript().size();
+  EXPECT_EQ(open("bump", "4"), nullptr);
+  EXPECT_EQ(lines_since(before).size(), 0u);
+  load_symbols_file((std::string(VUM_TEST_DATA_DIR) + "/demo.sym").c_str());
+  DumpWindow *w = open("bump", "4");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->address, 0x7C3Du);  // tests/data/demo.sym
+  EXPECT_EQ(lines_since(before), std::vector<std::string>{"xp /4bx 0x7C3D"});
+  clear_symbols();
 }
