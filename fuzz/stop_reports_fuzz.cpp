@@ -30,7 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     StopReport report;
     scan_stop_report(text, with_stop_line, at, &report);
     if (strlen(report.location.text) > 127 || strlen(report.location.bytes) > 127) __builtin_trap();
-    if (strlen(report.shown) >= (size_t)reply_line_size) __builtin_trap();
+    if (strlen(report.stop.line) >= (size_t)reply_line_size) __builtin_trap();
+    char physical[12], location[24];
+    format_stop_location(report.location, physical, location);
+    if (strlen(physical) >= sizeof physical || strlen(location) >= sizeof location) __builtin_trap();
     if (report.notices.size() > size) __builtin_trap();
   }
   return 0;
