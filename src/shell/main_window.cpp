@@ -255,13 +255,17 @@ const int tallest_grown_window = 740;
 // columns) and the pages keep their height, as far as the screen and
 // `tallest_grown_window` allow: the pages give up height first. Hiding it
 // gives back what was grown, unless the user has resized the window since.
+static struct {
+  int width, height;                // the size the window was grown to (height 0: not grown)
+  int before_width, before_height;  // and its size before
+} grown;
+
 static void grow_for_state_panel(bool shown) {
-  static int grown_width, grown_height, before_width, before_height;
   GtkWindow *window = GTK_WINDOW(W.window);
   if (!shown) {
-    if (grown_height > 0 && W.width == grown_width && W.height == grown_height)
-      gtk_window_resize(window, before_width, before_height);
-    grown_height = 0;
+    if (grown.height > 0 && W.width == grown.width && W.height == grown.height)
+      gtk_window_resize(window, grown.before_width, grown.before_height);
+    grown.height = 0;
     return;
   }
   GtkRequisition panel, whole;
@@ -277,11 +281,11 @@ static void grow_for_state_panel(bool shown) {
   int height = W.height + panel.height + GTK_BOX(W.box)->spacing;
   height = MIN(height, MIN(tallest_grown_window, screen_height));
   height = MAX(height, MAX(whole.height, W.height));
-  before_width = W.width;
-  before_height = W.height;
+  grown.before_width = W.width;
+  grown.before_height = W.height;
   gtk_window_resize(window, width, height);
-  grown_width = W.width = width;
-  grown_height = W.height = height;
+  grown.width = W.width = width;
+  grown.height = W.height = height;
 }
 
 static void state_button_clicked(GtkWidget *button, gpointer) {
