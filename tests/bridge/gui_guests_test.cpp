@@ -116,10 +116,19 @@ TEST_F(BridgeGuestsTest, AStepOnCliHltEndsWithinASecondAndTheSessionStays) {
   EXPECT_FALSE(history_has("Lost connection to Bochs"));
 }
 
+// The pairs are clicked in the demo's own loop, past the BIOS: during the
+// BIOS's start-up Bochs 2.7 itself can miss a SIGINT for seconds on a busy
+// machine (its log says "Ctrl-C detected" at every one the bridge sends,
+// and the run goes on), with this bridge and the one before it alike.
 TEST_F(BridgeGuestsTest, FiftyGoStopPairsBackToBackEachStop) {
   build_window();
   settings.history_length = 1000;
   start_bochs();
+  add_breakpoint_at(0, "7c20");
+  ASSERT_TRUE(go_until_stopped());
+  ASSERT_EQ(current_location().physical_address, 0x7C20u);
+  click(breakpoints_page().w.remove_all_button);
+  ASSERT_EQ(breakpoints_page().w.count, 0u);
   for (int i = 0; i < 50; i++) {
     SCOPED_TRACE(i);
     click(control_bar().go_button);
