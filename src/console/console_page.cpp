@@ -107,19 +107,8 @@ std::string console_text() {
 }
 
 void build_console_page(GtkWidget *box) {
-  GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
-  gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
-  gtk_widget_show(scrolled);
-  C.view = gtk_text_view_new();
-  gtk_text_view_set_editable(GTK_TEXT_VIEW(C.view), FALSE);
-  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(C.view), FALSE);
-  PangoFontDescription *font = pango_font_description_from_string("Monospace");
-  gtk_widget_modify_font(C.view, font);
-  pango_font_description_free(font);
-  gtk_container_add(GTK_CONTAINER(scrolled), C.view);
-  gtk_widget_show(C.view);
+  C.view = add_text_log(box);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(C.view->parent), GTK_SHADOW_IN);
   C.text = gtk_text_view_get_buffer(GTK_TEXT_VIEW(C.view));
   GtkTextIter end;
   gtk_text_buffer_get_end_iter(C.text, &end);

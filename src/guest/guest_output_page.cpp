@@ -49,18 +49,7 @@ GuestOutputPage &guest_output_page() { return G; }
 void build_guest_output_page(GtkWidget *box) {
   G.log = fopen(log_file_name, "w");
   if (G.log == NULL) g_print("VUM: Unable to write %s, the guest's output is not logged.\n", log_file_name);
-  GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-  gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
-  gtk_widget_show(scrolled);
-  G.view = gtk_text_view_new();
-  gtk_text_view_set_editable(GTK_TEXT_VIEW(G.view), FALSE);
-  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(G.view), FALSE);
-  PangoFontDescription *mono = pango_font_description_from_string("Monospace");
-  gtk_widget_modify_font(G.view, mono);
-  pango_font_description_free(mono);
-  gtk_container_add(GTK_CONTAINER(scrolled), G.view);
-  gtk_widget_show(G.view);
+  G.view = add_text_log(box);
   connect_signal(G.view, "destroy", VUM_SIGNAL_FUNC(gtk_widget_destroyed), &G.view);
   GtkTextIter end;
   gtk_text_buffer_get_end_iter(buffer(), &end);

@@ -169,6 +169,20 @@ GtkWidget *add_entry(GtkWidget *box, int expand, int width) {
   return w;
 }
 
+GtkWidget *add_text_log(GtkWidget *box) {
+  GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
+  gtk_widget_show(scrolled);
+  GtkWidget *view = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
+  use_monospace(view);
+  gtk_container_add(GTK_CONTAINER(scrolled), view);
+  gtk_widget_show(view);
+  return view;
+}
+
 GtkWidget *add_button(GtkWidget *box, int expand, const char *label) {
   GtkWidget *w = gtk_button_new_with_label(label);
   gtk_widget_set_usize(w, 0, 20);

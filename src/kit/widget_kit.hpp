@@ -26,6 +26,9 @@ GtkWidget *add_list(GtkWidget *box, int columns, const char *const titles[]);
 GtkWidget *add_sized_list(GtkWidget *box, int columns, const char *const titles[], int width, int height);
 GtkWidget *add_label(GtkWidget *box, int expand, const char *text, int wrap);
 GtkWidget *add_entry(GtkWidget *box, int expand, int width);
+// A read-only text view in a monospace font, in a scrolled window that fills
+// the box: the text a page keeps (a console, the guest's output).
+GtkWidget *add_text_log(GtkWidget *box);
 
 // Sets the widget's text in a monospace font (entries of addresses and values).
 void use_monospace(GtkWidget *widget);
