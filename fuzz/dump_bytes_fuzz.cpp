@@ -28,5 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (scan_dump_value(text, address, unit, &value) && (unit == 4 ? value >> 32 : 0) != 0) __builtin_trap();
   std::string shown = printable_characters(d.bytes.data(), d.bytes.size());
   if (shown.size() != d.bytes.size()) __builtin_trap();
+  // The same text as the values of one line: at most 8 printable characters.
+  std::string line = value_characters(text, format, 8);
+  if (line.size() > 8) __builtin_trap();
+  for (char c : line)
+    if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) __builtin_trap();
   return 0;
 }

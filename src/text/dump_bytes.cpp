@@ -181,6 +181,20 @@ uint32_t dump_value_address(uint32_t start, unsigned row, unsigned column, unsig
   return start + (row * dump_units_per_line(unit) + column) * unit;
 }
 
+std::string value_characters(const std::string &values, char format, size_t most) {
+  std::string shown;
+  const size_t end = values.size();
+  size_t at = 0;
+  for (;;) {
+    while (at < end && is_blank(values[at])) at++;
+    if (at == end) return shown;
+    uint64_t value;
+    if (shown.size() == most || !read_value(values, end, &at, format, 8, &value)) return "";
+    if (at < end && !is_blank(values[at])) return "";
+    shown.push_back(value >= 0x20 && value < 0x7f ? (char)value : '.');
+  }
+}
+
 std::string printable_characters(const uint8_t *bytes, size_t length) {
   std::string s(length, '.');
   for (size_t i = 0; i < length; i++)

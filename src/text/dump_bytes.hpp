@@ -59,3 +59,8 @@ uint32_t dump_value_address(uint32_t start, unsigned row, unsigned column, unsig
 // Bytes as a dump's text column shows them: printable ASCII as it is, any
 // other byte as '.'.
 std::string printable_characters(const uint8_t *bytes, size_t length);
+
+// The same for the values of one line of a dump of bytes in `format`, as
+// the line shows them ("0x48 0x65 ..."): empty unless every value reads as
+// a byte and there are at most `most` of them.
+std::string value_characters(const std::string &values, char format, size_t most);

@@ -219,20 +219,6 @@ void shift_offset(char offset[17], uint32_t by) {
   *out = '\0';
 }
 
-// The Characters cell of a row of bytes: the bytes of its line as text.
-// `bytes` holds the reply's bytes from `first` on; a row whose address is
-// not among them (an error line) shows none.
-std::string row_characters(const DumpRow &row, uint32_t first, const std::vector<uint8_t> &bytes) {
-  if (row.base[0] == '\0') return "";
-  char *end = NULL;
-  uint32_t at = (uint32_t)strtoul(row.base, &end, 16);
-  if (end == row.base || *end != '\0') return "";
-  uint32_t index = at - first;
-  if (index >= bytes.size()) return "";
-  size_t length = MIN((size_t)dump_units_per_line(1), bytes.size() - index);
-  return printable_characters(bytes.data() + index, length);
-}
-
 }  // namespace
 
 class DumpRead : public LongWork {
@@ -253,7 +239,6 @@ class DumpRead : public LongWork {
     rows_.clear();
     scan_dump_reply(reply, &rows_);
     bool byte_units = w_->unit_size == 0;
-    if (byte_units) scan_dump_bytes(reply, w_->address + from, 1, format_letter_of(w_), &bytes_);
     done_ += count;
     // A line that gives no address (an error in place of the values) ends
     // the dump: what follows would not be read either.
@@ -269,7 +254,11 @@ class DumpRead : public LongWork {
     }
     for (DumpRow &row : rows_) {
       shift_offset(row.offset, from);
-      std::string characters = byte_units ? row_characters(row, w_->address + from, bytes_.bytes) : "";
+      // The Characters cell: the row's own values as text; an error line
+      // shows none.
+      std::string characters = byte_units && row.base[0] != '\0'
+                                   ? value_characters(row.values, format_letter_of(w_), dump_units_per_line(1))
+                                   : "";
       const char *cells[4] = {row.base, row.offset, row.values.c_str(), characters.c_str()};
       w_->sizer.add(cells);
     }
@@ -312,7 +301,6 @@ class DumpRead : public LongWork {
   uint32_t done_ = 0;  // units asked for so far
   bool begun_ = false, finished_rows_ = false;
   std::vector<DumpRow> rows_;
-  DumpBytes bytes_;
 };
 
 void refresh_dump_window(DumpWindow *w) {

@@ -177,3 +177,30 @@ TEST(DumpBytes, TheTextColumn) {
   EXPECT_EQ(printable_characters(bytes, sizeof bytes), "VUM ....~.");
   EXPECT_EQ(printable_characters(bytes, 0), "");
 }
+
+TEST(DumpBytes, TheTextColumnOfALinesValues) {
+  struct Case {
+    const char *values;
+    char format;
+    const char *shown;
+  } cases[] = {
+      {"0x48 0x69 0x00 0x7f 0x20 0x7e 0x80 0xff", 'x', "Hi.. ~.."},
+      {"72 105 0 255", 'u', "Hi.."},
+      {"72 -1 -128 127", 'd', "H..."},
+      {"0110 0151", 'o', "Hi"},
+      {"1001000 1101001", 't', "Hi"},
+      {"0x48  0x69 ", 'x', "Hi"},  // blanks as the scanner leaves them
+      {"", 'x', ""},
+      // A value that does not read as a byte in the format: no text at all.
+      {"0x48 0x100", 'x', ""},
+      {"0x48 256", 'u', ""},
+      {"0x48 0x6z", 'x', ""},
+      {"72 -129", 'd', ""},
+      {"0x48 page not present", 'x', ""},
+      {"48 69", 'x', ""},
+      // More values than a line of bytes holds.
+      {"0x41 0x41 0x41 0x41 0x41 0x41 0x41 0x41 0x41", 'x', ""},
+      {"0x41 0x41 0x41 0x41 0x41 0x41 0x41 0x41", 'x', "AAAAAAAA"},
+  };
+  for (const Case &c : cases) EXPECT_EQ(value_characters(c.values, c.format, 8), c.shown) << c.values;
+}
