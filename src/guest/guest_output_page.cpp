@@ -29,6 +29,15 @@ void show_note() {
   gtk_label_set_text(GTK_LABEL(G.note), text);
 }
 
+// Drops the older part of `text`, keeping its last guest_text_kept bytes or
+// a few less: whole characters.
+void keep_last_kept(std::string *text) {
+  if (text->size() <= guest_text_kept) return;
+  size_t cut = text->size() - guest_text_kept;
+  while (cut < text->size() && ((unsigned char)(*text)[cut] & 0xC0) == 0x80) cut++;
+  text->erase(0, cut);
+}
+
 gboolean flush_now(gpointer) {
   flush_source = 0;
   flush_guest_output();
@@ -74,9 +83,7 @@ void guest_output_received(const char *bytes, size_t length) {
   append_guest_text(bytes, length, &waiting);
   // More than the page keeps, before it was shown: the older part goes.
   if (waiting.size() > 2 * guest_text_kept) {
-    size_t cut = waiting.size() - guest_text_kept;
-    while (cut < waiting.size() && ((unsigned char)waiting[cut] & 0xC0) == 0x80) cut++;  // a whole character
-    waiting.erase(0, cut);
+    keep_last_kept(&waiting);
     text_let_go = true;
   }
   if (flush_source == 0) flush_source = g_timeout_add(flush_interval_ms, flush_now, NULL);
@@ -89,9 +96,18 @@ void flush_guest_output() {
     return;
   }
   GtkTextBuffer *text = buffer();
-  GtkTextIter end;
-  gtk_text_buffer_get_end_iter(text, &end);
-  gtk_text_buffer_insert(text, &end, waiting.data(), (gint)waiting.size());
+  if (waiting.size() >= guest_text_kept) {
+    // As much as the page keeps, or more, came at once (a guest printing
+    // without pause): its last part replaces the text, and nothing is laid
+    // out only to be cut.
+    keep_last_kept(&waiting);
+    gtk_text_buffer_set_text(text, waiting.data(), (gint)waiting.size());
+    text_let_go = true;
+  } else {
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(text, &end);
+    gtk_text_buffer_insert(text, &end, waiting.data(), (gint)waiting.size());
+  }
   waiting.clear();
   // The page keeps the last guest_text_kept characters or so: older lines go
   // in one cut once the text has grown a quarter past it.
