@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/reply_scan.hpp"
+
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool is_name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '.' || c == '$'; }
 bool is_name_char(char c) { return is_name_start(c) || (c >= '0' && c <= '9') || c == '@' || c == '?'; }
 
@@ -44,7 +44,7 @@ Number read_hex(const char *text, int bits, uint32_t *value) {
   if (*text == '\0') return Number::empty;
   uint64_t v = 0;
   for (const char *p = text; *p; p++) {
-    if (!is_hex(*p)) return Number::not_hex;
+    if (!is_hex_digit(*p)) return Number::not_hex;
     int digit = *p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10;
     v = (v << 4) | (uint64_t)digit;
     if (v >> bits) return Number::too_big;

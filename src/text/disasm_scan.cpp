@@ -8,8 +8,6 @@
 
 namespace {
 
-bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // Copies [begin, end) without the blanks at its ends into `out` (`size`
 // bytes), cut when it is longer.

@@ -4,7 +4,8 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// White space that does not end the line.
+bool is_space_in_line(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 int digit_value(char c, unsigned radix) {
   int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : c >= 'A' && c <= 'Z' ? c - 'A' + 10 : 99;
@@ -16,7 +17,7 @@ int digit_value(char c, unsigned radix) {
 bool read_digits(const std::string &text, size_t end, size_t *at, unsigned radix, uint64_t most, uint64_t *value) {
   size_t start = *at;
   uint64_t v = 0;
-  while (*at < end && !is_blank(text[*at])) {
+  while (*at < end && !is_space_in_line(text[*at])) {
     int d = digit_value(text[*at], radix);
     if (d < 0) return false;
     if (v > (most - (uint64_t)d) / radix) return false;
@@ -69,8 +70,8 @@ bool read_line_head(const std::string &text, size_t end, size_t *at, uint64_t *a
   size_t start = *at;
   uint64_t a = 0;
   while (*at < end && digit_value(text[*at], 16) >= 0 && *at - start < 16) a = a << 4 | (uint64_t)digit_value(text[(*at)++], 16);
-  if (*at == start || *at >= end || !is_blank(text[*at])) return false;
-  while (*at < end && is_blank(text[*at])) (*at)++;
+  if (*at == start || *at >= end || !is_space_in_line(text[*at])) return false;
+  while (*at < end && is_space_in_line(text[*at])) (*at)++;
   if (!starts_with(text, *at, "<bogus+")) return false;
   *at += 7;
   start = *at;
@@ -134,7 +135,7 @@ void scan_dump_bytes(const std::string &text, uint32_t address, unsigned unit, c
     size_t end = text.find('\n', line);
     if (end == std::string::npos) end = text.size();
     size_t at = line;
-    while (at < end && is_blank(text[at])) at++;
+    while (at < end && is_space_in_line(text[at])) at++;
     if (at == end) {  // a blank line
       line = end + 1;
       continue;
@@ -152,7 +153,7 @@ void scan_dump_bytes(const std::string &text, uint32_t address, unsigned unit, c
       return;
     }
     for (;;) {
-      while (at < end && is_blank(text[at])) at++;
+      while (at < end && is_space_in_line(text[at])) at++;
       if (at == end) break;
       uint64_t value;
       if (!read_value(text, end, &at, format, bits, &value)) {
@@ -186,11 +187,11 @@ std::string value_characters(const std::string &values, char format, size_t most
   const size_t end = values.size();
   size_t at = 0;
   for (;;) {
-    while (at < end && is_blank(values[at])) at++;
+    while (at < end && is_space_in_line(values[at])) at++;
     if (at == end) return shown;
     uint64_t value;
     if (shown.size() == most || !read_value(values, end, &at, format, 8, &value)) return "";
-    if (at < end && !is_blank(values[at])) return "";
+    if (at < end && !is_space_in_line(values[at])) return "";
     shown.push_back(value >= 0x20 && value < 0x7f ? (char)value : '.');
   }
 }

@@ -5,16 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/reply_scan.hpp"
+
 namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // At most 24 characters of the text, printable, for a message.
 std::string shown(const char *text, size_t length) {

@@ -6,6 +6,17 @@ bool is_white(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool is_hex_digit(char c) { return hex_digit(c) >= 0; }
+
 void skip_field(const char *text, uint32_t *position) {
   uint32_t p = *position;
   if (text[p] == '\0') return;
@@ -52,13 +63,6 @@ void copy_until(const char *source, char destination[128], char delimiter) {
     i++;
   }
   destination[i] = '\0';
-}
-
-static int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool scan_hex(const char *text, uint32_t *value, int *consumed) {

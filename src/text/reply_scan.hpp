@@ -8,6 +8,11 @@
 // White space is exactly space, \t, \n, \v, \f and \r; bytes of 0x80 and above
 // are ordinary characters.
 bool is_white(char c);
+// A blank within a line: space or \t.
+bool is_blank(char c);
+// 0-9, a-f, A-F, and the digit's value (-1 for any other character).
+bool is_hex_digit(char c);
+int hex_digit(char c);
 
 // Moves the position past one field and the white space after it.
 void skip_field(const char *text, uint32_t *position);

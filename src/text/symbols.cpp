@@ -12,6 +12,8 @@
 #include <deque>
 #include <unordered_map>
 
+#include "text/reply_scan.hpp"
+
 namespace {
 
 // One symbol of the table, with the file it came from and the order it was
@@ -36,9 +38,6 @@ Table table;
 const size_t longest_name = 255;
 // A symbol file is read whole; one larger than this is surely no symbol file.
 const size_t largest_text_file = 64u << 20;
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // A short form of a text for a message: at most 24 characters, "..." after
 // a longer one, anything outside printable ASCII as '?'.

@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/reply_scan.hpp"
+
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 std::string trimmed(const char *text) {
   while (is_blank(*text)) text++;
