@@ -995,6 +995,9 @@ int main(int argc, char **argv) {
 
   char dir[] = "/tmp/vum-views-bench-XXXXXX";
   if (!mkdtemp(dir) || chdir(dir) != 0) return 1;
+  // VUM's remembered window (its page, the state panel) is this run's own,
+  // not the user's: every run starts from the same window.
+  setenv("XDG_CONFIG_HOME", dir, 1);
   work_dir = dir;
   // The list of the last part, for the Structures page.
   FILE *f = fopen(".vumrc", "w");
