@@ -17,10 +17,14 @@ int digit_value(char c, unsigned radix) {
 bool read_digits(const std::string &text, size_t end, size_t *at, unsigned radix, uint64_t most, uint64_t *value) {
   size_t start = *at;
   uint64_t v = 0;
+  // v * radix + d stays within `most` while v is below most / radix, or
+  // equal to it with d at most most % radix: one division per value, not
+  // one per digit (a dump holds hundreds of thousands of digits).
+  const uint64_t below = most / radix, last = most % radix;
   while (*at < end && !is_space_in_line(text[*at])) {
     int d = digit_value(text[*at], radix);
     if (d < 0) return false;
-    if (v > (most - (uint64_t)d) / radix) return false;
+    if (v > below || (v == below && (uint64_t)d > last)) return false;
     v = v * radix + (uint64_t)d;
     (*at)++;
   }
