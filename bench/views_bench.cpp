@@ -450,8 +450,10 @@ bool start_vum(Side *side = NULL) {
   GtkWidget *start = button(" Start Bochs ");
   if (start == NULL) return false;
   Side ignored;
+  // The start is over when the first location is shown, or when the click
+  // left the debugger offline (a start that failed has nothing to wait for).
   time_vum(side ? side : &ignored, [&] { gtk_button_clicked(GTK_BUTTON(start)); },
-           [] { return online() && gtk_entry_get_text(GTK_ENTRY(location_entry()))[0] != '\0'; });
+           [] { return !online() || gtk_entry_get_text(GTK_ENTRY(location_entry()))[0] != '\0'; });
   return online();
 }
 
