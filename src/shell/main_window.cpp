@@ -12,7 +12,6 @@
 #include "history/history.hpp"
 #include "kit/long_work.hpp"
 #include "kit/widget_kit.hpp"
-#include "kit/x_errors.hpp"
 #include "link/debugger_child.hpp"
 #include "link/signal_pipe.hpp"
 #include "code/code_page.hpp"
@@ -362,7 +361,6 @@ void start_up(int *argc, char ***argv) {
   connect_events();
   for (int sig : {SIGTERM, SIGHUP, SIGINT}) react_to_signal(sig, NULL, quit_signal);
   gtk_init(argc, argv);
-  tolerate_vanished_windows();
 
   char paths[3][200];
   int n = resource_file_paths(paths);
