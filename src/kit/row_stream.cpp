@@ -169,6 +169,7 @@ RowStream::~RowStream() {
     g_signal_handlers_disconnect_by_func(view_, (gpointer)style_set, this);
     g_signal_handlers_disconnect_by_func(view_, (gpointer)view_gone, this);
   }
+  if (holder_ != NULL) g_signal_handlers_disconnect_by_func(holder_, (gpointer)holder_realized, this);
   if (model_ != NULL) g_object_unref(model_);
   if (measured_ != NULL) g_hash_table_destroy(measured_);
 }
@@ -185,6 +186,8 @@ GtkWidget *RowStream::build(GtkWidget *box, int columns, const char *const title
   gtk_container_set_resize_mode(GTK_CONTAINER(holder), GTK_RESIZE_QUEUE);
   gtk_box_pack_start(GTK_BOX(box), holder, TRUE, TRUE, 0);
   gtk_widget_show(holder);
+  holder_ = holder;
+  g_signal_connect_after(holder, "realize", G_CALLBACK(holder_realized), this);
   GtkWidget *scrolled = gtk_scrolled_window_new(NULL, NULL);
   gtk_container_set_border_width(GTK_CONTAINER(scrolled), 0);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
@@ -221,7 +224,24 @@ GtkWidget *RowStream::build(GtkWidget *box, int columns, const char *const title
   return view_;
 }
 
-void RowStream::view_gone(GtkWidget *, RowStream *stream) { stream->view_ = NULL; }
+void RowStream::view_gone(GtkWidget *, RowStream *stream) {
+  stream->view_ = NULL;
+  stream->holder_ = NULL;
+}
+
+// A list on a page not shown lets its windows go before it changes: a row
+// added or removed then costs the view no layout, no measuring of rows and
+// no redraw, where a realized view would do all of that for nobody at every
+// Step. The toolkit makes the windows again when the page is shown; the view
+// is laid out then (holder_realized), and a scroll asked for meanwhile is
+// done once it has its size, as for a list never shown.
+void RowStream::rest_while_hidden() {
+  if (holder_ != NULL && GTK_WIDGET_REALIZED(holder_) && !GTK_WIDGET_MAPPED(holder_)) gtk_widget_unrealize(holder_);
+}
+
+void RowStream::holder_realized(GtkWidget *, RowStream *stream) {
+  if (stream->view_ != NULL) gtk_widget_queue_resize(stream->view_);
+}
 
 int RowStream::rows() const { return model_ == NULL ? 0 : (int)model_->rows->size(); }
 
@@ -285,6 +305,7 @@ void RowStream::widen(const RowWidths &widths, uint64_t serial) {
 
 void RowStream::append(const char *const cells[]) {
   if (model_ == NULL) return;
+  rest_while_hidden();
   size_t lengths[most_columns], total = 0;
   for (int c = 0; c < columns_; c++) total += (lengths[c] = strlen(cells[c])) + 1;
   char *row = (char *)malloc(total), *p = row;
@@ -308,6 +329,7 @@ void RowStream::append(const char *const cells[]) {
 
 void RowStream::remove_first() {
   if (model_ == NULL || model_->rows->empty()) return;
+  rest_while_hidden();
   free(model_->rows->front());
   model_->rows->pop_front();
   model_->first++;
@@ -330,6 +352,7 @@ void RowStream::clear() {
   if (model_ == NULL) return;
   // The view lets go of the model while it is emptied: one change, not one
   // per row.
+  rest_while_hidden();
   GtkTreeView *view = view_ ? GTK_TREE_VIEW(view_) : NULL;
   if (view) gtk_tree_view_set_model(view, NULL);
   for (char *row : *model_->rows) free(row);

@@ -62,8 +62,11 @@ class RowStream {
   void measure_again();
   static void style_set(GtkWidget *view, GtkStyle *previous, RowStream *stream);
   static void view_gone(GtkWidget *view, RowStream *stream);
+  static void holder_realized(GtkWidget *holder, RowStream *stream);
+  void rest_while_hidden();
 
   GtkWidget *view_ = NULL;
+  GtkWidget *holder_ = NULL;  // the box around the view's scrolled window
   VumRowModel *model_ = NULL;
   int columns_ = 0;
   GtkTreeViewColumn *column_[most_columns] = {};

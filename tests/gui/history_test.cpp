@@ -152,6 +152,55 @@ TEST_F(HistoryTest, NewestRowIsScrolledIntoView) {
   EXPECT_FALSE(row_fully_visible(history_page().list, 0));
 }
 
+// Rows added while another page is shown cost the list no layout; shown
+// again, it has every row, its full size, and the newest selected and in view.
+TEST_F(HistoryTest, RowsAddedWhileThePageIsHiddenAreThereWhenItIsShown) {
+  build_window();
+  GtkNotebook *notebook = GTK_NOTEBOOK(main_window().notebook);
+  gtk_notebook_set_current_page(notebook, 5);
+  for (uint32_t a = 1; a <= 5; a++) stop_at(0x7c00 + a);
+  pump_for(200);
+  gtk_notebook_set_current_page(notebook, 0);
+  pump_for(200);
+
+  static int laid_out = 0;
+  GtkWidget *list = history_page().list;
+  auto count = [](GSignalInvocationHint *, guint, const GValue *values, gpointer data) -> gboolean {
+    if (g_value_get_object(&values[0]) == data) laid_out++;
+    return TRUE;
+  };
+  g_type_class_ref(GTK_TYPE_WIDGET);
+  guint request = g_signal_lookup("size-request", GTK_TYPE_WIDGET);
+  guint allocate = g_signal_lookup("size-allocate", GTK_TYPE_WIDGET);
+  gulong hooks[2] = {g_signal_add_emission_hook(request, 0, count, list, NULL),
+                     g_signal_add_emission_hook(allocate, 0, count, list, NULL)};
+  for (uint32_t a = 6; a <= 45; a++) {
+    stop_at(0x7c00 + a);
+    pump_for(5);
+  }
+  pump_for(200);
+  g_signal_remove_emission_hook(request, hooks[0]);
+  g_signal_remove_emission_hook(allocate, hooks[1]);
+  EXPECT_EQ(laid_out, 0) << "the hidden list was laid out as rows came";
+
+  gtk_notebook_set_current_page(notebook, 5);
+  pump_for(300);
+  ASSERT_EQ(row_count(list), 45);
+  EXPECT_EQ(cell(list, 44, 0), "00007C2D");
+  EXPECT_EQ(selected_row(), 44);
+  EXPECT_TRUE(row_fully_visible(list, 44));
+  EXPECT_FALSE(row_fully_visible(list, 0));
+  GdkRectangle shown;
+  gtk_tree_view_get_visible_rect(GTK_TREE_VIEW(list), &shown);
+  EXPECT_GT(shown.height, 100) << "the list was not given its size again";
+
+  // One more row with the page shown: the list follows it as before.
+  stop_at(0x7c2e);
+  pump_for(200);
+  EXPECT_EQ(selected_row(), 45);
+  EXPECT_TRUE(row_fully_visible(list, 45));
+}
+
 TEST_F(HistoryTest, ClearWithAPendingCountKeepsOneRowAndEmptiesTheLog) {
   build_window();
   stop_at(0x7c00);
