@@ -470,7 +470,8 @@ void note_signal(int sig, siginfo_t *info, void *context) {
     old.sa_handler(sig);
 }
 
-// With VUM_BENCH_EXPOSES set: what each Step draws (widgets and areas).
+// With VUM_BENCH_EXPOSES set: what each Step draws (widgets and areas) and
+// lays out.
 std::string exposes;
 gboolean note_expose(GSignalInvocationHint *, guint n, const GValue *values, gpointer) {
   if (n < 2) return TRUE;
@@ -483,8 +484,19 @@ gboolean note_expose(GSignalInvocationHint *, guint n, const GValue *values, gpo
   return TRUE;
 }
 
+// And what it laid out: a widget asked for its size, or given one.
+gboolean note_size(GSignalInvocationHint *h, guint, const GValue *values, gpointer) {
+  GtkWidget *w = GTK_WIDGET(g_value_get_object(&values[0]));
+  char text[160];
+  snprintf(text, sizeof text, "  %s %s\n", g_signal_name(h->signal_id), G_OBJECT_TYPE_NAME(w));
+  exposes += text;
+  return TRUE;
+}
+
 void watch_exposes() {
   g_type_class_ref(GTK_TYPE_WIDGET);
+  g_signal_add_emission_hook(g_signal_lookup("size-request", GTK_TYPE_WIDGET), 0, note_size, NULL, NULL);
+  g_signal_add_emission_hook(g_signal_lookup("size-allocate", GTK_TYPE_WIDGET), 0, note_size, NULL, NULL);
   g_signal_add_emission_hook(g_signal_lookup("expose-event", GTK_TYPE_WIDGET), 0, note_expose, NULL, NULL);
 }
 
