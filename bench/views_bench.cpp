@@ -836,8 +836,11 @@ void part_history() {
   long rss50 = status_kb("VmRSS:");
   double heap50 = heap_in_use_kb();
   int rows50 = list_rows(history);
-  for (int i = 0; i < opt.rounds * opt.per_round; i++)
+  for (int i = 0; i < opt.rounds * opt.per_round; i++) {
+    exposes.clear();
     time_vum(&at50, [] { gtk_button_clicked(GTK_BUTTON(step_button())); });
+    if (getenv("VUM_BENCH_EXPOSES") && i == 5) fprintf(stderr, "Step drew:\n%s", exposes.c_str());
+  }
   picture("history-50");
 
   set_length("99999");

@@ -1,8 +1,10 @@
 #include "history/history.hpp"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <vector>
 
 #include "kit/row_stream.hpp"
 #include "kit/widget_kit.hpp"
@@ -64,6 +66,17 @@ uint32_t listed_rows() { return (uint32_t)stream.rows(); }
 
 void show_rows() {
   if (page.list == NULL) return;
+  // Rows that go from the top as others come at the bottom, as at every Step
+  // once the list is at its length: one change.
+  size_t paired = MIN((size_t)rows_to_remove, waiting_rows.size());
+  if (paired > 0) {
+    std::vector<std::array<const char *, RowStream::most_columns>> rolled(paired);
+    for (size_t i = 0; i < paired; i++)
+      for (int c = 0; c < 4; c++) rolled[i][c] = waiting_rows[i].cells[c];
+    stream.roll(rolled);
+    waiting_rows.erase(waiting_rows.begin(), waiting_rows.begin() + (long)paired);
+    rows_to_remove -= (uint32_t)paired;
+  }
   for (; rows_to_remove > 0; rows_to_remove--) stream.remove_first();
   for (const Row &row : waiting_rows) {
     const char *cells[4] = {row.cells[0], row.cells[1], row.cells[2], row.cells[3]};

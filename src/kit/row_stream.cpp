@@ -303,9 +303,9 @@ void RowStream::widen(const RowWidths &widths, uint64_t serial) {
   }
 }
 
-void RowStream::append(const char *const cells[]) {
-  if (model_ == NULL) return;
-  rest_while_hidden();
+// The row's texts at the bottom of the model, and its widths; the view is
+// not told.
+void RowStream::push_row(const char *const cells[]) {
   size_t lengths[most_columns], total = 0;
   for (int c = 0; c < columns_; c++) total += (lengths[c] = strlen(cells[c])) + 1;
   char *row = (char *)malloc(total), *p = row;
@@ -320,22 +320,13 @@ void RowStream::append(const char *const cells[]) {
   for (int c = 0; c < columns_; c++)
     if (widths[c] > width_[c]) set_width(c, widths[c]);
   model_->rows->push_back(row);
-  GtkTreeIter iter;
-  set_iter(model_, &iter, model_->rows->size() - 1);
-  GtkTreePath *path = path_at((int)model_->rows->size() - 1);
-  gtk_tree_model_row_inserted(GTK_TREE_MODEL(model_), path, &iter);
-  gtk_tree_path_free(path);
 }
 
-void RowStream::remove_first() {
-  if (model_ == NULL || model_->rows->empty()) return;
-  rest_while_hidden();
+// The top row out of the model, and its widths; the view is not told.
+void RowStream::pop_row() {
   free(model_->rows->front());
   model_->rows->pop_front();
   model_->first++;
-  GtkTreePath *path = path_at(0);
-  gtk_tree_model_row_deleted(GTK_TREE_MODEL(model_), path);
-  gtk_tree_path_free(path);
   if (row_widths_.empty()) return;
   RowWidths gone = row_widths_.front();
   row_widths_.pop_front();
@@ -346,6 +337,64 @@ void RowStream::remove_first() {
     if (gone[c] == 0 || gone[c] < width_[c]) continue;
     set_width(c, widest_[c].empty() ? 0 : widest_[c].front().second);
   }
+}
+
+void RowStream::append(const char *const cells[]) {
+  if (model_ == NULL) return;
+  rest_while_hidden();
+  push_row(cells);
+  GtkTreeIter iter;
+  set_iter(model_, &iter, model_->rows->size() - 1);
+  GtkTreePath *path = path_at((int)model_->rows->size() - 1);
+  gtk_tree_model_row_inserted(GTK_TREE_MODEL(model_), path, &iter);
+  gtk_tree_path_free(path);
+}
+
+void RowStream::remove_first() {
+  if (model_ == NULL || model_->rows->empty()) return;
+  rest_while_hidden();
+  pop_row();
+  GtkTreePath *path = path_at(0);
+  gtk_tree_model_row_deleted(GTK_TREE_MODEL(model_), path);
+  gtk_tree_path_free(path);
+}
+
+// A list at its length takes a row in and lets one go at every Step. Told of
+// the row gone from the top and the row come at the bottom, a GtkTreeView
+// lays itself out again and draws every row it shows, with the texts laid out
+// anew. But as many rows as high, each showing the text of the one below it,
+// is the same picture moved up by those rows: the view keeps its rows, the
+// picture is moved (gdk_window_scroll, which copies it in the X server), and
+// only the rows brought in at the bottom are drawn. The selection moves up
+// with its text, as it would with the rows told.
+//
+// The view is told as usual when it is not on the screen, while it has the
+// keyboard focus (its cursor follows its text only when told), and when
+// every row it holds would go.
+void RowStream::roll(const std::vector<std::array<const char *, most_columns>> &rows) {
+  if (model_ == NULL || rows.empty()) return;
+  int count = (int)rows.size(), height = 0;
+  if (view_ != NULL && GTK_WIDGET_DRAWABLE(view_) && !GTK_WIDGET_HAS_FOCUS(view_) && count < this->rows()) {
+    GdkRectangle area = {0, 0, 0, 0};
+    GtkTreePath *top = path_at(0);
+    gtk_tree_view_get_background_area(GTK_TREE_VIEW(view_), top, NULL, &area);
+    gtk_tree_path_free(top);
+    height = area.height;
+  }
+  if (height <= 0) {
+    for (const auto &cells : rows) {
+      remove_first();
+      append(cells.data());
+    }
+    return;
+  }
+  int was = selected();
+  for (const auto &cells : rows) {
+    pop_row();
+    push_row(cells.data());
+  }
+  gdk_window_scroll(gtk_tree_view_get_bin_window(GTK_TREE_VIEW(view_)), 0, -count * height);
+  if (was >= 0) select(was - count);
 }
 
 void RowStream::clear() {

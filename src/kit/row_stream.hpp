@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <utility>
+#include <vector>
 
 typedef struct _VumRowModel VumRowModel;
 
@@ -36,6 +37,10 @@ class RowStream {
 
   void append(const char *const cells[]);
   void remove_first();
+  // As many rows removed from the top as `rows` appended at the bottom (the
+  // texts of each), as one change: the view moves what it shows up and draws
+  // only the rows that came.
+  void roll(const std::vector<std::array<const char *, most_columns>> &rows);
   void clear();
 
   int rows() const;
@@ -64,6 +69,8 @@ class RowStream {
   static void view_gone(GtkWidget *view, RowStream *stream);
   static void holder_realized(GtkWidget *holder, RowStream *stream);
   void rest_while_hidden();
+  void push_row(const char *const cells[]);
+  void pop_row();
 
   GtkWidget *view_ = NULL;
   GtkWidget *holder_ = NULL;  // the box around the view's scrolled window
