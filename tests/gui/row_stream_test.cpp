@@ -66,16 +66,6 @@ class RowStreamTest : public GuiTest {
     init_toolkit();
   }
 
-  // Until every window has been laid out and drawn.
-  void drawn() {
-    for (int pass = 0; pass < 3; pass++) {
-      gdk_flush();
-      pump_until([] { return !gtk_events_pending(); }, 5000);
-      gdk_window_process_all_updates();
-    }
-    gdk_flush();
-  }
-
   std::vector<guchar> pixels(const List &list) {
     std::vector<guchar> out;
     GdkPixbuf *shot = gtk_offscreen_window_get_pixbuf(GTK_OFFSCREEN_WINDOW(list.window));

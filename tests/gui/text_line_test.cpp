@@ -35,17 +35,6 @@ class TextLineTest : public GuiTest {
     return line;
   }
 
-  // Until every window has been drawn: the layout, and what it asked to be
-  // drawn.
-  void drawn() {
-    for (int pass = 0; pass < 3; pass++) {
-      gdk_flush();
-      pump_until([] { return !gtk_events_pending(); }, 5000);
-      gdk_window_process_all_updates();
-    }
-    gdk_flush();
-  }
-
   // The line's pixels, row by row.
   std::vector<guchar> pixels(GtkWidget *line) {
     std::vector<guchar> out;

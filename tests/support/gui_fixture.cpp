@@ -90,6 +90,15 @@ void GuiTest::pump_for(int ms) {
   pump_until([] { return false; }, ms);
 }
 
+void GuiTest::drawn() {
+  for (int pass = 0; pass < 3; pass++) {
+    gdk_flush();
+    pump_until([] { return !gtk_events_pending(); }, 5000);
+    gdk_window_process_all_updates();
+  }
+  gdk_flush();
+}
+
 void GuiTest::click(GtkWidget *button) {
   ASSERT_NE(button, nullptr);
   gtk_button_clicked(GTK_BUTTON(button));

@@ -28,6 +28,9 @@ class GuiTest : public ::testing::Test {
   // is whether it held.
   bool pump_until(const std::function<bool()> &done, int timeout_ms = 15000);
   void pump_for(int ms);
+  // Until every window has been laid out and drawn, and the X server has
+  // done the drawing: for tests that read pixels back.
+  void drawn();
 
   void click(GtkWidget *button);
   void type_into(GtkWidget *entry, const std::string &text);
