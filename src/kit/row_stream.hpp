@@ -9,6 +9,9 @@
 // keeps each row's texts in one block and finds a row by its place at once.
 // The columns stay as wide as their widest cell or their title, as the
 // view's own sizing would make them, with every text measured once.
+// At its length the list rolls (roll): the picture moves up and only the new
+// rows are drawn. On a page not shown it changes without any layout or
+// drawing, until it is shown again.
 #pragma once
 
 #include <gtk/gtk.h>
