@@ -249,8 +249,7 @@ TEST_F(CodePageTest, BreakpointsFromTheListing) {
 
   // F9 on the selected row.
   select(0x7c18);
-  ASSERT_TRUE(gdk_test_simulate_key(main_window().window->window, -1, -1, GDK_F9, (GdkModifierType)0, GDK_KEY_PRESS));
-  ASSERT_TRUE(gdk_test_simulate_key(main_window().window->window, -1, -1, GDK_F9, (GdkModifierType)0, GDK_KEY_RELEASE));
+  ASSERT_TRUE(simulate_key(main_window().window->window, GDK_F9));
   ASSERT_TRUE(pump_until([&] { return transcript().size() > seen; }));
   pump_for(100);
   EXPECT_EQ(new_commands(), (Lines{"pb 0x7C18", "info break", "info break"}));

@@ -27,8 +27,7 @@ class KeyBindingsTest : public SettingsTest {
 
   // Presses and releases a key in the main window and lets the window handle it.
   void press(guint key, GdkModifierType modifiers = (GdkModifierType)0) {
-    ASSERT_TRUE(gdk_test_simulate_key(main_window().window->window, -1, -1, key, modifiers, GDK_KEY_PRESS));
-    ASSERT_TRUE(gdk_test_simulate_key(main_window().window->window, -1, -1, key, modifiers, GDK_KEY_RELEASE));
+    ASSERT_TRUE(simulate_key(main_window().window->window, key, modifiers));
     gdk_flush();
     pump_for(150);
   }

@@ -79,8 +79,7 @@ class MenusTest : public SettingsTest {
   // Presses and releases a key in the main window and lets the window handle it.
   void press(guint key, GdkModifierType modifiers = (GdkModifierType)0) {
     GdkWindow *w = main_window().window->window;
-    ASSERT_TRUE(gdk_test_simulate_key(w, -1, -1, key, modifiers, GDK_KEY_PRESS));
-    ASSERT_TRUE(gdk_test_simulate_key(w, -1, -1, key, modifiers, GDK_KEY_RELEASE));
+    ASSERT_TRUE(simulate_key(w, key, modifiers));
     gdk_flush();
     pump_for(150);
   }

@@ -216,8 +216,7 @@ TEST_P(WindowSavedOnQuit, TheWindowIsSaved) {
     click(main_window().quit_button);
   } else if (way == "ctrl+q") {
     GdkWindow *w = main_window().window->window;
-    ASSERT_TRUE(gdk_test_simulate_key(w, -1, -1, GDK_q, GDK_CONTROL_MASK, GDK_KEY_PRESS));
-    ASSERT_TRUE(gdk_test_simulate_key(w, -1, -1, GDK_q, GDK_CONTROL_MASK, GDK_KEY_RELEASE));
+    ASSERT_TRUE(simulate_key(w, GDK_q, GDK_CONTROL_MASK));
   } else if (way == "window closed") {
     close_by_window_manager(main_window().window);
   } else if (way == "SIGTERM") {

@@ -56,10 +56,33 @@ void GuiTest::TearDown() {
   if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", work_dir.c_str());
 }
 
+namespace {
+// The tests share one display, and the pointer is kept in its bottom-right
+// corner, over no window. When the toolkit looks for the window under the
+// pointer, it asks the X server down through the windows there, whichever
+// program they belong to; a window of another test that ends meanwhile
+// makes the question fail with BadWindow, which ends this test's process.
+void park_pointer() {
+  GdkDisplay *display = gdk_display_get_default();
+  GdkScreen *screen = gdk_screen_get_default();
+  if (display == NULL || screen == NULL) return;
+  gdk_display_warp_pointer(display, screen, gdk_screen_get_width(screen) - 1, gdk_screen_get_height(screen) - 1);
+  gdk_flush();
+}
+}  // namespace
+
 void GuiTest::init_toolkit() {
   // A display that is briefly not accepting connections (a busy virtual
   // server) is tried again rather than failing the test.
   for (int i = 0; i < 50 && !gtk_init_check(NULL, NULL); i++) g_usleep(100000);
+  park_pointer();
+}
+
+bool GuiTest::simulate_key(GdkWindow *window, guint key, GdkModifierType modifiers) {
+  bool sent = gdk_test_simulate_key(window, -1, -1, key, modifiers, GDK_KEY_PRESS) &&
+              gdk_test_simulate_key(window, -1, -1, key, modifiers, GDK_KEY_RELEASE);
+  park_pointer();
+  return sent;
 }
 
 void GuiTest::build_window() {

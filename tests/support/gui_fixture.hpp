@@ -28,6 +28,10 @@ class GuiTest : public ::testing::Test {
   // is whether it held.
   bool pump_until(const std::function<bool()> &done, int timeout_ms = 15000);
   void pump_for(int ms);
+  // Presses and releases a key in `window` (the toolkit's test utility, which
+  // moves the pointer into the window's middle), then moves the pointer back
+  // to its corner (see init_toolkit). True when both events were sent.
+  bool simulate_key(GdkWindow *window, guint key, GdkModifierType modifiers = (GdkModifierType)0);
   // Until every window has been laid out and drawn, and the X server has
   // done the drawing: for tests that read pixels back.
   void drawn();
