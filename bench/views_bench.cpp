@@ -21,6 +21,11 @@
 // client's side runs in it too, but at other times) and the X server's
 // (/proc/PID/schedstat of the server of $DISPLAY).
 //
+// After each Step row, the toolkit's own share: the entries each timed Step
+// changed are given the same texts again by the harness, with no exchange and
+// none of VUM's code, and redrawn; the Steps that changed entries and those
+// that changed none (the guest jumping to itself) are shown apart.
+//
 // The harness drives VUM's window through its widgets, found by their
 // labels, and calls nothing of VUM's but start_up(): the same source builds
 // against an older tree (bench/build-before) for before-and-after figures.
@@ -559,15 +564,50 @@ size_t transcript_size(const std::string &path) {
   return n;
 }
 
+// The texts of the entries on the screen, to learn what a Step changed.
+struct EntryTexts {
+  std::vector<GtkWidget *> entries;
+  std::vector<std::string> texts;
+};
+
+EntryTexts entry_texts() {
+  EntryTexts out;
+  for (GtkWidget *w : widgets_of(main_window_widget))
+    if (GTK_IS_ENTRY(w) && GTK_WIDGET_DRAWABLE(w)) {
+      out.entries.push_back(w);
+      out.texts.push_back(gtk_entry_get_text(GTK_ENTRY(w)));
+    }
+  return out;
+}
+
+// The entries one Step changed: each with its text before and after.
+struct EntryChange {
+  GtkWidget *entry;
+  std::string before, after;
+};
+typedef std::vector<EntryChange> StepChanges;
+
+StepChanges changes_between(const EntryTexts &before, const EntryTexts &after) {
+  StepChanges out;
+  if (before.entries != after.entries) return out;
+  for (size_t i = 0; i < before.entries.size(); i++)
+    if (before.texts[i] != after.texts[i]) out.push_back({before.entries[i], before.texts[i], after.texts[i]});
+  return out;
+}
+
 // Steps, VUM and the bare client taking turns step by step (which goes
 // first alternates), `commands` being the bare client's lines for one step.
-void step_rounds(BareClient &bare, const std::vector<std::string> &commands, Side *vum, Side *bare_side) {
+// What each of VUM's Steps changed in the entries goes to `changes`.
+void step_rounds(BareClient &bare, const std::vector<std::string> &commands, Side *vum, Side *bare_side,
+                 std::vector<StepChanges> *changes) {
   for (int r = 0; r < opt.rounds; r++)
     for (int i = 0; i < opt.per_round; i++)
       for (int k = 0; k < 2; k++) {
         if ((k + i + r) % 2 == 0) {
           exposes.clear();
+          EntryTexts before = entry_texts();
           time_vum(vum, [] { gtk_button_clicked(GTK_BUTTON(step_button())); });
+          changes->push_back(changes_between(before, entry_texts()));
           if (getenv("VUM_BENCH_EXPOSES") && i == 0) fprintf(stderr, "Step drew:\n%s", exposes.c_str());
         } else {
           time_bare(bare_side, [&] {
@@ -575,6 +615,43 @@ void step_rounds(BareClient &bare, const std::vector<std::string> &commands, Sid
           });
         }
       }
+}
+
+// The toolkit's own share of the Steps just timed, with none of VUM's code
+// and no exchange: the harness gives the entries each Step changed their
+// texts from before it, then, timed, their texts after it, as the Step did,
+// and the window is redrawn. Beside it, the floor under every operation: the
+// wait for a window where nothing changed (an idle of low priority and a
+// round trip to the X server). The Steps that changed entries and those that
+// changed none (a guest jumping to itself: only the tick count moves) are
+// shown apart, each with VUM's time for them, against what the goal leaves
+// over the bare client for all VUM does, the redraw included.
+void print_toolkit_share(const Side &vum, const std::vector<StepChanges> &changes, double bare_ms, double goal) {
+  Side idle;
+  std::vector<double> own[2], toolkit[2];  // [0] Steps that changed no entry, [1] the others
+  size_t entries = 0;
+  for (size_t j = 0; j < changes.size() && j < vum.ms.size(); j++) {
+    const StepChanges &step = changes[j];
+    for (const EntryChange &c : step) gtk_entry_set_text(GTK_ENTRY(c.entry), c.before.c_str());
+    wait_drawn();
+    time_vum(&idle, [] {});
+    Side set;
+    time_vum(&set, [&] {
+      for (const EntryChange &c : step) gtk_entry_set_text(GTK_ENTRY(c.entry), c.after.c_str());
+    });
+    own[!step.empty()].push_back(vum.ms[j]);
+    toolkit[!step.empty()].push_back(set.ms[0]);
+    entries += step.size();
+  }
+  printf("    the goal leaves %.2f ms over the bare client; the toolkit alone, nothing to redraw: %.2f ms\n",
+         (goal - 1) * bare_ms, median(idle.ms));
+  if (!own[1].empty())
+    printf("    %zu Steps changed entries (%.1f on average): VUM %.2f ms; the toolkit alone, those entries given "
+           "their new texts and redrawn, %.2f ms\n",
+           own[1].size(), (double)entries / own[1].size(), median(own[1]), median(toolkit[1]));
+  if (!own[0].empty())
+    printf("    %zu Steps changed no entry: VUM %.2f ms\n", own[0].size(), median(own[0]));
+  fflush(stdout);
 }
 
 // ---------------------------------------------------------------------------
@@ -605,10 +682,12 @@ void part_step() {
   for (int i = 0; i < 20; i++)
     for (const std::string &c : commands) bare.exchange(c);
   Side vum, bare_side;
-  step_rounds(bare, commands, &vum, &bare_side);
+  std::vector<StepChanges> changes;
+  step_rounds(bare, commands, &vum, &bare_side, &changes);
   char what[160];
   snprintf(what, sizeof what, "Step, panel shown, simulated PC (%zu commands)", commands.size());
   print_pair(what, vum, bare_side, "within 1.25");
+  print_toolkit_share(vum, changes, median(bare_side.ms), 1.25);
   bare.finish();
   set_state_shown(false);
   kill_vum();
@@ -655,10 +734,12 @@ void part_bridge() {
     set_state_shown(panel);
     for (int i = 0; i < 10; i++) time_vum(&warm_up, [] { gtk_button_clicked(GTK_BUTTON(step_button())); });
     Side vum, bare_side;
-    step_rounds(bare, panel ? shown : hidden, &vum, &bare_side);
+    std::vector<StepChanges> changes;
+    step_rounds(bare, panel ? shown : hidden, &vum, &bare_side, &changes);
     print_pair(panel ? "Step, panel shown, through the bridge (step, register dump, 13 stack reads)"
                      : "Step, panel hidden, through the bridge (step, register dump)",
-               vum, bare_side, panel ? "within 1.5" : NULL);
+               vum, bare_side, "within 1.5");
+    print_toolkit_share(vum, changes, median(bare_side.ms), 1.5);
   }
   set_state_shown(false);
   bare.finish();
