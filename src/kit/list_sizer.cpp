@@ -272,6 +272,127 @@ bool ListSizer::update_row(int row, const char *const cells[], const GdkColor *f
 }
 
 // ---------------------------------------------------------------------------
+// Every row, the picture moved with the texts.
+
+namespace {
+
+const char *cell_text(const GtkCListRow *row, int column) {
+  const char *text = row->cell[column].type == GTK_CELL_TEXT ? GTK_CELL_TEXT(row->cell[column])->text : NULL;
+  return text ? text : "";
+}
+
+bool same_text(const GtkCListRow *row, int column, const char *text) {
+  return strcmp(cell_text(row, column), text ? text : "") == 0;
+}
+
+bool same_colour(const GtkCListRow *row, const GdkColor *foreground) {
+  if (foreground == NULL) return !row->fg_set;
+  return row->fg_set && row->foreground.red == foreground->red && row->foreground.green == foreground->green &&
+         row->foreground.blue == foreground->blue;
+}
+
+}  // namespace
+
+// By how many rows the texts of the moving columns went up (positive) or
+// down: the shift under which most new rows find their texts in an old row,
+// when more than in place and at least two; 0 for none.
+int ListSizer::best_shift(const std::vector<GtkCListRow *> &old, const std::vector<Row> &rows,
+                          int moving_from) const {
+  const int n = (int)rows.size();
+  auto matches = [&](int shift) {
+    int count = 0;
+    for (int i = 0; i < n; i++) {
+      int from = i + shift;
+      if (from < 0 || from >= n) continue;
+      bool same = true;
+      for (int c = moving_from; c < columns_ && same; c++) same = same_text(old[from], c, rows[i].cells[c]);
+      count += same;
+    }
+    return count;
+  };
+  int best = 0, best_count = matches(0);
+  for (int distance = 1; distance < n; distance++)
+    for (int shift : {distance, -distance}) {
+      int count = matches(shift);
+      if (count > best_count && count >= 2) {
+        best = shift;
+        best_count = count;
+      }
+    }
+  return best;
+}
+
+// The picture can be moved and drawn over at once: the list is on the
+// screen, not frozen, and without the focus, whose dashed box marks a row.
+bool ListSizer::picture_can_move() const {
+  return GTK_WIDGET_DRAWABLE(list_) && clist_->freeze_count == 0 && !GTK_WIDGET_HAS_FOCUS(list_) &&
+         clist_->clist_window != NULL && clist_->row_height > 0;
+}
+
+bool ListSizer::update_rows(const std::vector<Row> &rows, int moving_from) {
+  if (list_ == NULL || (size_t)clist_->rows != rows.size()) return false;
+  const int n = (int)rows.size();
+  std::vector<GtkCListRow *> old;
+  old.reserve(n);
+  for (GList *node = clist_->row_list; node != NULL; node = node->next) old.push_back(GTK_CLIST_ROW(node));
+  int shift = moving_from > 0 && moving_from < columns_ && picture_can_move() ? best_shift(old, rows, moving_from) : 0;
+  // A column that must widen has the whole list drawn again anyway.
+  for (int i = 0; i < n && shift != 0; i++)
+    for (int c = 0; c < columns_ && shift != 0; c++)
+      if (text_width(rows[i].cells[c]) > clist_->column[c].width) shift = 0;
+  if (shift == 0) {
+    for (int i = 0; i < n; i++) update_row(i, rows[i].cells.data(), rows[i].foreground);
+    return true;
+  }
+  // Once the moving columns' picture has moved by `shift` rows, row i shows
+  // row i + shift's old moving columns beside its own old other columns.
+  // It is right as it stands when both are its new texts, in the colour
+  // both old rows had, and both were alike selected or not. A row whose old
+  // row lies outside the list has its moving columns in the part the move
+  // leaves bare, which the toolkit redraws: only its other columns count.
+  std::vector<bool> draw(n, false);
+  for (int i = 0; i < n; i++) {
+    int from = i + shift;
+    if (from < 0 || from >= n) {
+      bool right = same_colour(old[i], rows[i].foreground);
+      for (int c = 0; c < moving_from && right; c++) right = same_text(old[i], c, rows[i].cells[c]);
+      draw[i] = !right;
+      continue;
+    }
+    bool right = old[i]->state == old[from]->state && same_colour(old[i], rows[i].foreground) &&
+                 same_colour(old[from], rows[i].foreground);
+    for (int c = 0; c < columns_ && right; c++) right = same_text(old[c < moving_from ? i : from], c, rows[i].cells[c]);
+    draw[i] = !right;
+  }
+  GTK_CLIST_SET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  for (int i = 0; i < n; i++) {
+    set_cells(old[i], rows[i].cells.data());
+    set_colour(old[i], rows[i].foreground);
+  }
+  GTK_CLIST_UNSET_FLAG(clist_, CLIST_AUTO_RESIZE_BLOCKED);
+  // The rows whose old rows stay in the list, moving columns only (from the
+  // left edge of the first, spacing included, to the window's right edge).
+  const int pitch = clist_->row_height + cell_spacing;
+  const int first = MAX(0, shift), last = MIN(n, n + shift);  // old rows [first, last)
+  GdkRectangle source;
+  source.x = clist_->column[moving_from].area.x + clist_->hoffset - column_inset - cell_spacing;
+  source.width = clist_->clist_window_width - source.x;
+  source.y = clist_->voffset + first * pitch;
+  source.height = (last - first) * pitch + cell_spacing;
+  if (source.width > 0 && source.height > 0) {
+    GdkRegion *region = gdk_region_rectangle(&source);
+    gdk_window_move_region(clist_->clist_window, region, 0, -shift * pitch);
+    gdk_region_destroy(region);
+  }
+  // The toolkit carries out the move before anything is drawn straight into
+  // the window, as the list draws these rows.
+  for (int i = 0; i < n; i++)
+    if (draw[i] && gtk_clist_row_is_visible(clist_, i) != GTK_VISIBILITY_NONE)
+      GTK_CLIST_GET_CLASS(clist_)->draw_row(clist_, NULL, i, old[i]);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
 
 void ListSizer::measure_again() {
   if (measured_ != NULL) g_hash_table_remove_all(measured_);

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <utility>
+#include <vector>
 
 class ListSizer {
  public:
@@ -60,6 +61,20 @@ class ListSizer {
   // colour; only a row that changed is drawn again. True when it changed.
   bool update_row(int row, const char *const cells[], const GdkColor *foreground = NULL);
 
+  // One row's texts and colour, for update_rows.
+  struct Row {
+    std::array<const char *, most_columns> cells;
+    const GdkColor *foreground;  // none: the list's
+  };
+  // Writes every row of a list that holds as many, as update_row does for
+  // each. The texts of the columns from `moving_from` on may have moved up
+  // or down by whole rows, as a stack's values do when its top moves while
+  // the column of offsets from the top stays: then the picture of those
+  // columns is moved with them, and only the rows that still differ are
+  // drawn again. False, and nothing written, when the list holds another
+  // number of rows.
+  bool update_rows(const std::vector<Row> &rows, int moving_from);
+
   // The width in pixels the list gives a cell of the text.
   int text_width(const char *text);
 
@@ -70,6 +85,8 @@ class ListSizer {
   int title_width(int column) const;
   bool set_cells(GtkCListRow *row, const char *const cells[]);
   bool set_colour(GtkCListRow *row, const GdkColor *foreground);
+  int best_shift(const std::vector<GtkCListRow *> &old, const std::vector<Row> &rows, int moving_from) const;
+  bool picture_can_move() const;
   void widen(const RowWidths &widths, uint64_t serial);
   void forget_widths();
   void measure_again();

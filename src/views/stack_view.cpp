@@ -45,16 +45,19 @@ struct StackRow {
 ListSizer sizer;
 
 // Shows the rows: rewritten in place where the list has as many rows (only
-// the rows that differ are drawn again), filled anew otherwise. The row of
+// the rows that differ are drawn again, the picture moved with the values
+// when the top of stack moved), filled anew otherwise. The row of
 // the top of stack is selected, and scrolled to only when it is not in view.
 void show_stack_rows(GtkWidget *stack_list, const std::vector<StackRow> &rows, int tos_row) {
   if (sizer.list() != stack_list) sizer.attach(stack_list, ListSizer::Measure::by_character);
   GtkCList *list = GTK_CLIST(stack_list);
   if ((size_t)list->rows == rows.size()) {
-    for (size_t r = 0; r < rows.size(); r++) {
-      const char *cells[3] = {rows[r].esp, rows[r].value, rows[r].ebp};
-      sizer.update_row((int)r, cells, rows[r].changed ? &changed_colour : NULL);
-    }
+    // When the top of stack moved, the values and their offsets from EBP
+    // moved up or down with it while the offsets from it stayed.
+    std::vector<ListSizer::Row> cells(rows.size());
+    for (size_t r = 0; r < rows.size(); r++)
+      cells[r] = {{rows[r].esp, rows[r].value, rows[r].ebp}, rows[r].changed ? &changed_colour : NULL};
+    sizer.update_rows(cells, 1);
   } else {
     gtk_clist_freeze(list);
     sizer.begin(rows.size());
