@@ -12,6 +12,8 @@
 //   - as a stream (append at the bottom, remove_first at the top, clear), as
 //     the History page's rows come and go; the widest cell of each column is
 //     kept as rows leave.
+// And rewriting in place, a row (update_row) or every row (update_rows,
+// which moves the picture of values that moved up or down by whole rows).
 #pragma once
 
 #include <gtk/gtk.h>
