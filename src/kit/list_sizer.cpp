@@ -384,8 +384,10 @@ bool ListSizer::update_rows(const std::vector<Row> &rows, int moving_from) {
     gdk_window_move_region(clist_->clist_window, region, 0, -shift * pitch);
     gdk_region_destroy(region);
   }
-  // The toolkit carries out the move before anything is drawn straight into
-  // the window, as the list draws these rows.
+  // The toolkit keeps the move until it redraws the part the move left bare
+  // (there is always some: the rows that came, or at an edge of the view
+  // those moved in from outside it), or until something is drawn straight
+  // into the window, as the list draws these rows: the move comes first.
   for (int i = 0; i < n; i++)
     if (draw[i] && gtk_clist_row_is_visible(clist_, i) != GTK_VISIBILITY_NONE)
       GTK_CLIST_GET_CLASS(clist_)->draw_row(clist_, NULL, i, old[i]);
