@@ -9,6 +9,9 @@ const int cell_spacing = 1, column_inset = 3;
 
 const guint measured_texts_limit = 4096;
 
+// The farthest, in rows, that update_rows looks for values moved.
+const int farthest_shift = 32;
+
 }  // namespace
 
 ListSizer::~ListSizer() {
@@ -295,7 +298,10 @@ bool same_colour(const GtkCListRow *row, const GdkColor *foreground) {
 
 // By how many rows the texts of the moving columns went up (positive) or
 // down: the shift under which most new rows find their texts in an old row,
-// when more than in place and at least two; 0 for none.
+// when more than in place and at least two; 0 for none. Shifts are looked
+// for up to farthest_shift rows away: a stack of a thousand rows is not
+// compared a thousand times over at every stop, and a frame that large is
+// drawn again as before.
 int ListSizer::best_shift(const std::vector<GtkCListRow *> &old, const std::vector<Row> &rows,
                           int moving_from) const {
   const int n = (int)rows.size();
@@ -311,7 +317,7 @@ int ListSizer::best_shift(const std::vector<GtkCListRow *> &old, const std::vect
     return count;
   };
   int best = 0, best_count = matches(0);
-  for (int distance = 1; distance < n; distance++)
+  for (int distance = 1; distance < n && distance <= farthest_shift; distance++)
     for (int shift : {distance, -distance}) {
       int count = matches(shift);
       if (count > best_count && count >= 2) {
