@@ -126,16 +126,7 @@ class ListSizerTest : public GuiTest {
     init_toolkit();
   }
 
-  std::vector<guchar> pixels(const List &list) {
-    std::vector<guchar> out;
-    GdkPixbuf *shot = gtk_offscreen_window_get_pixbuf(GTK_OFFSCREEN_WINDOW(list.window));
-    if (shot == NULL) return out;
-    int rowstride = gdk_pixbuf_get_rowstride(shot), width = gdk_pixbuf_get_width(shot) * gdk_pixbuf_get_n_channels(shot);
-    const guchar *p = gdk_pixbuf_get_pixels(shot);
-    for (int y = 0; y < gdk_pixbuf_get_height(shot); y++) out.insert(out.end(), p + y * rowstride, p + y * rowstride + width);
-    g_object_unref(shot);
-    return out;
-  }
+  std::vector<guchar> pixels(const List &list) { return offscreen_pixels(list.window); }
 
   // A new list given the stack's rows at once, scrolled as `like` is.
   std::vector<guchar> given_at_once(const Stack &stack, const List &like, bool scrolled) {

@@ -66,16 +66,7 @@ class RowStreamTest : public GuiTest {
     init_toolkit();
   }
 
-  std::vector<guchar> pixels(const List &list) {
-    std::vector<guchar> out;
-    GdkPixbuf *shot = gtk_offscreen_window_get_pixbuf(GTK_OFFSCREEN_WINDOW(list.window));
-    if (shot == NULL) return out;
-    int rowstride = gdk_pixbuf_get_rowstride(shot), width = gdk_pixbuf_get_width(shot) * gdk_pixbuf_get_n_channels(shot);
-    const guchar *p = gdk_pixbuf_get_pixels(shot);
-    for (int y = 0; y < gdk_pixbuf_get_height(shot); y++) out.insert(out.end(), p + y * rowstride, p + y * rowstride + width);
-    g_object_unref(shot);
-    return out;
-  }
+  std::vector<guchar> pixels(const List &list) { return offscreen_pixels(list.window); }
 
   // A new list given rows first .. first + count - 1, the same row selected,
   // scrolled as `like` is: its pixels.

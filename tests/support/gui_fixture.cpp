@@ -122,6 +122,17 @@ void GuiTest::drawn() {
   gdk_flush();
 }
 
+std::vector<guchar> GuiTest::offscreen_pixels(GtkWidget *window) {
+  std::vector<guchar> out;
+  GdkPixbuf *shot = gtk_offscreen_window_get_pixbuf(GTK_OFFSCREEN_WINDOW(window));
+  if (shot == NULL) return out;
+  int rowstride = gdk_pixbuf_get_rowstride(shot), width = gdk_pixbuf_get_width(shot) * gdk_pixbuf_get_n_channels(shot);
+  const guchar *p = gdk_pixbuf_get_pixels(shot);
+  for (int y = 0; y < gdk_pixbuf_get_height(shot); y++) out.insert(out.end(), p + y * rowstride, p + y * rowstride + width);
+  g_object_unref(shot);
+  return out;
+}
+
 void GuiTest::click(GtkWidget *button) {
   ASSERT_NE(button, nullptr);
   gtk_button_clicked(GTK_BUTTON(button));

@@ -35,6 +35,9 @@ class GuiTest : public ::testing::Test {
   // Until every window has been laid out and drawn, and the X server has
   // done the drawing: for tests that read pixels back.
   void drawn();
+  // The pixels of an offscreen window (gtk_offscreen_window_new), row by
+  // row, three or four bytes each; empty when it has none yet.
+  static std::vector<guchar> offscreen_pixels(GtkWidget *window);
 
   void click(GtkWidget *button);
   void type_into(GtkWidget *entry, const std::string &text);
