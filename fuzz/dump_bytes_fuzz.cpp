@@ -31,6 +31,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The same text as the values of one line: at most 8 printable characters.
   std::string line = value_characters(text, format, 8);
   if (line.size() > 8) __builtin_trap();
+  // Read straight through or value by value, the same characters.
+  if (line != value_characters_by_format(text, format, 8)) __builtin_trap();
+  // The same bytes as a line of hexadecimal values, now and then broken by
+  // a character of the input, as the quick reading mostly meets them.
+  std::string hex;
+  for (size_t i = 1; i < size; i++) {
+    static const char digits[] = "0123456789abcdef";
+    if (data[i] >= 0xe0) {
+      hex += (char)(data[i] & 0x7f);
+      continue;
+    }
+    hex += "0x";
+    if (data[i] & 0x80) hex += '0';
+    if ((data[i] & 0x30) == 0x30) hex += '1';  // past a byte
+    hex += digits[(data[i] >> 3) & 15];
+    hex += digits[data[i] & 7];
+    hex += (data[i] & 0x40) ? "\t" : " ";
+  }
+  if (value_characters(hex, 'x', 8) != value_characters_by_format(hex, 'x', 8)) __builtin_trap();
+  if (value_characters(text, 'x', 8) != value_characters_by_format(text, 'x', 8)) __builtin_trap();
   for (char c : line)
     if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7f) __builtin_trap();
   return 0;

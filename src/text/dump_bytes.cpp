@@ -186,7 +186,7 @@ uint32_t dump_value_address(uint32_t start, unsigned row, unsigned column, unsig
   return start + (row * dump_units_per_line(unit) + column) * unit;
 }
 
-std::string value_characters(const std::string &values, char format, size_t most) {
+std::string value_characters_by_format(const std::string &values, char format, size_t most) {
   std::string shown;
   const size_t end = values.size();
   size_t at = 0;
@@ -198,6 +198,39 @@ std::string value_characters(const std::string &values, char format, size_t most
     if (at < end && !is_space_in_line(values[at])) return "";
     shown.push_back(value >= 0x20 && value < 0x7f ? (char)value : '.');
   }
+}
+
+namespace {
+
+// Hexadecimal bytes ("0x48 0x65 ..."), the values of nearly every dump
+// line, read straight through: false for any text it does not take as such,
+// which the reader of every format then reads.
+bool hex_byte_characters(const std::string &values, size_t most, std::string *shown) {
+  const char *p = values.data(), *end = p + values.size();
+  for (;;) {
+    while (p < end && is_space_in_line(*p)) p++;
+    if (p == end) return true;
+    if (shown->size() == most || end - p < 3 || p[0] != '0' || p[1] != 'x') return false;
+    p += 2;
+    unsigned value = 0;
+    const char *digits = p;
+    for (; p < end && !is_space_in_line(*p); p++) {
+      int d = digit_value(*p, 16);
+      if (d < 0) return false;
+      value = value * 16 + (unsigned)d;
+      if (value > 0xff) return false;
+    }
+    if (p == digits) return false;
+    shown->push_back(value >= 0x20 && value < 0x7f ? (char)value : '.');
+  }
+}
+
+}  // namespace
+
+std::string value_characters(const std::string &values, char format, size_t most) {
+  std::string shown;
+  if (format == 'x' && hex_byte_characters(values, most, &shown)) return shown;
+  return value_characters_by_format(values, format, most);
 }
 
 std::string printable_characters(const uint8_t *bytes, size_t length) {

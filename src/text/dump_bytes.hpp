@@ -64,3 +64,7 @@ std::string printable_characters(const uint8_t *bytes, size_t length);
 // the line shows them ("0x48 0x65 ..."): empty unless every value reads as
 // a byte and there are at most `most` of them.
 std::string value_characters(const std::string &values, char format, size_t most);
+
+// The same, every value read by the reader of any format: the reference the
+// quick reading of hexadecimal bytes in value_characters is checked against.
+std::string value_characters_by_format(const std::string &values, char format, size_t most);

@@ -209,6 +209,20 @@ TEST(DumpBytes, TheTextColumnOfALinesValues) {
       // More values than a line of bytes holds.
       {"0x41 0x41 0x41 0x41 0x41 0x41 0x41 0x41 0x41", 'x', ""},
       {"0x41 0x41 0x41 0x41 0x41 0x41 0x41 0x41", 'x', "AAAAAAAA"},
+      // Hexadecimal bytes are read straight through; what that reading does
+      // not take, the reader of every format reads as before.
+      {"0x0041 0x00ff", 'x', "A."},
+      {"0x41\t0x42", 'x', "AB"},
+      {"0X41", 'x', ""},
+      {"0x", 'x', ""},
+      {"0x41 0x", 'x', ""},
+      {"0x41 0x ", 'x', ""},
+      {"0x4G", 'x', ""},
+      {"0x41 -0x1", 'x', ""},
+      {"0x000000000000000041", 'x', "A"},
   };
-  for (const Case &c : cases) EXPECT_EQ(value_characters(c.values, c.format, 8), c.shown) << c.values;
+  for (const Case &c : cases) {
+    EXPECT_EQ(value_characters(c.values, c.format, 8), c.shown) << c.values;
+    EXPECT_EQ(value_characters_by_format(c.values, c.format, 8), c.shown) << c.values;
+  }
 }
