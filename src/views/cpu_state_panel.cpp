@@ -173,6 +173,12 @@ void build_state_panel(GtkWidget *panel) {
   // The stack (at least 13 rows, its three columns) above the debug registers.
   GtkWidget *first = add_column(columns);
   P.stack_label = add_label(first, 0, "Stack", 0);
+  // As wide as its longest title, whatever it shows: a new title lays
+  // nothing out again, and the text is placed by its own width. Placed by
+  // the width asked for before, it was drawn off its place (and left half
+  // drawn over) when the stack list, scrolled in the same stop, had the
+  // window drawn before it was laid out again.
+  gtk_label_set_width_chars(GTK_LABEL(P.stack_label), (gint)strlen("32bit Stack"));
   static const char *const stack_titles[3] = {"ESP", "Value", "EBP"};
   P.stack_list = add_sized_list(first, 3, stack_titles, 150, 140);
   gtk_clist_column_titles_show(GTK_CLIST(P.stack_list));

@@ -84,7 +84,7 @@ void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *stack_
     g_print("VUM: failed to calculate stack base, stack not updated.\n");
     return;
   }
-  // A new text lays the whole window out again: set only when it changes.
+  // A new title redraws the label: set only when it changes.
   const char *title = mode.wide ? "32bit Stack" : "16bit Stack";
   if (strcmp(gtk_label_get_text(GTK_LABEL(label)), title) != 0) gtk_label_set_text(GTK_LABEL(label), title);
   const uint32_t esp = cpu.esp, ebp = cpu.ebp;

@@ -560,3 +560,61 @@ TEST_F(ViewsTest, EscapePutsTheValueBackAndARunningTargetIsNotSet) {
   EXPECT_EQ(transcript().size(), before);
   click(control_bar().stop_button);
 }
+
+// The places a label's text was drawn away from the middle of the label.
+static std::vector<std::string> off_centre;
+
+static gboolean note_title_place(GtkWidget *label, GdkEventExpose *, gpointer) {
+  PangoRectangle text;
+  pango_layout_get_pixel_extents(gtk_label_get_layout(GTK_LABEL(label)), NULL, &text);
+  int x = 0, y = 0;
+  gtk_label_get_layout_offsets(GTK_LABEL(label), &x, &y);
+  int centred = label->allocation.x + (label->allocation.width - text.width) / 2 - text.x;
+  if (abs(x - centred) > 1)
+    off_centre.push_back(std::string(gtk_label_get_text(GTK_LABEL(label))) + " at " + std::to_string(x) +
+                         ", centred at " + std::to_string(centred));
+  return FALSE;
+}
+
+// What a stop leaves in the window is what the window shows drawn afresh.
+// A stop may change the stack's title and then scroll the stack list, which
+// makes the toolkit draw the whole window at once, before it has laid the
+// window out again: the title must still be drawn centred in its place (a
+// title placed by the width of its old text was left half drawn over, as
+// "16bitbit Stack"), and no picture moved with the stack may be left wrong.
+TEST_F(ViewsTest, AfterEveryStopTheWindowLooksAsDrawnAfresh) {
+  build_window();
+  show_panel();
+  // The window's contents go into a window off the screen, as large as the
+  // main window on a screen of 1024 by 768, whose pixels the windows of tests
+  // running beside this one cannot cover.
+  GtkWidget *offscreen = gtk_offscreen_window_new();
+  gtk_widget_set_size_request(offscreen, 1000, 740);
+  gtk_widget_reparent(gtk_bin_get_child(GTK_BIN(main_window().window)), offscreen);
+  gtk_widget_show(offscreen);
+  drawn();
+  // Where the title's text is drawn each time it is, against the middle of
+  // its place.
+  off_centre.clear();
+  g_signal_connect(state_panel().stack_label, "expose-event", G_CALLBACK(note_title_place), NULL);
+  auto drawn_afresh = [&] {
+    gtk_widget_queue_draw(offscreen);
+    drawn();
+    return offscreen_pixels(offscreen);
+  };
+  start_bochs();
+  drawn();
+  std::vector<guchar> shown = offscreen_pixels(offscreen);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(state_panel().stack_label))), "16bit Stack");
+  EXPECT_TRUE(shown == drawn_afresh()) << "after the first stop";
+  // Through the demo's calls, pushes and pops: the stack moves both ways.
+  for (int step = 1; step <= 16; step++) {
+    click(control_bar().step_button);
+    drawn();
+    shown = offscreen_pixels(offscreen);
+    EXPECT_TRUE(shown == drawn_afresh()) << "after step " << step;
+  }
+  EXPECT_EQ(off_centre, std::vector<std::string>{}) << "the stack's title drawn off its place";
+  gtk_widget_destroy(offscreen);
+}
