@@ -178,7 +178,8 @@ void build_state_panel(GtkWidget *panel) {
   // the width asked for before, it was drawn off its place (and left half
   // drawn over) when the stack list, scrolled in the same stop, had the
   // window drawn before it was laid out again.
-  gtk_label_set_width_chars(GTK_LABEL(P.stack_label), (gint)strlen("32bit Stack"));
+  gtk_label_set_width_chars(GTK_LABEL(P.stack_label),
+                            (gint)MAX(strlen(stack_title_wide), strlen(stack_title_narrow)));
   static const char *const stack_titles[3] = {"ESP", "Value", "EBP"};
   P.stack_list = add_sized_list(first, 3, stack_titles, 150, 140);
   gtk_clist_column_titles_show(GTK_CLIST(P.stack_list));

@@ -85,7 +85,7 @@ void refresh_stack_view(const CpuState &cpu, GtkWidget *label, GtkWidget *stack_
     return;
   }
   // A new title redraws the label: set only when it changes.
-  const char *title = mode.wide ? "32bit Stack" : "16bit Stack";
+  const char *title = mode.wide ? stack_title_wide : stack_title_narrow;
   if (strcmp(gtk_label_get_text(GTK_LABEL(label)), title) != 0) gtk_label_set_text(GTK_LABEL(label), title);
   const uint32_t esp = cpu.esp, ebp = cpu.ebp;
   StackWalk walk = stack_walk(esp, settings.stack_above, settings.stack_below, mode.size);

@@ -5,6 +5,11 @@
 
 #include "text/cpu_scan.hpp"
 
+// The label's titles, for a stack of doublewords and of words (the label
+// keeps the width of the longer).
+const char *const stack_title_wide = "32bit Stack";
+const char *const stack_title_narrow = "16bit Stack";
+
 // Reads the elements around the registers' ESP (the stack_above and
 // stack_below settings, at most stack_walk_limit on either side) and shows
 // them in the list, marking the values that changed since the previous stop.
