@@ -58,21 +58,15 @@ void ScanDumpReply(benchmark::State &state) {
 }
 BENCHMARK(ScanDumpReply);
 
-void CharactersOfHexBytes(benchmark::State &state) {
+// The Characters column of every line, read by `reader`.
+void Characters(benchmark::State &state, std::string (*reader)(const std::string &, char, size_t)) {
   const std::vector<DumpRow> rows = scanned(lines_of_64_kib);
   for (auto _ : state)
-    for (const DumpRow &row : rows) benchmark::DoNotOptimize(value_characters(row.values, 'x', 8));
+    for (const DumpRow &row : rows) benchmark::DoNotOptimize(reader(row.values, 'x', 8));
   state.SetItemsProcessed(state.iterations() * (int64_t)rows.size());
 }
-BENCHMARK(CharactersOfHexBytes);
-
-void CharactersValueByValue(benchmark::State &state) {
-  const std::vector<DumpRow> rows = scanned(lines_of_64_kib);
-  for (auto _ : state)
-    for (const DumpRow &row : rows) benchmark::DoNotOptimize(value_characters_by_format(row.values, 'x', 8));
-  state.SetItemsProcessed(state.iterations() * (int64_t)rows.size());
-}
-BENCHMARK(CharactersValueByValue);
+BENCHMARK_CAPTURE(Characters, OfHexBytes, value_characters);
+BENCHMARK_CAPTURE(Characters, ValueByValue, value_characters_by_format);
 
 }  // namespace
 
